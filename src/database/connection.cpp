@@ -1,0 +1,102 @@
+#include "database/connection.h"
+
+#include <sqlext.h>
+
+#include <new>
+#include <string>
+#include <utility>
+
+#include "database/com_errors.h"
+#include "database/wide_text.h"
+
+CConnection::CConnection()
+    : m_cRef(1), m_hEnv(nullptr), m_hDbc(nullptr), m_bConnected(false) {}
+
+CConnection::~CConnection() {
+  if (m_bConnected) SQLDisconnect(m_hDbc);
+  FreeHandles();
+}
+
+void CConnection::FreeHandles() {
+  if (m_hDbc) SQLFreeHandle(SQL_HANDLE_DBC, m_hDbc);
+  if (m_hEnv) SQLFreeHandle(SQL_HANDLE_ENV, m_hEnv);
+  m_hDbc = nullptr;
+  m_hEnv = nullptr;
+}
+
+void CConnection::Open(const char* pszConnectionString) {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  if (m_bConnected) RaiseComError(E_UNEXPECTED, L"The connection is already open.");
+  FreeHandles();
+
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_hEnv))) {
+    m_hEnv = nullptr;
+    RaiseComError(E_FAIL, L"The ODBC environment cannot be allocated.");
+  }
+  if (!SQL_SUCCEEDED(SQLSetEnvAttr(m_hEnv, SQL_ATTR_ODBC_VERSION,
+                                   reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
+                                   0))) {
+    RaiseOdbcError(SQL_HANDLE_ENV, m_hEnv);
+  }
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, m_hEnv, &m_hDbc))) {
+    m_hDbc = nullptr;
+    RaiseOdbcError(SQL_HANDLE_ENV, m_hEnv);
+  }
+
+  std::wstring wide = AnsiToWide(pszConnectionString);
+  SQLRETURN rc = SQLDriverConnectW(
+      m_hDbc, nullptr, reinterpret_cast<SQLWCHAR*>(&wide[0]),
+      static_cast<SQLSMALLINT>(wide.size()), nullptr, 0, nullptr,
+      SQL_DRIVER_NOPROMPT);
+  if (!SQL_SUCCEEDED(rc)) RaiseOdbcError(SQL_HANDLE_DBC, m_hDbc);
+  m_bConnected = true;
+}
+
+void CConnection::Close() {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  if (!m_bConnected) return;
+  if (!SQL_SUCCEEDED(SQLDisconnect(m_hDbc))) RaiseOdbcError(SQL_HANDLE_DBC, m_hDbc);
+  m_bConnected = false;
+}
+
+ULONG CConnection::AddRef() { return ++m_cRef; }
+
+ULONG CConnection::Release() {
+  ULONG n = --m_cRef;
+  if (n == 0) delete this;
+  return n;
+}
+
+ConnectionPtr::ConnectionPtr(const ConnectionPtr& other) : m_p(other.m_p) {
+  if (m_p) m_p->AddRef();
+}
+
+ConnectionPtr::ConnectionPtr(ConnectionPtr&& other) noexcept : m_p(other.m_p) {
+  other.m_p = nullptr;
+}
+
+ConnectionPtr& ConnectionPtr::operator=(ConnectionPtr other) noexcept {
+  std::swap(m_p, other.m_p);
+  return *this;
+}
+
+ConnectionPtr::~ConnectionPtr() { Release(); }
+
+HRESULT ConnectionPtr::CreateInstance() {
+  Release();
+  m_p = new (std::nothrow) CConnection();
+  return m_p ? S_OK : E_OUTOFMEMORY;
+}
+
+void ConnectionPtr::Release() {
+  if (m_p) {
+    CConnection* p = m_p;
+    m_p = nullptr;
+    p->Release();
+  }
+}
+
+CConnection* ConnectionPtr::operator->() const {
+  if (!m_p) throw _com_error(E_POINTER);
+  return m_p;
+}

@@ -1,0 +1,66 @@
+// The one database connection of the service: an ODBC environment and
+// connection, reference-counted and shared by every thread.
+#pragma once
+
+#include <windows.h>
+#include <sql.h>
+
+#include <atomic>
+#include <mutex>
+
+class CConnection {
+ public:
+  CConnection();
+
+  // Connects with SQLDriverConnectW; the ANSI text is widened first.
+  // Raises _com_error on failure.
+  void Open(const char* pszConnectionString);
+  // Disconnects; raises _com_error when the driver refuses.
+  void Close();
+  bool IsOpen() const { return m_bConnected; }
+
+  SQLHDBC Handle() const { return m_hDbc; }
+  // Serialises use of the connection: drivers differ in what they allow
+  // from several threads at once, so one statement sequence runs at a time.
+  std::recursive_mutex& Mutex() const { return m_mutex; }
+
+  ULONG AddRef();
+  ULONG Release();
+
+  CConnection(const CConnection&) = delete;
+  CConnection& operator=(const CConnection&) = delete;
+
+ private:
+  ~CConnection();
+  void FreeHandles();
+
+  std::atomic<ULONG> m_cRef;
+  SQLHENV m_hEnv;
+  SQLHDBC m_hDbc;
+  bool m_bConnected;
+  mutable std::recursive_mutex m_mutex;
+};
+
+// Reference-counted pointer to the connection. Like a COM smart pointer,
+// using it while it is empty raises _com_error(E_POINTER).
+class ConnectionPtr {
+ public:
+  ConnectionPtr() : m_p(nullptr) {}
+  ConnectionPtr(std::nullptr_t) : m_p(nullptr) {}
+  ConnectionPtr(const ConnectionPtr& other);
+  ConnectionPtr(ConnectionPtr&& other) noexcept;
+  ConnectionPtr& operator=(ConnectionPtr other) noexcept;
+  ~ConnectionPtr();
+
+  // Releases any object held, then creates a new, unopened connection.
+  HRESULT CreateInstance();
+  // Drops the reference; the pointer is empty afterwards.
+  void Release();
+
+  CConnection* operator->() const;
+  CConnection* GetInterfacePtr() const { return m_p; }
+  explicit operator bool() const { return m_p != nullptr; }
+
+ private:
+  CConnection* m_p;
+};

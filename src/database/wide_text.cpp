@@ -1,0 +1,31 @@
+#include "database/wide_text.h"
+
+#include <windows.h>
+
+std::wstring AnsiToWide(const char* pszText) {
+  return AnsiToWide(std::string(pszText ? pszText : ""));
+}
+
+std::wstring AnsiToWide(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  int cch = MultiByteToWideChar(CP_ACP, 0, text.data(),
+                                static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(cch), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                      &wide[0], cch);
+  return wide;
+}
+
+std::string WideToAnsi(const wchar_t* pwszText, size_t cch) {
+  if (!pwszText || cch == 0) return std::string();
+  int cb = WideCharToMultiByte(CP_ACP, 0, pwszText, static_cast<int>(cch),
+                               nullptr, 0, nullptr, nullptr);
+  std::string ansi(static_cast<size_t>(cb), '\0');
+  WideCharToMultiByte(CP_ACP, 0, pwszText, static_cast<int>(cch), &ansi[0], cb,
+                      nullptr, nullptr);
+  return ansi;
+}
+
+std::string WideToAnsi(const std::wstring& text) {
+  return WideToAnsi(text.data(), text.size());
+}

@@ -1,0 +1,62 @@
+#include "printer_monitor/prn_obj.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "service_core/exc.h"
+#include "service_core/text_utils.h"
+
+CPrnObj::CPrnObj(const char* pszName, DWORD dwKind, BOOL bOpen)
+    : m_hPrinter(nullptr), m_pszName(nullptr), m_dwKind(dwKind) {
+  if (!pszName) Fail("Bad printer name");
+  size_t cb = std::strlen(pszName) + 1;
+  m_pszName = static_cast<char*>(std::malloc(cb));
+  if (!m_pszName) Fail("Not enough memory");
+  std::memcpy(m_pszName, pszName, cb);
+  if (bOpen) {
+    try {
+      Open();
+    } catch (...) {
+      // The object never reaches the list: its copy of the name goes now.
+      std::free(m_pszName);
+      m_pszName = nullptr;
+      throw;
+    }
+  }
+}
+
+// Copies share the handle and the name; the list's owner closes them.
+CPrnObj::~CPrnObj() = default;
+
+void CPrnObj::Fail(const char* pszMessage) {
+  throw new CExc("CPrnObj", pszMessage);
+}
+
+void CPrnObj::FailSystem() {
+  char* pszText = GetLastErrorText();
+  CExc* pExc = nullptr;
+  try {
+    pExc = new CExc("CPrnObj", pszText ? pszText : "");
+  } catch (...) {
+    LocalFree(pszText);
+    throw;
+  }
+  LocalFree(pszText);
+  throw pExc;
+}
+
+void CPrnObj::Open() {
+  if (!m_pszName) Fail("Bad printer name");
+  PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+  if (!OpenPrinterA(m_pszName, &m_hPrinter, &defaults)) {
+    m_hPrinter = nullptr;
+    FailSystem();
+  }
+}
+
+void CPrnObj::Close() {
+  if (m_hPrinter) ClosePrinter(m_hPrinter);
+  m_hPrinter = nullptr;
+  std::free(m_pszName);
+  m_pszName = nullptr;
+}

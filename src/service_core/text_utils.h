@@ -1,0 +1,12 @@
+// Text helpers shared by the threads of the service.
+#pragma once
+
+#include <windows.h>
+
+// The system's message for the calling thread's last error; free it with
+// LocalFree. Never null: an unknown code gives "Error <n>".
+char* GetLastErrorText();
+
+// Converts a string in place from the OEM to the ANSI code page when one of
+// its bytes shows that it is OEM text. FALSE only for a null pointer.
+BOOL FixOemText(char* pszText);

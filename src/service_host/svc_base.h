@@ -1,0 +1,66 @@
+// The reusable frame of a Windows service that runs in a process of its own:
+// connection to the Service Control Manager, status reporting, control
+// requests, event-log reporting and the command-line installer.
+#pragma once
+
+#include <windows.h>
+
+class CSvcBase {
+ public:
+  explicit CSvcBase(const char* pszName);
+  virtual ~CSvcBase();
+
+  // Overridable operations, in this order.
+  virtual void Run();
+  virtual BOOL Prepare();
+  virtual void HandleStop();
+  virtual void HandleInterrogate();
+  virtual void HandlePause();
+  virtual void HandleContinue();
+  virtual void HandleShutdown();
+  virtual BOOL HandleUserControl(DWORD dwControl);
+
+  // Writes one event; the strings are counted from the left, nulls skipped.
+  void ReportToEventLog(WORD wType, DWORD dwEventId, const char* s1 = nullptr,
+                        const char* s2 = nullptr, const char* s3 = nullptr);
+
+  BOOL RunDispatcher();
+  static void WINAPI ServiceEntry(DWORD dwArgc, LPSTR* lpszArgv);
+  static void WINAPI ControlHandler(DWORD dwControl);
+  BOOL StartUp();
+
+  // Command line, installation and removal.
+  BOOL HandleCommandLine(int argc, char** argv);
+  BOOL IsServiceInstalled();
+  BOOL InstallService();
+  BOOL RemoveService();
+
+  CSvcBase(const CSvcBase&) = delete;
+  CSvcBase& operator=(const CSvcBase&) = delete;
+
+  static CSvcBase* s_pInstance;
+
+  char m_szName[64];
+  SERVICE_STATUS_HANDLE m_hStatus;
+  SERVICE_STATUS m_status;
+  volatile BOOL m_bRunning;   // shared with the control handler's thread
+  HANDLE m_hEventLog;
+
+ protected:
+  void SendStatus();
+};
+
+// Event ids of the message table compiled into the executable.
+enum : DWORD {
+  EVMSG_INSTALLED = 100,
+  EVMSG_REMOVED = 101,
+  EVMSG_NOTREMOVED = 102,
+  EVMSG_CTRLHANDLERNOTINSTALLED = 103,
+  EVMSG_FAILEDINIT = 104,
+  EVMSG_STARTED = 105,
+  EVMSG_BADREQUEST = 106,
+  EVMSG_DEBUG = 107,
+  EVMSG_STOPPED = 108,
+  EVMSG_PRINTER_INIT = 109,
+  EVMSG_ERROR = 110,
+};
