@@ -1,0 +1,54 @@
+#include "byte_source.h"
+
+#include <algorithm>
+
+namespace pagecnt {
+
+namespace {
+constexpr uint64_t kBlockSize = 64 * 1024;
+}  // namespace
+
+ByteSource::ByteSource(const FileView& file, uint64_t begin, uint64_t end)
+    : file_(&file), begin_(begin), end_(std::min(end, file.size())) {
+  if (begin_ > end_) begin_ = end_;
+}
+
+ByteSource::ByteSource(std::shared_ptr<const std::string> data)
+    : memory_(std::move(data)) {
+  block_ = reinterpret_cast<const uint8_t*>(memory_->data());
+  block_length_ = memory_->size();
+  end_ = block_length_;
+}
+
+int ByteSource::Load(uint64_t position) {
+  if (!file_ || position < begin_ || position >= end_) return -1;
+  // Aligned blocks keep short backward steps within the block just read.
+  uint64_t start = std::max(begin_, position - position % kBlockSize);
+  uint64_t length = std::min(kBlockSize, end_ - start);
+  buffer_.resize(static_cast<size_t>(kBlockSize));
+  size_t got = file_->Read(start, buffer_.data(), static_cast<size_t>(length));
+  block_ = buffer_.data();
+  block_start_ = start;
+  block_length_ = got;
+  if (position - start >= got) return -1;
+  return block_[position - start];
+}
+
+bool ByteSource::Matches(uint64_t position, const char* text) {
+  for (; *text; ++text, ++position) {
+    if (At(position) != static_cast<unsigned char>(*text)) return false;
+  }
+  return true;
+}
+
+void ByteSource::CopyTo(uint64_t position, uint64_t length, std::string& out) {
+  if (position >= end_) return;
+  length = std::min(length, end_ - position);
+  for (uint64_t i = 0; i < length; ++i) {
+    int c = At(position + i);
+    if (c < 0) break;
+    out.push_back(static_cast<char>(c));
+  }
+}
+
+}  // namespace pagecnt

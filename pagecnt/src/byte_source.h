@@ -1,0 +1,52 @@
+// Byte-wise random access to a stretch of a print file or to bytes in memory.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "file_view.h"
+
+namespace pagecnt {
+
+// The parsers read through this one interface whether the bytes lie in the
+// file or in a decompressed stream. File bytes are read a block at a time,
+// so byte-wise scanning costs one system call per block.
+class ByteSource {
+ public:
+  // The bytes [begin, end) of `file`, which must outlive this source.
+  ByteSource(const FileView& file, uint64_t begin, uint64_t end);
+  explicit ByteSource(std::shared_ptr<const std::string> data);
+
+  uint64_t begin() const { return begin_; }
+  uint64_t end() const { return end_; }
+
+  // The byte at `position`, or -1 outside [begin, end) and where the file
+  // cannot be read.
+  int At(uint64_t position) {
+    uint64_t offset = position - block_start_;
+    if (offset < block_length_) return block_[offset];
+    return Load(position);
+  }
+
+  // True when the bytes at `position` are `text`.
+  bool Matches(uint64_t position, const char* text);
+
+  // Appends the bytes [position, position + length), clipped to the end.
+  void CopyTo(uint64_t position, uint64_t length, std::string& out);
+
+ private:
+  int Load(uint64_t position);
+
+  const FileView* file_ = nullptr;
+  std::shared_ptr<const std::string> memory_;
+  std::vector<uint8_t> buffer_;
+  const uint8_t* block_ = nullptr;
+  uint64_t block_start_ = 0;
+  uint64_t block_length_ = 0;
+  uint64_t begin_ = 0;
+  uint64_t end_ = 0;
+};
+
+}  // namespace pagecnt

@@ -1,0 +1,35 @@
+// Read-only access to a print file through the Win32 file API.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace pagecnt {
+
+// An open print file. Reads are positioned and on demand, so the file is
+// never loaded whole and may be larger than memory.
+class FileView {
+ public:
+  FileView() = default;
+  ~FileView();
+  FileView(const FileView&) = delete;
+  FileView& operator=(const FileView&) = delete;
+
+  // Opens a disk file by its ANSI name. False when it is missing or
+  // unreadable, and for devices and pipes, whose reads could block.
+  bool Open(const char* file_name);
+
+  uint64_t size() const { return size_; }
+
+  // Reads up to `length` bytes at `offset` and returns how many it read;
+  // fewer only at the end of the file or on a read error.
+  size_t Read(uint64_t offset, void* buffer, size_t length) const;
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  uint64_t size_ = 0;
+};
+
+}  // namespace pagecnt

@@ -1,0 +1,65 @@
+#include "paper_sizes.h"
+
+#include <windows.h>
+
+#include <cmath>
+
+namespace pagecnt {
+
+namespace {
+
+constexpr double kPointsPerInch = 72.0;
+constexpr double kPointsPerMm = 72.0 / 25.4;
+// Producers round millimetre sizes to whole points or less; sizes that
+// differ by less than this are the same paper.
+constexpr double kTolerance = 4.0;
+
+struct Paper {
+  uint16_t code;
+  double short_side;  // points
+  double long_side;
+};
+
+constexpr Paper kPapers[] = {
+    {DMPAPER_LETTER, 8.5 * kPointsPerInch, 11 * kPointsPerInch},
+    {DMPAPER_LEGAL, 8.5 * kPointsPerInch, 14 * kPointsPerInch},
+    {DMPAPER_TABLOID, 11 * kPointsPerInch, 17 * kPointsPerInch},
+    {DMPAPER_EXECUTIVE, 7.25 * kPointsPerInch, 10.5 * kPointsPerInch},
+    {DMPAPER_STATEMENT, 5.5 * kPointsPerInch, 8.5 * kPointsPerInch},
+    {DMPAPER_FOLIO, 8.5 * kPointsPerInch, 13 * kPointsPerInch},
+    {DMPAPER_A2, 420 * kPointsPerMm, 594 * kPointsPerMm},
+    {DMPAPER_A3, 297 * kPointsPerMm, 420 * kPointsPerMm},
+    {DMPAPER_A4, 210 * kPointsPerMm, 297 * kPointsPerMm},
+    {DMPAPER_A5, 148 * kPointsPerMm, 210 * kPointsPerMm},
+    {DMPAPER_A6, 105 * kPointsPerMm, 148 * kPointsPerMm},
+    {DMPAPER_B4, 257 * kPointsPerMm, 364 * kPointsPerMm},  // JIS
+    {DMPAPER_B5, 182 * kPointsPerMm, 257 * kPointsPerMm},  // JIS
+    {DMPAPER_QUARTO, 215 * kPointsPerMm, 275 * kPointsPerMm},
+    {DMPAPER_ENV_10, 4.125 * kPointsPerInch, 9.5 * kPointsPerInch},
+    {DMPAPER_ENV_DL, 110 * kPointsPerMm, 220 * kPointsPerMm},
+    {DMPAPER_ENV_C5, 162 * kPointsPerMm, 229 * kPointsPerMm},
+    {DMPAPER_ENV_MONARCH, 3.875 * kPointsPerInch, 7.5 * kPointsPerInch},
+};
+
+}  // namespace
+
+uint16_t PaperSizeFromPoints(double width, double height) {
+  if (!std::isfinite(width) || !std::isfinite(height)) return 0;
+  width = std::fabs(width);
+  height = std::fabs(height);
+  double short_side = std::fmin(width, height);
+  double long_side = std::fmax(width, height);
+  uint16_t best = 0;
+  double best_error = kTolerance;
+  for (const Paper& paper : kPapers) {
+    double error = std::fmax(std::fabs(short_side - paper.short_side),
+                             std::fabs(long_side - paper.long_side));
+    if (error <= best_error) {
+      best = paper.code;
+      best_error = error;
+    }
+  }
+  return best;
+}
+
+}  // namespace pagecnt

@@ -1,0 +1,48 @@
+#include "ps_counter.h"
+
+#include <algorithm>
+
+#include "byte_source.h"
+#include "paper_sizes.h"
+#include "ps_scanner.h"
+
+namespace pagecnt {
+
+namespace {
+
+uint64_t PageCountOf(const PostScriptFacts& facts) {
+  // What the document says of itself comes first; the operators only show
+  // what the program text holds, not how often a procedure runs.
+  if (facts.first_pages > 0) return static_cast<uint64_t>(facts.first_pages);
+  if (facts.last_pages > 0) return static_cast<uint64_t>(facts.last_pages);
+  if (facts.page_comments > 0) return facts.page_comments;
+  return facts.showpages;
+}
+
+uint16_t PaperSizeOf(const PostScriptFacts& facts) {
+  // The bounding box is where the marks are, so it comes last: it names a
+  // paper only when the marks fill one.
+  const Size bounding_box = facts.first_bounding_box.known
+                                ? facts.first_bounding_box
+                                : facts.last_bounding_box;
+  for (const Size& size :
+       {facts.document_media, facts.page_size, bounding_box}) {
+    if (size.known) return PaperSizeFromPoints(size.width, size.height);
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool CountPostScriptPages(const FileView& file, uint64_t start,
+                          PageCount& result) {
+  ByteSource source(file, start, file.size());
+  PostScriptFacts facts = ScanPostScript(source, start);
+  uint64_t pages = PageCountOf(facts);
+  if (pages == 0) return false;
+  result.pages = static_cast<uint32_t>(std::min<uint64_t>(pages, UINT32_MAX));
+  result.paper_size = PaperSizeOf(facts);
+  return true;
+}
+
+}  // namespace pagecnt

@@ -1,0 +1,273 @@
+#include "ps_scanner.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "pjl.h"
+
+namespace pagecnt {
+
+namespace {
+
+// Comments that matter are short; longer lines are cut, never grown.
+constexpr size_t kMaxLineLength = 256;
+constexpr size_t kMaxWordLength = 64;
+
+bool IsWhitespace(int c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' ||
+         c == 0;
+}
+
+bool ParseNumber(const std::string& word, double& value) {
+  if (word.empty()) return false;
+  char* end = nullptr;
+  value = std::strtod(word.c_str(), &end);
+  return end && *end == 0;
+}
+
+// Reads whitespace-separated numbers from `text`; returns how many.
+int ReadNumbers(const char* text, double* values, int wanted) {
+  int found = 0;
+  while (found < wanted) {
+    while (*text == ' ' || *text == '\t') ++text;
+    char* end = nullptr;
+    double value = std::strtod(text, &end);
+    if (end == text) break;
+    values[found++] = value;
+    text = end;
+  }
+  return found;
+}
+
+class Scanner {
+ public:
+  explicit Scanner(PostScriptFacts& facts) : facts_(facts) {}
+
+  void Scan(ByteSource& source, uint64_t start) {
+    bool line_start = true;
+    bool in_line = false;
+    for (uint64_t position = start;; ++position) {
+      int c = source.At(position);
+      if (c < 0 || (c == 0x1B && IsUniversalExit(source, position))) break;
+      // Structuring comments are whole lines beginning "%%", whatever the
+      // program around them does.
+      if (line_start && c == '%') {
+        in_line = true;
+        line_.clear();
+      }
+      bool line_end = c == '\n' || c == '\r';
+      if (in_line) {
+        if (line_end) {
+          in_line = false;
+          OnCommentLine();
+        } else if (line_.size() < kMaxLineLength) {
+          line_.push_back(static_cast<char>(c));
+        }
+      }
+      line_start = line_end;
+      OnProgramByte(c);
+    }
+    if (in_line) OnCommentLine();
+    EndWord();
+  }
+
+ private:
+  enum class Mode { kCode, kComment, kString, kHexString, kBase85 };
+  enum class PageSizeStep { kIdle, kOpen, kWidth, kHeight, kClose };
+
+  bool LineIs(const char* keyword) const {
+    return line_.compare(0, std::strlen(keyword), keyword) == 0;
+  }
+  const char* LineValue(const char* keyword) const {
+    return line_.c_str() + std::strlen(keyword);
+  }
+
+  void OnCommentLine() {
+    if (LineIs("%%BeginDocument")) {
+      ++nested_documents_;
+    } else if (LineIs("%%EndDocument")) {
+      if (nested_documents_ > 0) --nested_documents_;
+    } else if (nested_documents_ > 0) {
+      return;
+    } else if (LineIs("%%Pages:")) {
+      double value = 0;
+      bool numeric = ReadNumbers(LineValue("%%Pages:"), &value, 1) == 1 &&
+                     value >= 0 && value < 4294967296.0;
+      if (!seen_pages_) facts_.first_pages = numeric ? static_cast<int64_t>(value) : -1;
+      if (numeric) facts_.last_pages = static_cast<int64_t>(value);
+      seen_pages_ = true;
+    } else if (LineIs("%%Page:")) {
+      ++facts_.page_comments;
+    } else if (LineIs("%%BoundingBox:")) {
+      double box[4];
+      Size size;
+      if (ReadNumbers(LineValue("%%BoundingBox:"), box, 4) == 4) {
+        size = Size{true, box[2] - box[0], box[3] - box[1]};
+        facts_.last_bounding_box = size;
+      }
+      if (!seen_bounding_box_) facts_.first_bounding_box = size;
+      seen_bounding_box_ = true;
+    } else if (LineIs("%%DocumentMedia:") && !facts_.document_media.known) {
+      OnDocumentMedia(LineValue("%%DocumentMedia:"));
+    }
+  }
+
+  // "%%DocumentMedia: name width height weight colour type"; the name may
+  // be a parenthesised text with spaces.
+  void OnDocumentMedia(const char* text) {
+    while (*text == ' ' || *text == '\t') ++text;
+    if (*text == '(') {
+      const char* close = std::strchr(text, ')');
+      if (!close) return;
+      text = close + 1;
+    } else {
+      while (*text && *text != ' ' && *text != '\t') ++text;
+    }
+    double size[2];
+    if (ReadNumbers(text, size, 2) == 2) {
+      facts_.document_media = Size{true, size[0], size[1]};
+    }
+  }
+
+  void OnProgramByte(int c) {
+    switch (mode_) {
+      case Mode::kComment:
+        if (c == '\n' || c == '\r') mode_ = Mode::kCode;
+        return;
+      case Mode::kString:
+        if (escaped_) {
+          escaped_ = false;
+        } else if (c == '\\') {
+          escaped_ = true;
+        } else if (c == '(') {
+          ++string_depth_;
+        } else if (c == ')' && --string_depth_ == 0) {
+          mode_ = Mode::kCode;
+        }
+        return;
+      case Mode::kHexString:
+        if (c == '>') mode_ = Mode::kCode;
+        return;
+      case Mode::kBase85:
+        if (c == '>' && previous_ == '~') mode_ = Mode::kCode;
+        previous_ = c;
+        return;
+      case Mode::kCode:
+        break;
+    }
+    if (after_less_than_) {
+      after_less_than_ = false;
+      if (c == '<') return;  // "<<" opens a dictionary
+      if (c == '~') {
+        mode_ = Mode::kBase85;
+        previous_ = 0;
+        return;
+      }
+      mode_ = Mode::kHexString;
+      OnProgramByte(c);
+      return;
+    }
+    switch (c) {
+      case '%':
+        EndWord();
+        mode_ = Mode::kComment;
+        return;
+      case '(':
+        EndWord();
+        mode_ = Mode::kString;
+        string_depth_ = 1;
+        return;
+      case '<':
+        EndWord();
+        after_less_than_ = true;
+        return;
+      case '/':
+        EndWord();
+        literal_ = true;
+        return;
+      case '[': case ']': case '{': case '}': case '>': case ')':
+        EndWord();
+        OnDelimiter(c);
+        return;
+      default:
+        break;
+    }
+    if (IsWhitespace(c)) {
+      EndWord();
+    } else if (word_.size() < kMaxWordLength) {
+      word_.push_back(static_cast<char>(c));
+    }
+  }
+
+  void EndWord() {
+    if (!word_.empty()) OnWord();
+    word_.clear();
+    literal_ = false;
+  }
+
+  void OnWord() {
+    if (!literal_ && word_ == "showpage") ++facts_.showpages;
+    double value = 0;
+    bool number = !literal_ && ParseNumber(word_, value);
+    switch (page_size_step_) {
+      case PageSizeStep::kWidth:
+        if (number) {
+          width_ = value;
+          page_size_step_ = PageSizeStep::kHeight;
+          return;
+        }
+        break;
+      case PageSizeStep::kHeight:
+        if (number) {
+          height_ = value;
+          page_size_step_ = PageSizeStep::kClose;
+          return;
+        }
+        break;
+      default:
+        break;
+    }
+    page_size_step_ = literal_ && word_ == "PageSize" ? PageSizeStep::kOpen
+                                                      : PageSizeStep::kIdle;
+  }
+
+  void OnDelimiter(int c) {
+    if (c == '[' && page_size_step_ == PageSizeStep::kOpen) {
+      page_size_step_ = PageSizeStep::kWidth;
+      return;
+    }
+    if (c == ']' && page_size_step_ == PageSizeStep::kClose &&
+        !facts_.page_size.known) {
+      facts_.page_size = Size{true, width_, height_};
+    }
+    page_size_step_ = PageSizeStep::kIdle;
+  }
+
+  PostScriptFacts& facts_;
+  std::string line_;
+  int nested_documents_ = 0;
+  bool seen_pages_ = false;
+  bool seen_bounding_box_ = false;
+
+  Mode mode_ = Mode::kCode;
+  int string_depth_ = 0;
+  bool escaped_ = false;
+  bool after_less_than_ = false;
+  int previous_ = 0;
+  std::string word_;
+  bool literal_ = false;
+  PageSizeStep page_size_step_ = PageSizeStep::kIdle;
+  double width_ = 0;
+  double height_ = 0;
+};
+
+}  // namespace
+
+PostScriptFacts ScanPostScript(ByteSource& source, uint64_t start) {
+  PostScriptFacts facts;
+  Scanner(facts).Scan(source, start);
+  return facts;
+}
+
+}  // namespace pagecnt

@@ -1,0 +1,37 @@
+// One pass over a PostScript program, noting what bears on its pages.
+#pragma once
+
+#include <cstdint>
+
+#include "byte_source.h"
+
+namespace pagecnt {
+
+struct Size {
+  bool known = false;
+  double width = 0;
+  double height = 0;
+};
+
+// What the document structuring comments and the program text say. Only
+// the top level counts: a document embedded between %%BeginDocument and
+// %%EndDocument has comments of its own.
+struct PostScriptFacts {
+  // %%Pages: the first line's value, and the last numeric one, which is
+  // the trailer's when the first said (atend). -1 when there is none.
+  int64_t first_pages = -1;
+  int64_t last_pages = -1;
+  uint64_t page_comments = 0;  // %%Page:
+  uint64_t showpages = 0;      // showpage outside comments and strings
+  Size document_media;         // the first medium of %%DocumentMedia:
+  Size page_size;              // the first /PageSize [w h]
+  Size first_bounding_box;     // %%BoundingBox:, as for %%Pages:
+  Size last_bounding_box;
+};
+
+// Scans from `start` to the end of the source or to a Universal Exit
+// Language command, whichever comes first. Linear in the bytes scanned,
+// with constant memory.
+PostScriptFacts ScanPostScript(ByteSource& source, uint64_t start);
+
+}  // namespace pagecnt
