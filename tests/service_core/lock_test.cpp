@@ -1,0 +1,137 @@
+// CLock on a named mutex: hand-over, time-out, re-entry after release and
+// take-over of an abandoned mutex.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "service_core/exc.h"
+#include "service_core/lock.h"
+
+namespace {
+
+// Each case uses a mutex name of its own, so programs running at the same
+// time never meet on one.
+std::string UniqueMutexName(const char* tag) {
+  return std::string("QUILLON_TEST_") + tag + "_" +
+         std::to_string(GetCurrentProcessId());
+}
+
+class Event {
+ public:
+  Event() : m_h(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+  ~Event() { CloseHandle(m_h); }
+  void Set() { SetEvent(m_h); }
+  bool Wait(DWORD ms) { return WaitForSingleObject(m_h, ms) == WAIT_OBJECT_0; }
+
+ private:
+  HANDLE m_h;
+};
+
+TEST(CLockTest, SecondHolderWaitsUntilTheFirstScopeEnds) {
+  const std::string name = UniqueMutexName("handover");
+  Event held, release, secondHas;
+  std::atomic<bool> firstReleased{false};
+
+  std::thread first([&] {
+    CLock lock(1000, name.c_str());
+    held.Set();
+    release.Wait(INFINITE);
+    firstReleased = true;
+  });
+  ASSERT_TRUE(held.Wait(5000));
+
+  std::thread second([&] {
+    CLock lock(5000, name.c_str());
+    EXPECT_TRUE(firstReleased.load());
+    secondHas.Set();
+  });
+  // The second thread must not get the lock while the first holds it.
+  EXPECT_FALSE(secondHas.Wait(200));
+  release.Set();
+  EXPECT_TRUE(secondHas.Wait(5000));
+  first.join();
+  second.join();
+}
+
+TEST(CLockTest, TimeOutThrowsAHeapExceptionAndHoldsNothing) {
+  const std::string name = UniqueMutexName("timeout");
+  Event held, release;
+  std::thread holder([&] {
+    CLock lock(1000, name.c_str());
+    held.Set();
+    release.Wait(INFINITE);
+  });
+  ASSERT_TRUE(held.Wait(5000));
+
+  CExc* caught = nullptr;
+  try {
+    CLock lock(50, name.c_str());
+    ADD_FAILURE() << "the lock was taken while another thread held it";
+  } catch (CExc* e) {
+    caught = e;
+  }
+  ASSERT_NE(caught, nullptr);
+  EXPECT_STREQ(caught->Source(), "CLock");
+  EXPECT_STREQ(caught->Message(), "Time-out occurred");
+  EXPECT_STREQ(caught->Text(), "Time-out occurred");
+  EXPECT_EQ(caught->Code(), 0);
+  delete caught;
+
+  release.Set();
+  holder.join();
+}
+
+TEST(CLockTest, ReleasedLockIsTakenAgainAtOnce) {
+  const std::string name = UniqueMutexName("again");
+  { CLock lock(0, name.c_str()); }
+  // A time-out of 0 succeeds only if nothing is held any more.
+  EXPECT_NO_THROW({ CLock lock(0, name.c_str()); });
+  { CLock lock(kJobQueueTimeout, kJobQueueMutex); }
+  EXPECT_NO_THROW({ CLock lock(kJobQueueTimeout, kJobQueueMutex); });
+}
+
+TEST(CLockTest, AbandonedMutexIsTakenOver) {
+  const std::string name = UniqueMutexName("abandoned");
+  HANDLE hKeep = CreateMutexA(nullptr, FALSE, name.c_str());  // keeps it alive
+  ASSERT_NE(hKeep, nullptr);
+  std::thread owner([&] {
+    HANDLE h = CreateMutexA(nullptr, FALSE, name.c_str());
+    WaitForSingleObject(h, INFINITE);
+    CloseHandle(h);   // ends without ReleaseMutex: the mutex is abandoned
+  });
+  owner.join();
+
+  EXPECT_NO_THROW({
+    CLock lock(1000, name.c_str());
+    EXPECT_NE(lock.m_hMutex, nullptr);
+  });
+  // Held and released properly by CLock: free again.
+  EXPECT_EQ(WaitForSingleObject(hKeep, 0), WAIT_OBJECT_0);
+  ReleaseMutex(hKeep);
+  CloseHandle(hKeep);
+}
+
+TEST(CLockTest, NameThatCannotBeAMutexThrowsCannotCreate) {
+  // An event of the same name exists: CreateMutexA fails with
+  // ERROR_INVALID_HANDLE, and the lock reports it.
+  const std::string name = UniqueMutexName("clash");
+  HANDLE hEvent = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+  ASSERT_NE(hEvent, nullptr);
+  CExc* caught = nullptr;
+  try {
+    CLock lock(0, name.c_str());
+  } catch (CExc* e) {
+    caught = e;
+  }
+  ASSERT_NE(caught, nullptr);
+  EXPECT_STREQ(caught->Source(), "CLock");
+  EXPECT_STREQ(caught->Message(), "Cannot create mutex");
+  delete caught;
+  CloseHandle(hEvent);
+}
+
+}  // namespace
