@@ -7,12 +7,15 @@
 #include <utility>
 
 #include "database/com_errors.h"
+#include "database/session_cache.h"
 #include "database/wide_text.h"
 
 CConnection::CConnection()
     : m_cRef(1), m_hEnv(nullptr), m_hDbc(nullptr), m_bConnected(false) {}
 
 CConnection::~CConnection() {
+  // Statements must be freed before their connection disconnects.
+  if (m_pSession) m_pSession->Clear();
   if (m_bConnected) SQLDisconnect(m_hDbc);
   FreeHandles();
 }
@@ -55,8 +58,14 @@ void CConnection::Open(const char* pszConnectionString) {
 void CConnection::Close() {
   std::lock_guard<std::recursive_mutex> lock(m_mutex);
   if (!m_bConnected) return;
+  if (m_pSession) m_pSession->Clear();
   if (!SQL_SUCCEEDED(SQLDisconnect(m_hDbc))) RaiseOdbcError(SQL_HANDLE_DBC, m_hDbc);
   m_bConnected = false;
+}
+
+CSessionCache& CConnection::Session() {
+  if (!m_pSession) m_pSession.reset(new CSessionCache());
+  return *m_pSession;
 }
 
 ULONG CConnection::AddRef() { return ++m_cRef; }

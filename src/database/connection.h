@@ -6,7 +6,10 @@
 #include <sql.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
+
+class CSessionCache;
 
 class CConnection {
  public:
@@ -23,6 +26,9 @@ class CConnection {
   // Serialises use of the connection: drivers differ in what they allow
   // from several threads at once, so one statement sequence runs at a time.
   std::recursive_mutex& Mutex() const { return m_mutex; }
+  // What the data layer has learnt about this database; use it only while
+  // holding Mutex(). Emptied when the connection closes.
+  CSessionCache& Session();
 
   ULONG AddRef();
   ULONG Release();
@@ -39,6 +45,7 @@ class CConnection {
   SQLHDBC m_hDbc;
   bool m_bConnected;
   mutable std::recursive_mutex m_mutex;
+  std::unique_ptr<CSessionCache> m_pSession;
 };
 
 // Reference-counted pointer to the connection. Like a COM smart pointer,

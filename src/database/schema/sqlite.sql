@@ -1,0 +1,62 @@
+-- The service's database on SQLite. Create it with:
+--   sqlite3 /var/lib/quillon/quillon.db < sqlite.sql
+-- The service addresses columns by position: keep the column order.
+-- Ids are generated (INTEGER PRIMARY KEY is the rowid); names are not
+-- unique, as the service tolerates duplicate rows.
+
+CREATE TABLE PRINTERS (
+  idPrinter INTEGER PRIMARY KEY AUTOINCREMENT,
+  PrnName   VARCHAR(254) NOT NULL
+);
+CREATE INDEX IX_PRINTERS_PrnName ON PRINTERS (PrnName);
+
+CREATE TABLE USERS (
+  idUser   INTEGER PRIMARY KEY AUTOINCREMENT,
+  UserName VARCHAR(254) NOT NULL
+);
+CREATE INDEX IX_USERS_UserName ON USERS (UserName);
+
+CREATE TABLE COMPUTERS (
+  idComp   INTEGER PRIMARY KEY AUTOINCREMENT,
+  CompName VARCHAR(19) NOT NULL
+);
+CREATE INDEX IX_COMPUTERS_CompName ON COMPUTERS (CompName);
+
+-- -1 in idPrinter or idUser stands for every printer or every user.
+CREATE TABLE PRNPERMISSIONS (
+  idPermission INTEGER PRIMARY KEY AUTOINCREMENT,
+  idPrinter    INTEGER NOT NULL,
+  idUser       INTEGER NOT NULL,
+  Action       INTEGER NOT NULL
+);
+
+CREATE TABLE PRNUSERS (
+  idPrnUser INTEGER PRIMARY KEY AUTOINCREMENT,
+  idPrinter INTEGER NOT NULL,
+  idUser    INTEGER NOT NULL
+);
+CREATE INDEX IX_PRNUSERS_Pair ON PRNUSERS (idPrinter, idUser);
+
+CREATE TABLE PRNCOMPS (
+  idPrnComp INTEGER PRIMARY KEY AUTOINCREMENT,
+  idPrinter INTEGER NOT NULL,
+  idComp    INTEGER NOT NULL
+);
+CREATE INDEX IX_PRNCOMPS_Pair ON PRNCOMPS (idPrinter, idComp);
+
+-- One row per accounted print job. Submitted: seconds since 1970-01-01 UTC.
+CREATE TABLE PRNDATA (
+  idPrnData   INTEGER PRIMARY KEY AUTOINCREMENT,
+  idPrinter   INTEGER NOT NULL,
+  idUser      INTEGER NOT NULL,
+  idComp      INTEGER NOT NULL,
+  DocName     VARCHAR(254),
+  Pages       INTEGER,
+  JobSize     INTEGER,
+  Submitted   INTEGER,
+  PaperSize   SMALLINT,
+  PaperLength SMALLINT,
+  PaperWidth  SMALLINT,
+  Color       SMALLINT,
+  Duplex      SMALLINT
+);
