@@ -6,6 +6,7 @@
 
 #include <map>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,26 @@ class CQuillonService : public CSvcBase {
   int LoadPrinterTable();
   int LoadUserTable();
 
+  // Stores a permission rule, replacing the rule of the same (printer,
+  // user) pair. A null entry is ignored.
+  void SetPermission(const PERMISSION_ENTRY* pEntry);
+  // The rule that applies to a job: the exact (printer, user) rule, else the
+  // printer's rule for every user, else the rule for every printer and every
+  // user, else Action 0. Always returns 1; the entry is filled in every case.
+  int GetPermission(int32_t idPrinter, int32_t idUser, PERMISSION_ENTRY& entry) const;
+  // Appends a USERS row for the name (cut to 254 bytes) and, when the new
+  // id comes back, stores it in idUser and in mapUsers. 1 when the append
+  // ran (idUser is left alone if no id came back), 0 on a database error.
+  int AddUser(const char* pszUserName, int32_t& idUser);
+
+  // mapPrinters and mapUsers are shared by several threads: use these to
+  // read and write them. Names are cut to their field width (254 bytes),
+  // as the database holds them. Find* return false for an unknown name.
+  bool FindPrinter(const char* pszName, int32_t& idPrinter) const;
+  void StorePrinter(const char* pszName, int32_t idPrinter);
+  bool FindUser(const char* pszName, int32_t& idUser) const;
+  void StoreUser(const char* pszName, int32_t idUser);
+
   HANDLE m_hStopEvent;
   std::map<DWORD, FINISHED_JOB> m_jobTable;
   std::vector<CPrnObj> m_printers;
@@ -70,4 +91,9 @@ class CQuillonService : public CSvcBase {
   HANDLE m_hStopRequested;
   // Orders HandleStop against the creation and closing of m_hStopEvent.
   std::mutex m_stopEventLock;
+  // One reader-writer lock per reference cache; never held while waiting
+  // for the database.
+  mutable std::shared_mutex m_permissionsLock;
+  mutable std::shared_mutex m_printersLock;
+  mutable std::shared_mutex m_usersLock;
 };

@@ -1,0 +1,22 @@
+// The per-printer user and computer lists (PRNUSERS, PRNCOMPS): one row per
+// pair, appended on first sight and remembered for the life of the process.
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+
+#include "database/connection.h"
+#include "database/id_caches.h"
+
+// Makes sure the pair has a row in the table that pszSource selects from;
+// the source has two "?" markers, for the printer id and the member id in
+// that order. Returns 0, or the HRESULT of the failure that ended it (the
+// pair is then not cached, so the next call tries again).
+int EnsurePrinterLink(ConnectionPtr pConnection, const char* pszSource,
+                      CPairCache& cache, int32_t lIdPrinter, int32_t lIdMember);
+
+int EnsurePrinterUser(ConnectionPtr pConnection, int32_t lIdPrinter,
+                      int32_t lIdUser);
+int EnsurePrinterComputer(ConnectionPtr pConnection, int32_t lIdPrinter,
+                          int32_t lIdComp);
