@@ -1,0 +1,62 @@
+#include "page_counter_fixture.h"
+
+#include <fstream>
+
+HMODULE PageCounterTest::module_ = nullptr;
+PFN_GET_PAGE_COUNT PageCounterTest::get_page_count_ = nullptr;
+
+void PageCounterTest::SetUpTestSuite() {
+  if (module_) return;
+  module_ = LoadLibraryA("pagecnt");
+  if (module_) {
+    get_page_count_ = reinterpret_cast<PFN_GET_PAGE_COUNT>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "GetPageCount")));
+  }
+}
+
+void PageCounterTest::SetUp() {
+  ASSERT_NE(module_, nullptr) << "pagecnt.dll not found beside the test";
+  ASSERT_NE(get_page_count_, nullptr) << "GetPageCount not exported";
+  char temp[MAX_PATH];
+  ASSERT_NE(GetTempPathA(MAX_PATH, temp), 0u);
+  const ::testing::TestInfo* test =
+      ::testing::UnitTest::GetInstance()->current_test_info();
+  directory_ = std::string(temp) + "pagecnt-" +
+               std::to_string(GetCurrentProcessId()) + "-" + test->name();
+  for (char& c : directory_) {
+    if (c == '/') c = '_';
+  }
+  CreateDirectoryA(directory_.c_str(), nullptr);
+}
+
+void PageCounterTest::TearDown() {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((directory_ + "\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      DeleteFileA((directory_ + "\\" + found.cFileName).c_str());
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryA(directory_.c_str());
+}
+
+std::string PageCounterTest::WriteFile(const std::string& name,
+                                       const std::string& bytes) {
+  std::string path = directory_ + "\\" + name;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+  return path;
+}
+
+CountOutcome PageCounterTest::Count(const std::string& bytes) {
+  return CountFile(WriteFile("job.spl", bytes));
+}
+
+CountOutcome PageCounterTest::CountFile(const std::string& path) {
+  PAGE_COUNT_RESULT result = {};
+  CountOutcome outcome;
+  outcome.returned = get_page_count_(path.c_str(), "Test Printer", &result);
+  outcome.pages = result.dwPages;
+  outcome.paper = result.wPaperSize;
+  return outcome;
+}
