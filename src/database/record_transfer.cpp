@@ -120,9 +120,8 @@ struct FIELD_VALUE {
 }
 
 FIELD_VALUE ReadColumn(COdbcStatement& stmt, const BINDING_ENTRY* p,
-                       const std::wstring& source) {
+                       SQLUSMALLINT nColumn, const std::wstring& source) {
   FIELD_VALUE field{p, adFldOK, 0, std::string()};
-  SQLUSMALLINT nColumn = static_cast<SQLUSMALLINT>(p->ulOrdinal);
   SQLLEN cbIndicator = 0;
   if (p->wType == adVarChar) {
     // Room for more characters than the field holds, so that a cut is seen.
@@ -180,18 +179,26 @@ void StoreField(CADORecordBinding* pRecord, const FIELD_VALUE& field) {
 }  // namespace
 
 void CopyRowToRecord(COdbcStatement& stmt, CADORecordBinding* pRecord,
-                     const std::wstring& source) {
+                     const std::wstring& source, const std::vector<ULONG>* pColumns) {
   std::vector<const BINDING_ENTRY*> entries = CheckedBindingEntries(pRecord);
   // Drivers may only hand out columns in ascending order.
   std::stable_sort(entries.begin(), entries.end(),
                    [](const BINDING_ENTRY* a, const BINDING_ENTRY* b) {
                      return a->ulOrdinal < b->ulOrdinal;
                    });
-  SQLSMALLINT nColumns = stmt.ResultColumns();
+  // A result of chosen columns is known to hold them; ask only otherwise.
+  SQLSMALLINT nColumns = pColumns ? static_cast<SQLSMALLINT>(pColumns->size())
+                                  : stmt.ResultColumns();
   std::vector<FIELD_VALUE> fields;
   fields.reserve(entries.size());
   for (const BINDING_ENTRY* p : entries) {
-    if (p->ulOrdinal > static_cast<ULONG>(nColumns)) {
+    ULONG ulResultColumn = p->ulOrdinal;
+    if (pColumns) {
+      auto it = std::find(pColumns->begin(), pColumns->end(), p->ulOrdinal);
+      if (it == pColumns->end()) continue;
+      ulResultColumn = static_cast<ULONG>(it - pColumns->begin()) + 1;
+    }
+    if (ulResultColumn > static_cast<ULONG>(nColumns)) {
       RaiseComError(E_INVALIDARG, source + L" has no column " +
                                       std::to_wstring(p->ulOrdinal) + L".");
     }
@@ -201,7 +208,8 @@ void CopyRowToRecord(COdbcStatement& stmt, CADORecordBinding* pRecord,
       fields.push_back(copy);
       continue;
     }
-    fields.push_back(ReadColumn(stmt, p, source));
+    fields.push_back(ReadColumn(stmt, p, static_cast<SQLUSMALLINT>(ulResultColumn),
+                                source));
   }
   for (const FIELD_VALUE& field : fields) StoreField(pRecord, field);
 }
@@ -210,7 +218,10 @@ INSERT_VALUES ValuesFromRecord(CADORecordBinding* pRecord) {
   INSERT_VALUES insert;
   for (const BINDING_ENTRY* p : CheckedBindingEntries(pRecord)) {
     DWORD dwStatus = *StatusAt(pRecord, p);
-    if (!p->fModify || (dwStatus != adFldOK && dwStatus != adFldNull)) continue;
+    if (!p->fModify || (dwStatus != adFldOK && dwStatus != adFldNull)) {
+      insert.generated.push_back(p->ulOrdinal);
+      continue;
+    }
     if (std::find(insert.ordinals.begin(), insert.ordinals.end(), p->ulOrdinal) !=
         insert.ordinals.end()) {
       RaiseComError(E_INVALIDARG, L"Column " + std::to_wstring(p->ulOrdinal) +
@@ -235,6 +246,15 @@ INSERT_VALUES ValuesFromRecord(CADORecordBinding* pRecord) {
       std::memcpy(&l, pValue, sizeof(l));
       insert.values.push_back(CParameterValue(l));
     }
+  }
+  std::sort(insert.generated.begin(), insert.generated.end());
+  insert.generated.erase(std::unique(insert.generated.begin(), insert.generated.end()),
+                         insert.generated.end());
+  // A column both written and left out is written.
+  for (ULONG ulOrdinal : insert.ordinals) {
+    insert.generated.erase(
+        std::remove(insert.generated.begin(), insert.generated.end(), ulOrdinal),
+        insert.generated.end());
   }
   return insert;
 }

@@ -48,9 +48,12 @@ constexpr size_t kMaxBindingEntries = 256;
 // Copies the statement's current row into the record: every bound column's
 // value and status word (adFldOK, adFldNull, adFldTruncated). The record is
 // changed only when every value converts; a value out of range for its
-// field raises DISP_E_OVERFLOW.
+// field raises DISP_E_OVERFLOW. Without pColumns the result holds the whole
+// table row; with it, result column k holds table column (*pColumns)[k-1]
+// and only those columns are copied.
 void CopyRowToRecord(COdbcStatement& stmt, CADORecordBinding* pRecord,
-                     const std::wstring& source);
+                     const std::wstring& source,
+                     const std::vector<ULONG>* pColumns = nullptr);
 
 // What an append writes: the ordinals of the columns taken from the record
 // and their values. Columns whose status is adFldOK give their value,
@@ -59,5 +62,6 @@ void CopyRowToRecord(COdbcStatement& stmt, CADORecordBinding* pRecord,
 struct INSERT_VALUES {
   std::vector<ULONG> ordinals;
   std::vector<CParameterValue> values;
+  std::vector<ULONG> generated;   // bound but left to the database, ascending
 };
 INSERT_VALUES ValuesFromRecord(CADORecordBinding* pRecord);

@@ -129,32 +129,47 @@ void CRecordset::AddNew(CADORecordBinding* pRecord) {
   SQLHDBC hDbc = pConn->Handle();
 
   const std::vector<std::wstring>& columns = session.TableColumns(hDbc, m_table);
-  std::wstring names, markers;
-  for (ULONG ulOrdinal : insert.ordinals) {
+  auto columnName = [&](ULONG ulOrdinal) {
     if (ulOrdinal > columns.size()) {
       RaiseComError(E_INVALIDARG, m_table + L" has no column " +
                                       std::to_wstring(ulOrdinal) + L".");
     }
+    return QuotedName(columns[ulOrdinal - 1]);
+  };
+  std::wstring names, markers, generatedNames;
+  for (ULONG ulOrdinal : insert.ordinals) {
     if (!names.empty()) {
       names += L", ";
       markers += L", ";
     }
-    names += QuotedName(columns[ulOrdinal - 1]);
+    names += columnName(ulOrdinal);
     markers += L"?";
   }
+  for (ULONG ulOrdinal : insert.generated) {
+    if (!generatedNames.empty()) generatedNames += L", ";
+    generatedNames += columnName(ulOrdinal);
+  }
+
   std::wstring sql = L"INSERT INTO " + m_table;
   sql += names.empty() ? std::wstring(L" DEFAULT VALUES")
                        : L" (" + names + L") VALUES (" + markers + L")";
-  DbmsDialect dialect = session.Dialect(hDbc);
-  bool bReturnsRow = dialect == DbmsDialect::PostgreSQL;
-  if (bReturnsRow) sql += L" RETURNING *";
+  // Only what the database chose needs to come back: the rest of the
+  // stored row is what the record already holds.
+  bool bReturning = !generatedNames.empty() &&
+                    session.Dialect(hDbc) == DbmsDialect::PostgreSQL;
+  if (bReturning) sql += L" RETURNING " + generatedNames;
 
   std::shared_ptr<COdbcStatement> stmt = session.Prepared(hDbc, sql);
   try {
-    stmt->ResetBindings();
+    // Same text, same markers: binding again replaces the earlier values.
     BindParameters(*stmt, insert.values);
     stmt->Execute();
-    ReadBack(pConn, pRecord, *stmt, bReturnsRow);
+    if (bReturning) {
+      if (stmt->Fetch()) CopyRowToRecord(*stmt, pRecord, m_source, &insert.generated);
+      stmt->CloseCursor();
+    } else if (!generatedNames.empty()) {
+      ReadBack(pConn, pRecord, *stmt, insert.generated, generatedNames);
+    }
   } catch (const _com_error&) {
     // A statement that failed may be stale (a changed table): prepare anew
     // next time, and learn the table's columns again.
@@ -165,12 +180,8 @@ void CRecordset::AddNew(CADORecordBinding* pRecord) {
 }
 
 void CRecordset::ReadBack(CConnection* pConnection, CADORecordBinding* pRecord,
-                          COdbcStatement& insert, bool bReturnsRow) {
-  if (bReturnsRow) {
-    if (insert.Fetch()) CopyRowToRecord(insert, pRecord, m_source);
-    insert.CloseCursor();
-    return;
-  }
+                          COdbcStatement& insert, const std::vector<ULONG>& generated,
+                          const std::wstring& generatedNames) {
   CSessionCache& session = pConnection->Session();
   SQLHDBC hDbc = pConnection->Handle();
   if (session.Dialect(hDbc) != DbmsDialect::SQLite) return;
@@ -178,12 +189,11 @@ void CRecordset::ReadBack(CConnection* pConnection, CADORecordBinding* pRecord,
   // earlier append, perhaps to another table.
   if (insert.RowCount() != 1) return;
   std::shared_ptr<COdbcStatement> select = session.Prepared(
-      hDbc, L"SELECT * FROM " + m_table + L" WHERE rowid = last_insert_rowid()");
-  select->Execute();
-  bool bRow = false;
+      hDbc, L"SELECT " + generatedNames + L" FROM " + m_table +
+                L" WHERE rowid = last_insert_rowid()");
   try {
-    bRow = select->Fetch();
-    if (bRow) CopyRowToRecord(*select, pRecord, m_source);
+    select->Execute();
+    if (select->Fetch()) CopyRowToRecord(*select, pRecord, m_source, &generated);
   } catch (const _com_error&) {
     SQLFreeStmt(select->Handle(), SQL_CLOSE);
     throw;

@@ -38,8 +38,10 @@ class CRecordset {
   bool IsEOF();
   void MoveNext();
   // Appends a row built from the record (see ValuesFromRecord); afterwards
-  // the record shows the stored row, generated columns included, where the
-  // database hands it back. Raises when the append fails.
+  // the record shows the stored row: the columns it wrote hold what was
+  // stored, and the columns left to the database are read back where the
+  // database hands them out (otherwise they keep their values and status).
+  // Raises when the append fails.
   void AddNew(CADORecordBinding* pRecord);
   // Ends the recordset and lets the connection go; closing twice is harmless.
   void Close();
@@ -51,7 +53,8 @@ class CRecordset {
   void Execute();
   void FetchNext();
   void ReadBack(CConnection* pConnection, CADORecordBinding* pRecord,
-                COdbcStatement& insert, bool bReturnsRow);
+                COdbcStatement& insert, const std::vector<ULONG>& generated,
+                const std::wstring& generatedNames);
 
   ConnectionPtr m_pConnection;
   std::unique_lock<std::recursive_mutex> m_lock;
