@@ -1,0 +1,79 @@
+// A fresh database per test, on SQLite (a file) or PostgreSQL (a schema of
+// the database that QUILLON_TEST_PG_DSN names), created from the service's
+// schema file, plus plain SQL helpers for setting up and checking tables.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <stdint.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "database/connection.h"
+
+enum class Backend { SQLite, PostgreSQL };
+
+class CTestDatabase {
+ public:
+  explicit CTestDatabase(Backend backend);
+  ~CTestDatabase();
+
+  // Empty when the backend can be used here, else why not.
+  static std::string Unavailable(Backend backend);
+
+  Backend Kind() const { return m_backend; }
+  // A new, open connection to this test's database.
+  ConnectionPtr Connect() const;
+
+  // Runs statements on the helper's own connection.
+  void Exec(const std::string& sql) const;
+  int64_t QueryInt(const std::string& sql) const;
+  std::vector<std::string> QueryTexts(const std::string& sql) const;
+  int64_t Count(const std::string& table, const std::string& where = "") const;
+  // Makes a column able to hold values beyond 32 bits, for overflow cases.
+  void WidenColumn(const std::string& table, const std::string& column) const;
+  // Makes every insert into the table do nothing, so that no row comes back.
+  void SkipInserts(const std::string& table) const;
+  // Makes the table's next generated id the one after nLast.
+  void StartIdsAfter(const std::string& table, const std::string& idColumn,
+                     int64_t nLast) const;
+  // Makes every insert into the table fail.
+  void FailInserts(const std::string& table) const;
+
+ private:
+  Backend m_backend;
+  std::string m_dsn;
+  std::string m_file;     // SQLite
+  std::string m_schema;   // PostgreSQL
+  ConnectionPtr m_helper;
+};
+
+// An SQL text literal, quotes doubled.
+std::string SqlText(const std::string& text);
+
+// Test fixture run once per backend; skips a backend that is not set up.
+class DatabaseTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // A name no earlier test of this process has used: the registration and
+  // link caches live for the whole process.
+  std::string Unique(const std::string& name) const;
+  // An id base no earlier test has used, for the pair caches.
+  int32_t IdBase() const { return m_nSerial * 1000; }
+
+  std::unique_ptr<CTestDatabase> db;
+  ConnectionPtr conn;
+  int m_nSerial = 0;
+};
+
+std::string BackendName(const ::testing::TestParamInfo<Backend>& info);
+
+#define INSTANTIATE_FOR_BOTH_DATABASES(suite)                              \
+  INSTANTIATE_TEST_SUITE_P(Db, suite,                                      \
+                           ::testing::Values(Backend::SQLite,              \
+                                             Backend::PostgreSQL),         \
+                           BackendName)
