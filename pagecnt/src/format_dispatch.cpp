@@ -15,6 +15,8 @@ namespace {
 constexpr uint64_t kPdfHeaderWindow = 1024;
 
 bool RecognizePdf(ByteSource& source, const PrintData& data, uint64_t& start) {
+  // PostScript may well quote a PDF header in its first kilobyte.
+  if (source.Matches(data.start, "%!")) return false;
   uint64_t end = data.start + kPdfHeaderWindow;
   for (uint64_t position = data.start; position < end; ++position) {
     int c = source.At(position);

@@ -13,8 +13,8 @@ namespace {
 // Budgets for one file. A real print job needs a small part of each; a
 // hostile file spends them and is given up on.
 constexpr uint64_t kMaxLoads = 1 << 21;
-constexpr uint64_t kMaxParsedBytes = 1ull << 30;
-constexpr uint64_t kMaxDecodedBytes = 512ull << 20;
+constexpr uint64_t kMaxParsedBytes = 256ull << 20;
+constexpr uint64_t kMaxDecodedBytes = 256ull << 20;
 // One object's tokens; a flat page tree of a million pages still fits.
 constexpr uint64_t kMaxObjectSize = 16 << 20;
 constexpr int kMaxNesting = 4;
@@ -66,7 +66,7 @@ bool PdfDocument::ReadXref() {
   for (int sections = 0; sections < kMaxXrefSections && next >= 0 &&
                          visited.insert(static_cast<uint64_t>(next)).second;
        ++sections) {
-    XrefTable section;
+    XrefSection section;
     PdfObject section_trailer;
     if (!ReadXrefSectionAt(static_cast<uint64_t>(next), section,
                            section_trailer)) {
@@ -78,7 +78,7 @@ bool PdfDocument::ReadXref() {
     // those objects do not hide them.
     const PdfObject& hidden = section_trailer.Get("XRefStm");
     if (hidden.IsInteger() && hidden.integer >= 0) {
-      XrefTable stream_section;
+      XrefSection stream_section;
       PdfObject stream_trailer;
       if (ReadXrefSectionAt(static_cast<uint64_t>(hidden.integer),
                             stream_section, stream_trailer)) {
@@ -98,7 +98,7 @@ bool PdfDocument::ReadXref() {
   return !trailer_.Get("Root").IsNull();
 }
 
-bool PdfDocument::ReadXrefSectionAt(uint64_t offset, XrefTable& section,
+bool PdfDocument::ReadXrefSectionAt(uint64_t offset, XrefSection& section,
                                     PdfObject& trailer) {
   if (offset >= source_.end()) return false;
   // Offsets count from the header; a file with bytes before its header may
@@ -111,7 +111,7 @@ bool PdfDocument::ReadXrefSectionAt(uint64_t offset, XrefTable& section,
     Spend(loads_left_, 1);
     Spend(parsed_bytes_left_, end - position);
     if (ok) return true;
-    section.Clear();
+    section.clear();
     trailer = PdfObject();
     if (header_ == 0) break;
   }

@@ -48,7 +48,7 @@ class PdfDocument {
     std::vector<std::pair<uint32_t, uint64_t>> members;  // number, offset
   };
 
-  bool ReadXrefSectionAt(uint64_t offset, XrefTable& section,
+  bool ReadXrefSectionAt(uint64_t offset, XrefSection& section,
                          PdfObject& trailer);
   bool ParseInFile(uint32_t number, uint64_t offset, IndirectObject& out);
   bool ParseAt(uint64_t position, uint32_t number, IndirectObject& out);

@@ -10,6 +10,9 @@ namespace {
 
 // Real trees are a few levels deep; this bounds the walk's stack.
 constexpr size_t kMaxDepth = 256;
+// Kids arrays may list the same nodes over and over; each listing costs a
+// step even when the node was visited before.
+constexpr uint64_t kMaxSteps = 1 << 22;
 
 struct Frame {
   PdfObject kids;
@@ -46,7 +49,7 @@ void WalkPageTree(PdfDocument& document, const PdfObject& root,
   };
 
   if (!enter(root, PdfObject())) return;
-  while (!stack.empty()) {
+  for (uint64_t steps = 0; !stack.empty() && steps < kMaxSteps; ++steps) {
     Frame& top = stack.back();
     if (top.next >= top.kids.array.size()) {
       stack.pop_back();

@@ -10,12 +10,28 @@ namespace pagecnt {
 
 namespace {
 
+// A section lists each object once; more entries than objects can exist
+// is a hostile file.
+constexpr size_t kMaxSectionEntries = XrefTable::kMaxObjectNumber + 1;
+
+// Adds the entry for object `first` + `index` (both not negative); entries
+// for numbers beyond the table's are dropped.
+bool AddToSection(XrefSection& section, int64_t first, int64_t index,
+                  const XrefEntry& entry) {
+  if (section.size() >= kMaxSectionEntries) return false;
+  if (first <= XrefTable::kMaxObjectNumber &&
+      index <= XrefTable::kMaxObjectNumber - first) {
+    section.emplace_back(static_cast<uint32_t>(first + index), entry);
+  }
+  return true;
+}
+
 bool IsLive(const XrefEntry& entry) {
   return entry.type == XrefEntry::Type::kInFile ||
          entry.type == XrefEntry::Type::kCompressed;
 }
 
-bool ReadXrefTable(PdfLexer& lexer, uint64_t limit, XrefTable& section,
+bool ReadXrefTable(PdfLexer& lexer, uint64_t limit, XrefSection& section,
                    PdfObject& trailer, uint64_t& end) {
   for (;;) {
     PdfToken token = lexer.Next();
@@ -41,13 +57,11 @@ bool ReadXrefTable(PdfLexer& lexer, uint64_t limit, XrefTable& section,
           (!kind.IsKeyword("n") && !kind.IsKeyword("f"))) {
         return false;
       }
-      int64_t number = token.integer + i;
-      if (number > XrefTable::kMaxObjectNumber) continue;
       XrefEntry entry;
       entry.type = kind.IsKeyword("n") ? XrefEntry::Type::kInFile
                                        : XrefEntry::Type::kFree;
       entry.location = static_cast<uint64_t>(offset.integer);
-      section.AddIfAbsent(static_cast<uint32_t>(number), entry);
+      if (!AddToSection(section, token.integer, i, entry)) return false;
     }
   }
 }
@@ -61,7 +75,7 @@ uint64_t ReadField(const std::string& data, size_t at, int64_t width) {
 }
 
 bool ReadXrefStream(ByteSource& source, uint64_t position, uint64_t limit,
-                    XrefTable& section, PdfObject& trailer, uint64_t& end) {
+                    XrefSection& section, PdfObject& trailer, uint64_t& end) {
   PdfParser parser(source, position, limit);
   IndirectObject object;
   if (!parser.ParseIndirectObject(object) || !object.has_stream) return false;
@@ -107,8 +121,6 @@ bool ReadXrefStream(ByteSource& source, uint64_t position, uint64_t limit,
       uint64_t type = width[0] ? ReadField(data, at, width[0]) : 1;
       uint64_t field2 = ReadField(data, at + width[0], width[1]);
       uint64_t field3 = ReadField(data, at + width[0] + width[1], width[2]);
-      int64_t number = first + i;
-      if (number > XrefTable::kMaxObjectNumber) continue;
       XrefEntry entry;
       if (type == 0) {
         entry.type = XrefEntry::Type::kFree;
@@ -123,7 +135,7 @@ bool ReadXrefStream(ByteSource& source, uint64_t position, uint64_t limit,
       } else {
         continue;  // types still to be defined count as null objects
       }
-      section.AddIfAbsent(static_cast<uint32_t>(number), entry);
+      if (!AddToSection(section, first, i, entry)) return false;
     }
   }
   trailer = dictionary;
@@ -150,10 +162,8 @@ void XrefTable::Set(uint32_t number, const XrefEntry& entry) {
   if (IsLive(entry)) ++live_objects_;
 }
 
-void XrefTable::Merge(const XrefTable& older) {
-  for (uint32_t number = 0; number < older.end_number(); ++number) {
-    AddIfAbsent(number, older.entries_[number]);
-  }
+void XrefTable::Merge(const XrefSection& older) {
+  for (const auto& entry : older) AddIfAbsent(entry.first, entry.second);
 }
 
 const XrefEntry& XrefTable::Find(uint32_t number) const {
@@ -167,7 +177,7 @@ void XrefTable::Clear() {
 }
 
 bool ReadXrefSection(ByteSource& source, uint64_t position, uint64_t limit,
-                     XrefTable& section, PdfObject& trailer, uint64_t& end) {
+                     XrefSection& section, PdfObject& trailer, uint64_t& end) {
   end = position;
   PdfLexer lexer(source, position, limit);
   bool ok = lexer.Next().IsKeyword("xref")

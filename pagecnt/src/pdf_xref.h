@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "byte_source.h"
@@ -17,18 +18,21 @@ struct XrefEntry {
   uint64_t location = 0;  // kInFile: offset; kCompressed: object stream number
 };
 
+// The entries of one cross-reference section, in the order it lists them.
+using XrefSection = std::vector<std::pair<uint32_t, XrefEntry>>;
+
 class XrefTable {
  public:
-  // Above any print job's object count; bounds the table at 64 MiB.
-  static constexpr uint32_t kMaxObjectNumber = (1u << 22) - 1;
+  // Far above any print job's object count; bounds the table at 32 MiB.
+  static constexpr uint32_t kMaxObjectNumber = (1u << 21) - 1;
 
   // Records an entry unless the object has one: sections are read newest
   // first, and the newest word on an object counts.
   void AddIfAbsent(uint32_t number, const XrefEntry& entry);
   // Records an entry over any earlier one.
   void Set(uint32_t number, const XrefEntry& entry);
-  // Copies in the entries of `older` that this table lacks.
-  void Merge(const XrefTable& older);
+  // Adds the entries of an older section that this table lacks.
+  void Merge(const XrefSection& older);
 
   const XrefEntry& Find(uint32_t number) const;
   // One past the highest object number with an entry.
@@ -43,11 +47,12 @@ class XrefTable {
 };
 
 // Reads the cross-reference section at `position`, a classic table or a
-// cross-reference stream, into `section`, and its trailer dictionary (for a
+// cross-reference stream, into `section` (at most one entry per possible
+// object number), and its trailer dictionary (for a
 // stream, the stream's dictionary) into `trailer`. Offsets are stored as
 // the file gives them. Tokens are read no further than `limit`; `end` is
 // set to where reading stopped. False when there is no readable section.
 bool ReadXrefSection(ByteSource& source, uint64_t position, uint64_t limit,
-                     XrefTable& section, PdfObject& trailer, uint64_t& end);
+                     XrefSection& section, PdfObject& trailer, uint64_t& end);
 
 }  // namespace pagecnt

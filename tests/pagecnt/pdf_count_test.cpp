@@ -38,16 +38,32 @@ TEST_F(PdfCountTest, NestedTreeWithMediaBoxInheritedFromInnerNode) {
 }
 
 TEST_F(PdfCountTest, IncrementalUpdateThatAddsPagesCounts) {
-  std::string pdf = SimplePdf(2);
-  PdfRevision update;
-  update.objects = {
-      {2, "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R 6 0 R] /Count 4 "
-          "/MediaBox [0 0 612 792] >>"},
-      {5, "<< /Type /Page /Parent 2 0 R >>"},
-      {6, "<< /Type /Page /Parent 2 0 R >>"},
-  };
-  AppendRevision(pdf, update);
-  EXPECT_EQ(Count(pdf).pages, 4u);
+  // The update's section may be a table or a stream after a table.
+  for (bool xref_stream : {false, true}) {
+    std::string pdf = SimplePdf(2);
+    PdfRevision update;
+    update.objects = {
+        {2, "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R 6 0 R] /Count 4 "
+            "/MediaBox [0 0 612 792] >>"},
+        {5, "<< /Type /Page /Parent 2 0 R >>"},
+        {6, "<< /Type /Page /Parent 2 0 R >>"},
+    };
+    update.xref_stream = xref_stream;
+    AppendRevision(pdf, update);
+    EXPECT_EQ(Count(pdf).pages, 4u) << xref_stream;
+  }
+}
+
+TEST_F(PdfCountTest, HybridFileFindsCompressedObjectsThroughXRefStm) {
+  PdfRevision revision;
+  revision.compressed = FlatPageTree(3, "/MediaBox [0 0 595 842]");
+  revision.object_stream = 9;
+  revision.hybrid = true;
+  std::string pdf;
+  AppendRevision(pdf, revision);
+  CountOutcome outcome = Count(pdf);
+  EXPECT_EQ(outcome.pages, 3u);
+  EXPECT_EQ(outcome.paper, DMPAPER_A4);
 }
 
 TEST_F(PdfCountTest, XrefStreamsAndObjectStreams) {

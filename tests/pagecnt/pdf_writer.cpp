@@ -93,29 +93,53 @@ void AppendRevision(std::string& pdf, const PdfRevision& revision) {
   std::string prev =
       previous >= 0 ? " /Prev " + std::to_string(previous) : std::string();
   std::string root = " /Root " + std::to_string(revision.root) + " 0 R";
-  size_t section = pdf.size();
-  if (revision.xref_stream) {
-    int own = entries.empty() ? 1 : entries.rbegin()->first + 1;
-    entries[own] = {1, section, 0};
+  // Appends a cross-reference stream object listing `listed` and itself.
+  auto append_xref_stream = [&pdf](std::map<int, Location> listed,
+                                   const std::string& entries_text) {
+    int own = listed.empty() ? 1 : listed.rbegin()->first + 1;
+    listed[own] = {1, pdf.size(), 0};
     std::string index;
-    for (const auto& entry : entries) index += std::to_string(entry.first) + " 1 ";
-    std::string data = Deflate(XrefStreamData(entries));
+    for (const auto& entry : listed) index += std::to_string(entry.first) + " 1 ";
+    std::string data = Deflate(XrefStreamData(listed));
     pdf += std::to_string(own) + " 0 obj\n<< /Type /XRef /Size " +
            std::to_string(own + 1) + " /W [1 4 2] /Index [" + index + "]" +
-           root + prev +
+           entries_text +
            " /Filter /FlateDecode /DecodeParms << /Predictor 12 /Columns 7 >>"
            " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data +
            "\nendstream\nendobj\n";
+    return own;
+  };
+  size_t section = pdf.size();
+  if (revision.xref_stream) {
+    append_xref_stream(entries, root + prev);
   } else {
+    std::string hidden;
+    if (revision.hybrid) {
+      std::map<int, Location> compressed;
+      for (const auto& entry : entries) {
+        if (entry.second.type == 2) compressed.insert(entry);
+      }
+      size_t offset = pdf.size();
+      int own = append_xref_stream(compressed, "");
+      entries[own] = {1, offset, 0};
+      hidden = " /XRefStm " + std::to_string(offset);
+      section = pdf.size();
+    }
     pdf += "xref\n";
     if (previous < 0) pdf += "0 1\n0000000000 65535 f\r\n";
     char line[32];
     for (const auto& entry : entries) {
-      std::snprintf(line, sizeof(line), "%010zu 00000 n\r\n", entry.second.field2);
+      // Readers that know no object streams see compressed objects as free.
+      if (entry.second.type == 2) {
+        std::snprintf(line, sizeof(line), "0000000000 00001 f\r\n");
+      } else {
+        std::snprintf(line, sizeof(line), "%010zu 00000 n\r\n", entry.second.field2);
+      }
       pdf += std::to_string(entry.first) + " 1\n" + line;
     }
     int size = entries.empty() ? 1 : entries.rbegin()->first + 1;
-    pdf += "trailer\n<< /Size " + std::to_string(size) + root + prev + " >>\n";
+    pdf += "trailer\n<< /Size " + std::to_string(size) + root + prev + hidden +
+           " >>\n";
   }
   pdf += "startxref\n" + std::to_string(section) + "\n%%EOF\n";
 }

@@ -14,6 +14,9 @@ struct PdfRevision {
   std::vector<PdfObjectText> compressed;  // in one object stream
   int object_stream = 0;                  // that stream's object number
   bool xref_stream = false;  // a cross-reference stream, else a table
+  // With a table: the compressed objects are free in the table and listed
+  // in a cross-reference stream that the trailer's /XRefStm names.
+  bool hybrid = false;
   int root = 1;
 };
 
