@@ -15,7 +15,7 @@ namespace {
 constexpr uint64_t kMaxLoads = 1 << 21;
 constexpr uint64_t kMaxParsedBytes = 256ull << 20;
 constexpr uint64_t kMaxDecodedBytes = 256ull << 20;
-// One object's tokens; a flat page tree of a million pages still fits.
+// One object's bytes: far more than any page tree node or trailer needs.
 constexpr uint64_t kMaxObjectSize = 16 << 20;
 constexpr int kMaxNesting = 4;
 constexpr int kMaxXrefSections = 256;

@@ -1,4 +1,7 @@
 // The exported entry point: arguments and files it cannot count.
+#include <thread>
+#include <vector>
+
 #include "page_counter_fixture.h"
 #include "pdf_writer.h"
 
@@ -35,6 +38,29 @@ TEST_F(EntryPointTest, DirectoriesAndDevicesAreNotRead) {
   EXPECT_EQ(CountFile(temp).returned, 0);
   // Reading a device could block the service: only disk files are read.
   EXPECT_EQ(CountFile("NUL").returned, 0);
+}
+
+TEST_F(EntryPointTest, ConcurrentCallsCountIndependently) {
+  // The service counts jobs of several printers at once.
+  const std::string pdf = WriteFile("a.pdf", SimplePdf(3, "/MediaBox [0 0 595 842]"));
+  const std::string ps = WriteFile("b.ps", "%!PS\nshowpage showpage\n");
+  std::vector<std::thread> threads;
+  std::vector<int> wrong(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 50; ++i) {
+        bool use_pdf = (t + i) % 2 == 0;
+        PAGE_COUNT_RESULT result = {};
+        int returned = get_page_count_((use_pdf ? pdf : ps).c_str(), "P", &result);
+        if (returned != 1 || result.dwPages != (use_pdf ? 3u : 2u) ||
+            result.wPaperSize != (use_pdf ? DMPAPER_A4 : 0)) {
+          ++wrong[t];
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
 
 }  // namespace
