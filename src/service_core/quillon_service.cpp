@@ -190,10 +190,13 @@ void CQuillonService::Serve() {
   }
   PublishStopEvent(hStop);
 
-  // "JOB_EVENT" carries a descriptor with no access list, so that every
-  // process on the machine may open and wait on it.
+  // "JOB_EVENT" is a signal for every process on the machine: it carries a
+  // descriptor with a null access list. A descriptor with no access list
+  // set at all would get the default one of the service's account instead,
+  // which ordinary users' programs cannot open.
   SECURITY_DESCRIPTOR sd;
   InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);
   SECURITY_ATTRIBUTES sa = {sizeof(sa), &sd, FALSE};
   m_hJobEvent = CreateEventA(&sa, TRUE, FALSE, kJobEventName);
 

@@ -273,12 +273,4 @@ TEST_F(SvcBaseTest, DefaultRunEndsWithinFiveSecondsOfAStop) {
   CloseHandle(hDone);
 }
 
-TEST_F(SvcBaseTest, DispatcherStartedByHandFailsAtOnce) {
-  TestService service;
-  SetLastError(0);
-  EXPECT_FALSE(service.RunDispatcher());
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT));
-  EXPECT_EQ(service.m_status.dwWin32ExitCode, 0u);
-}
-
 }  // namespace

@@ -1,0 +1,335 @@
+// The run sequence and worker body of the service object, driven through the
+// service entry with the SCM status channel and the event log simulated, on
+// a real SQLite database and the real page counter.
+#include <windows.h>
+#include <aclapi.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <new>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "database/com_errors.h"
+#include "event_log_sim.h"
+#include "scm_status_sim.h"
+#include "service_core/configuration.h"
+#include "service_core/quillon_service.h"
+
+namespace {
+
+using sim::EventLog;
+using sim::ScmStatus;
+
+std::string ExeDirectory() {
+  char szPath[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, szPath, MAX_PATH);
+  std::string dir(szPath);
+  return dir.substr(0, dir.find_last_of("\\/") + 1);
+}
+
+void WriteDsn(const std::string& dsn) {
+  HKEY hKey = nullptr;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kSettingsKey, &hKey), ERROR_SUCCESS);
+  RegSetValueExA(hKey, kDsnValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(dsn.c_str()),
+                 static_cast<DWORD>(dsn.size() + 1));
+  RegCloseKey(hKey);
+}
+
+std::set<DWORD> ThreadsOfThisProcess() {
+  std::set<DWORD> ids;
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL ok = Thread32First(snap, &entry); ok; ok = Thread32Next(snap, &entry)) {
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.insert(entry.th32ThreadID);
+  }
+  CloseHandle(snap);
+  return ids;
+}
+
+bool ThreadAlive(DWORD id) {
+  HANDLE h = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
+  if (!h) return false;
+  DWORD code = 0;
+  GetExitCodeThread(h, &code);
+  CloseHandle(h);
+  return code == STILL_ACTIVE;
+}
+
+// A named kernel object becomes visible when the service creates it; there
+// is nothing to wait on for that, so look for it until a deadline.
+bool WaitForNamedEvent(const char* name, DWORD timeoutMs) {
+  for (DWORD waited = 0; waited < timeoutMs; waited += 10) {
+    HANDLE h = OpenEventA(SYNCHRONIZE, FALSE, name);
+    if (h) {
+      CloseHandle(h);
+      return true;
+    }
+    Sleep(10);
+  }
+  return false;
+}
+
+bool NamedEventExists(const char* name) {
+  HANDLE h = OpenEventA(SYNCHRONIZE, FALSE, name);
+  if (h) CloseHandle(h);
+  return h != nullptr;
+}
+
+// The service object with its worker body observed: each pass is counted
+// and may be made to fail.
+class ObservedService : public CQuillonService {
+ public:
+  ObservedService() : m_hServeCalled(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+  ~ObservedService() override { CloseHandle(m_hServeCalled); }
+
+  void Serve() override {
+    int call = ++serveCalls;
+    SetEvent(m_hServeCalled);
+    if (call <= failingPasses) throw std::bad_alloc();
+    if (stopBeforeEvent) HandleStop();   // a stop with no event to set yet
+    CQuillonService::Serve();
+  }
+  bool WaitServeCalled(DWORD ms) {
+    return WaitForSingleObject(m_hServeCalled, ms) == WAIT_OBJECT_0;
+  }
+
+  std::atomic<int> serveCalls{0};
+  int failingPasses = 0;
+  bool stopBeforeEvent = false;
+
+ private:
+  HANDLE m_hServeCalled;
+};
+
+class ServiceRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ScmStatus::Reset();
+    EventLog::Clear();
+    m_dbPath = "/tmp/quillon-run-test-" + std::to_string(GetCurrentProcessId()) + ".db";
+    WriteDsn("Driver=SQLite3;Database=" + m_dbPath);
+    InstallPageCounter(QUILLON_TEST_PAGECNT);
+  }
+  void TearDown() override {
+    DeleteFileA((ExeDirectory() + "pagecnt.dll").c_str());
+    DeleteFileA(("Z:" + m_dbPath).c_str());
+  }
+
+  static void InstallPageCounter(const char* source) {
+    std::string target = ExeDirectory() + "pagecnt.dll";
+    if (!source) {
+      DeleteFileA(target.c_str());
+      return;
+    }
+    ASSERT_TRUE(CopyFileA(source, target.c_str(), FALSE)) << source << " " << GetLastError();
+  }
+
+  // Runs the service entry to its end, as the SCM would for a service that
+  // stops by itself; false if it did not end in time.
+  static bool RunEntryToItsEnd(DWORD timeoutMs = 30000) {
+    HANDLE hDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread entry([&] {
+      CSvcBase::ServiceEntry(0, nullptr);
+      SetEvent(hDone);
+    });
+    bool ended = WaitForSingleObject(hDone, timeoutMs) == WAIT_OBJECT_0;
+    if (!ended) ScmStatus::Handler()(SERVICE_CONTROL_STOP);
+    entry.join();
+    CloseHandle(hDone);
+    return ended;
+  }
+
+  std::string m_dbPath;
+};
+
+TEST_F(ServiceRunTest, MissingPageCounterStopsTheServiceWithEvent110) {
+  InstallPageCounter(nullptr);
+  ObservedService service;
+  ASSERT_TRUE(RunEntryToItsEnd());
+  auto events = EventLog::Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].id, EVMSG_STARTED);
+  EXPECT_EQ(events[1].id, EVMSG_ERROR);
+  EXPECT_EQ(events[1].type, EVENTLOG_ERROR_TYPE);
+  EXPECT_EQ(events[1].strings, std::vector<std::string>{"pagecnt.dll cannot be found\n"});
+  EXPECT_EQ(events[1].text,
+            "Error occured pagecnt.dll cannot be found\n. Service was stopped.\r\n");
+  EXPECT_EQ(ScmStatus::States(),
+            (std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOPPED}));
+  EXPECT_EQ(service.serveCalls, 0);
+}
+
+TEST_F(ServiceRunTest, PageCounterWithoutItsEntryPointStopsSilently) {
+  InstallPageCounter(QUILLON_TEST_NOEXPORT);
+  ObservedService service;
+  ASSERT_TRUE(RunEntryToItsEnd());
+  EXPECT_EQ(EventLog::Ids(), std::vector<DWORD>{EVMSG_STARTED});
+  EXPECT_EQ(ScmStatus::States().back(), static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(service.serveCalls, 0);
+  EXPECT_EQ(service.m_pfnGetPageCount, nullptr);
+}
+
+TEST_F(ServiceRunTest, DatabaseThatDoesNotOpenStopsTheServiceWithItsReason) {
+  for (const char* dsn : {"", "DSN=NoSuchQuillonSource"}) {
+    SCOPED_TRACE(dsn);
+    ScmStatus::Reset();
+    EventLog::Clear();
+    WriteDsn(dsn);
+    ObservedService service;
+    ASSERT_TRUE(RunEntryToItsEnd());
+    auto events = EventLog::Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].id, EVMSG_STARTED);
+    EXPECT_EQ(events[1].id, EVMSG_ERROR);
+    ASSERT_EQ(events[1].strings.size(), 1u);
+    // The system's text for the HRESULT, then what the driver manager said.
+    const std::string& text = events[1].strings[0];
+    const std::string prefix = ComErrorText(E_FAIL) + " - [";
+    EXPECT_EQ(text.compare(0, prefix.size(), prefix), 0) << text;
+    EXPECT_FALSE(service.pConnection);
+    EXPECT_EQ(service.serveCalls, 0);
+    EXPECT_EQ(ScmStatus::States().back(), static_cast<DWORD>(SERVICE_STOPPED));
+  }
+}
+
+TEST_F(ServiceRunTest, ServesWithItsThreadsUntilAStopRequest) {
+  const std::set<DWORD> before = ThreadsOfThisProcess();
+  ObservedService service;
+  HANDLE hDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DWORD entryThreadId = 0;
+  std::thread entry([&] {
+    entryThreadId = GetCurrentThreadId();
+    CSvcBase::ServiceEntry(0, nullptr);
+    SetEvent(hDone);
+  });
+  ASSERT_TRUE(service.WaitServeCalled(30000));
+  ASSERT_TRUE(WaitForNamedEvent(kStopEventName, 10000));
+  ASSERT_TRUE(WaitForNamedEvent(kJobEventName, 10000));
+  ASSERT_NE(service.m_pfnGetPageCount, nullptr);
+  EXPECT_TRUE(service.pConnection);
+
+  // "JOB_EVENT" carries no access list: any process may open and wait on it.
+  HANDLE hJob = OpenEventA(READ_CONTROL | SYNCHRONIZE, FALSE, kJobEventName);
+  ASSERT_NE(hJob, nullptr);
+  PACL pDacl = reinterpret_cast<PACL>(1);
+  PSECURITY_DESCRIPTOR pSd = nullptr;
+  ASSERT_EQ(GetSecurityInfo(hJob, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &pDacl, nullptr, &pSd),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(pDacl, nullptr) << "JOB_EVENT has an access list";
+  LocalFree(pSd);
+  CloseHandle(hJob);
+
+  // The worker body runs three threads: one at the lowest priority (queue
+  // housekeeping), the watcher and the listener at normal priority. Wine may
+  // run threads of its own; the service's are found among the new ones, once
+  // the worker body has started them after its events.
+  std::map<int, int> priorities;
+  std::set<DWORD> started;
+  for (DWORD waited = 0; waited < 10000; waited += 10) {
+    priorities.clear();
+    started.clear();
+    for (DWORD id : ThreadsOfThisProcess()) {
+      if (before.count(id) || id == entryThreadId) continue;
+      HANDLE h = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
+      if (!h) continue;
+      started.insert(id);
+      ++priorities[GetThreadPriority(h)];
+      CloseHandle(h);
+    }
+    if (priorities[THREAD_PRIORITY_LOWEST] >= 1 && priorities[THREAD_PRIORITY_NORMAL] >= 2) break;
+    Sleep(10);
+  }
+  EXPECT_EQ(priorities[THREAD_PRIORITY_LOWEST], 1);
+  EXPECT_GE(priorities[THREAD_PRIORITY_NORMAL], 2);
+
+  ScmStatus::Handler()(SERVICE_CONTROL_STOP);
+  ASSERT_EQ(WaitForSingleObject(hDone, 30000), static_cast<DWORD>(WAIT_OBJECT_0));
+  entry.join();
+  CloseHandle(hDone);
+
+  // Both events are closed and gone, the threads have ended.
+  EXPECT_EQ(service.m_hStopEvent, nullptr);
+  EXPECT_EQ(service.m_hJobEvent, nullptr);
+  EXPECT_FALSE(NamedEventExists(kStopEventName));
+  EXPECT_FALSE(NamedEventExists(kJobEventName));
+  int alive = 0;
+  for (DWORD id : started) alive += ThreadAlive(id) ? 1 : 0;
+  EXPECT_LE(alive, static_cast<int>(started.size()) - 3);
+
+  EXPECT_EQ(EventLog::Ids(), (std::vector<DWORD>{EVMSG_STARTED, EVMSG_STOPPED}));
+  EXPECT_EQ(ScmStatus::States().back(), static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(service.serveCalls, 1);
+}
+
+TEST_F(ServiceRunTest, StopBeforeTheStopEventExistsIsHonoured) {
+  {
+    // The stop came before the run sequence began: nothing is served.
+    ObservedService service;
+    service.m_bRunning = TRUE;
+    service.HandleStop();
+    service.Run();
+    EXPECT_EQ(service.serveCalls, 0);
+  }
+  {
+    // The stop came while the worker body had not created its event yet.
+    ObservedService service;
+    service.stopBeforeEvent = true;
+    ASSERT_TRUE(RunEntryToItsEnd());
+    EXPECT_EQ(service.serveCalls, 1);
+    EXPECT_FALSE(NamedEventExists(kStopEventName));
+  }
+}
+
+TEST_F(ServiceRunTest, FailedWorkerBodyStartsAgainFromTheLibrary) {
+  {
+    ObservedService service;
+    service.failingPasses = 2;
+    HANDLE hDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread entry([&] {
+      CSvcBase::ServiceEntry(0, nullptr);
+      SetEvent(hDone);
+    });
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(service.WaitServeCalled(30000)) << i;
+    ASSERT_TRUE(WaitForNamedEvent(kStopEventName, 10000));
+    EXPECT_TRUE(service.pConnection);
+    EXPECT_EQ(WaitForSingleObject(hDone, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+
+    ScmStatus::Handler()(SERVICE_CONTROL_STOP);
+    ASSERT_EQ(WaitForSingleObject(hDone, 30000), static_cast<DWORD>(WAIT_OBJECT_0));
+    entry.join();
+    CloseHandle(hDone);
+    EXPECT_EQ(service.serveCalls, 3);
+    EXPECT_EQ(EventLog::Ids(), (std::vector<DWORD>{EVMSG_STARTED, EVMSG_STOPPED}));
+  }
+  // Every load of the library was given back.
+  EXPECT_EQ(GetModuleHandleA("pagecnt"), nullptr);
+}
+
+TEST_F(ServiceRunTest, RepeatedFailureBacksOffAndAStopEndsTheWait) {
+  ObservedService service;
+  service.failingPasses = 1000;
+  service.m_bRunning = TRUE;
+  HANDLE hDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::thread body([&] {
+    service.Run();
+    SetEvent(hDone);
+  });
+  // The first restart is immediate; the next one waits.
+  ASSERT_TRUE(service.WaitServeCalled(30000));
+  ASSERT_TRUE(service.WaitServeCalled(30000));
+  service.HandleStop();
+  ASSERT_EQ(WaitForSingleObject(hDone, 30000), static_cast<DWORD>(WAIT_OBJECT_0));
+  body.join();
+  CloseHandle(hDone);
+  EXPECT_EQ(service.serveCalls, 2);
+}
+
+}  // namespace
