@@ -3,9 +3,9 @@
 #include <cstring>
 #include <new>
 
+#include "database/com_errors.h"
 #include "database/field_text.h"
 #include "database/id_caches.h"
-#include "database/com_errors.h"
 #include "database/record_classes.h"
 #include "database/recordset.h"
 
