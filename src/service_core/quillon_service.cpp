@@ -16,6 +16,9 @@ namespace {
 // How long the worker body waits for the watcher and the housekeeping thread
 // to see the stop event before it closes the events under them.
 constexpr DWORD kWorkerStopTimeout = 20000;
+// The listener may end by itself on the stop event; only after this grace
+// is it forced to end.
+constexpr DWORD kListenerGrace = 2000;
 // A forcibly ended thread is gone within moments; the wait is only a bound.
 constexpr DWORD kTerminateTimeout = 5000;
 // Restarts after a failed worker body back off up to this delay.
@@ -164,10 +167,15 @@ void CQuillonService::CloseServeEvents() {
 
 void CQuillonService::EndWorkerThreads(HANDLE hWatcher, HANDLE hHousekeeper,
                                        HANDLE hListener) {
-  // The listener sits in ConnectNamedPipe and does not watch the stop event.
+  // The listener may sit in ConnectNamedPipe, where it cannot see the stop
+  // event: it is forced to end. Not at once, though: a thread ended while it
+  // is still starting up can take the loader lock with it, and then every
+  // later thread start and exit of the process hangs.
   if (hListener) {
-    TerminateThread(hListener, 0);
-    WaitForSingleObject(hListener, kTerminateTimeout);
+    if (WaitForSingleObject(hListener, kListenerGrace) == WAIT_TIMEOUT) {
+      TerminateThread(hListener, 0);
+      WaitForSingleObject(hListener, kTerminateTimeout);
+    }
     CloseHandle(hListener);
   }
   // The other two end on the stop event; they read it through this object,

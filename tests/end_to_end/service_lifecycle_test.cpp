@@ -178,6 +178,30 @@ TEST_F(ServiceLifecycleTest, WrongDsnStopsTheServiceRightAfterItStarts) {
   CloseServiceHandle(service);
 }
 
+TEST(QuillonExecutableTest, CarriesTheMessageTableInEnglish) {
+  HMODULE hExe = LoadLibraryExA(QuillonExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(hExe, nullptr) << GetLastError();
+  const char* args[] = {"pagecnt.dll cannot be found\n"};
+  char* text = nullptr;
+  DWORD n = FormatMessageA(
+      FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+      hExe, 110, 1033, reinterpret_cast<LPSTR>(&text), 0,
+      reinterpret_cast<va_list*>(const_cast<char**>(args)));
+  ASSERT_NE(n, 0u) << GetLastError();
+  EXPECT_EQ(std::string(text, n),
+            "Error occured pagecnt.dll cannot be found\n. Service was stopped.\r\n");
+  LocalFree(text);
+  for (DWORD id = 100; id <= 110; ++id) {
+    text = nullptr;
+    EXPECT_NE(FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS,
+                             hExe, id, 1033, reinterpret_cast<LPSTR>(&text), 0, nullptr),
+              0u) << id;
+    if (text) LocalFree(text);
+  }
+  FreeLibrary(hExe);
+}
+
 TEST_F(ServiceLifecycleTest, StartedByHandWithoutASwitchItEndsQuietly) {
   DWORD code = 1;
   EXPECT_EQ(RunQuillon("-r", &code), "");

@@ -86,12 +86,13 @@ bool NamedEventExists(const char* name) {
 // and may be made to fail.
 class ObservedService : public CQuillonService {
  public:
-  ObservedService() : m_hServeCalled(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+  // Counts every pass, so that passes in quick succession are not merged.
+  ObservedService() : m_hServeCalled(CreateSemaphoreA(nullptr, 0, 100000, nullptr)) {}
   ~ObservedService() override { CloseHandle(m_hServeCalled); }
 
   void Serve() override {
     int call = ++serveCalls;
-    SetEvent(m_hServeCalled);
+    ReleaseSemaphore(m_hServeCalled, 1, nullptr);
     if (call <= failingPasses) throw std::bad_alloc();
     if (stopBeforeEvent) HandleStop();   // a stop with no event to set yet
     CQuillonService::Serve();
@@ -106,6 +107,31 @@ class ObservedService : public CQuillonService {
 
  private:
   HANDLE m_hServeCalled;
+};
+
+// The service entry on a thread of its own, as the SCM runs it. A case that
+// ends early still stops and joins it, so no thread outlives its object.
+class EntryThread {
+ public:
+  EntryThread() : m_hDone(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+    m_thread = std::thread([this] {
+      m_id = GetCurrentThreadId();
+      CSvcBase::ServiceEntry(0, nullptr);
+      SetEvent(m_hDone);
+    });
+  }
+  ~EntryThread() {
+    if (!Wait(0) && ScmStatus::Handler()) ScmStatus::Handler()(SERVICE_CONTROL_STOP);
+    m_thread.join();
+    CloseHandle(m_hDone);
+  }
+  bool Wait(DWORD ms) { return WaitForSingleObject(m_hDone, ms) == WAIT_OBJECT_0; }
+  DWORD Id() const { return m_id; }
+
+ private:
+  HANDLE m_hDone;
+  std::atomic<DWORD> m_id{0};
+  std::thread m_thread;
 };
 
 class ServiceRunTest : public ::testing::Test {
@@ -134,16 +160,8 @@ class ServiceRunTest : public ::testing::Test {
   // Runs the service entry to its end, as the SCM would for a service that
   // stops by itself; false if it did not end in time.
   static bool RunEntryToItsEnd(DWORD timeoutMs = 30000) {
-    HANDLE hDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    std::thread entry([&] {
-      CSvcBase::ServiceEntry(0, nullptr);
-      SetEvent(hDone);
-    });
-    bool ended = WaitForSingleObject(hDone, timeoutMs) == WAIT_OBJECT_0;
-    if (!ended) ScmStatus::Handler()(SERVICE_CONTROL_STOP);
-    entry.join();
-    CloseHandle(hDone);
-    return ended;
+    EntryThread entry;
+    return entry.Wait(timeoutMs);
   }
 
   std::string m_dbPath;
@@ -202,13 +220,7 @@ TEST_F(ServiceRunTest, DatabaseThatDoesNotOpenStopsTheServiceWithItsReason) {
 TEST_F(ServiceRunTest, ServesWithItsThreadsUntilAStopRequest) {
   const std::set<DWORD> before = ThreadsOfThisProcess();
   ObservedService service;
-  HANDLE hDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  DWORD entryThreadId = 0;
-  std::thread entry([&] {
-    entryThreadId = GetCurrentThreadId();
-    CSvcBase::ServiceEntry(0, nullptr);
-    SetEvent(hDone);
-  });
+  EntryThread entry;
   ASSERT_TRUE(service.WaitServeCalled(30000));
   ASSERT_TRUE(WaitForNamedEvent(kStopEventName, 10000));
   ASSERT_TRUE(WaitForNamedEvent(kJobEventName, 10000));
@@ -237,7 +249,7 @@ TEST_F(ServiceRunTest, ServesWithItsThreadsUntilAStopRequest) {
     priorities.clear();
     started.clear();
     for (DWORD id : ThreadsOfThisProcess()) {
-      if (before.count(id) || id == entryThreadId) continue;
+      if (before.count(id) || id == entry.Id()) continue;
       HANDLE h = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
       if (!h) continue;
       started.insert(id);
@@ -251,9 +263,7 @@ TEST_F(ServiceRunTest, ServesWithItsThreadsUntilAStopRequest) {
   EXPECT_GE(priorities[THREAD_PRIORITY_NORMAL], 2);
 
   ScmStatus::Handler()(SERVICE_CONTROL_STOP);
-  ASSERT_EQ(WaitForSingleObject(hDone, 30000), static_cast<DWORD>(WAIT_OBJECT_0));
-  entry.join();
-  CloseHandle(hDone);
+  ASSERT_TRUE(entry.Wait(30000));
 
   // Both events are closed and gone, the threads have ended.
   EXPECT_EQ(service.m_hStopEvent, nullptr);
@@ -292,20 +302,14 @@ TEST_F(ServiceRunTest, FailedWorkerBodyStartsAgainFromTheLibrary) {
   {
     ObservedService service;
     service.failingPasses = 2;
-    HANDLE hDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    std::thread entry([&] {
-      CSvcBase::ServiceEntry(0, nullptr);
-      SetEvent(hDone);
-    });
+    EntryThread entry;
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(service.WaitServeCalled(30000)) << i;
     ASSERT_TRUE(WaitForNamedEvent(kStopEventName, 10000));
     EXPECT_TRUE(service.pConnection);
-    EXPECT_EQ(WaitForSingleObject(hDone, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_FALSE(entry.Wait(0));
 
     ScmStatus::Handler()(SERVICE_CONTROL_STOP);
-    ASSERT_EQ(WaitForSingleObject(hDone, 30000), static_cast<DWORD>(WAIT_OBJECT_0));
-    entry.join();
-    CloseHandle(hDone);
+    ASSERT_TRUE(entry.Wait(30000));
     EXPECT_EQ(service.serveCalls, 3);
     EXPECT_EQ(EventLog::Ids(), (std::vector<DWORD>{EVMSG_STARTED, EVMSG_STOPPED}));
   }
@@ -323,11 +327,12 @@ TEST_F(ServiceRunTest, RepeatedFailureBacksOffAndAStopEndsTheWait) {
     SetEvent(hDone);
   });
   // The first restart is immediate; the next one waits.
-  ASSERT_TRUE(service.WaitServeCalled(30000));
-  ASSERT_TRUE(service.WaitServeCalled(30000));
+  bool twice = service.WaitServeCalled(30000) && service.WaitServeCalled(30000);
   service.HandleStop();
-  ASSERT_EQ(WaitForSingleObject(hDone, 30000), static_cast<DWORD>(WAIT_OBJECT_0));
+  bool ended = WaitForSingleObject(hDone, 30000) == WAIT_OBJECT_0;
   body.join();
+  ASSERT_TRUE(twice);
+  ASSERT_TRUE(ended);
   CloseHandle(hDone);
   EXPECT_EQ(service.serveCalls, 2);
 }
