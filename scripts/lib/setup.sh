@@ -21,7 +21,7 @@ quillon_install_packages() {
     [ "$(id -u)" -eq 0 ] || sudo=sudo
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq \
-      --no-install-recommends "${missing[@]}" >/dev/null
+      "${missing[@]}" >/dev/null
   fi
 }
 

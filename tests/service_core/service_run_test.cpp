@@ -4,11 +4,14 @@
 #include <windows.h>
 #include <aclapi.h>
 #include <tlhelp32.h>
+#include <sql.h>
+#include <sqlext.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <new>
 #include <set>
 #include <string>
@@ -100,6 +103,8 @@ class ObservedService : public CQuillonService {
   bool WaitServeCalled(DWORD ms) {
     return WaitForSingleObject(m_hServeCalled, ms) == WAIT_OBJECT_0;
   }
+
+  using CQuillonService::OpenConnection;
 
   std::atomic<int> serveCalls{0};
   int failingPasses = 0;
@@ -335,6 +340,31 @@ TEST_F(ServiceRunTest, RepeatedFailureBacksOffAndAStopEndsTheWait) {
   ASSERT_TRUE(ended);
   CloseHandle(hDone);
   EXPECT_EQ(service.serveCalls, 2);
+}
+
+TEST_F(ServiceRunTest, TeardownEndsNormallyWhenTheConnectionRefusesToClose) {
+  auto service = std::make_unique<ObservedService>();
+  ASSERT_TRUE(service->OpenConnection());
+  // Work left in an open transaction makes the driver refuse to disconnect.
+  SQLHDBC hDbc = service->pConnection->Handle();
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLSetConnectAttrW(
+      hDbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)));
+  SQLHSTMT hStmt = nullptr;
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, hDbc, &hStmt)));
+  SQLWCHAR sql[] = L"CREATE TABLE pending_work (x INTEGER)";
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLExecDirectW(hStmt, sql, SQL_NTS)));
+  SQLFreeHandle(SQL_HANDLE_STMT, hStmt);
+  bool refused = false;
+  try {
+    service->pConnection->Close();
+  } catch (const _com_error&) {
+    refused = true;
+  }
+  ASSERT_TRUE(refused) << "the driver closed a connection with pending work";
+
+  // The destructor meets the same refusal and still ends normally.
+  service.reset();
+  EXPECT_TRUE(EventLog::Events().empty());
 }
 
 }  // namespace
