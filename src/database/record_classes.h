@@ -3,6 +3,8 @@
 // position, so a schema may name the unnamed columns as it likes.
 #pragma once
 
+#include <initializer_list>
+
 #include <stdint.h>
 
 #include "database/record_binding.h"
@@ -113,6 +115,20 @@ class CPrnDataRecord : public CADORecordBinding {
   END_BINDING_TABLE()
 
  public:
+  // The insert convention for a print record: the id is left to the
+  // database (1 with adFldDefault), every other column is written as given.
+  void PrepareForAppend() {
+    lIdPrnData = 1;
+    dwIdPrnDataStatus = adFldDefault;
+    for (DWORD* p : {&dwIdPrinterStatus, &dwIdUserStatus, &dwIdCompStatus,
+                     &dwDocNameStatus, &dwPagesStatus, &dwJobSizeStatus,
+                     &dwSubmittedStatus, &dwPaperSizeStatus,
+                     &dwPaperLengthStatus, &dwPaperWidthStatus, &dwDuplexStatus,
+                     &dwColorStatus}) {
+      *p = adFldOK;
+    }
+  }
+
   int32_t lIdPrnData = 0;
   DWORD dwIdPrnDataStatus = kStatusUnset;
   int32_t lIdPrinter = 0;

@@ -27,8 +27,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 void FillRecord(CPrnDataRecord& record, int i) {
-  record.lIdPrnData = 1;
-  record.dwIdPrnDataStatus = adFldDefault;
+  record.PrepareForAppend();
   record.lIdPrinter = 1 + i % 50;
   record.lIdUser = 1 + i % 500;
   record.lIdComp = 1 + i % 200;
@@ -41,14 +40,6 @@ void FillRecord(CPrnDataRecord& record, int i) {
   record.nPaperWidth = 2100;
   record.nDuplex = 1;
   record.nColor = 2;
-  for (DWORD* p : {&record.dwIdPrinterStatus, &record.dwIdUserStatus,
-                   &record.dwIdCompStatus, &record.dwDocNameStatus,
-                   &record.dwPagesStatus, &record.dwJobSizeStatus,
-                   &record.dwSubmittedStatus, &record.dwPaperSizeStatus,
-                   &record.dwPaperLengthStatus, &record.dwPaperWidthStatus,
-                   &record.dwDuplexStatus, &record.dwColorStatus}) {
-    *p = adFldOK;
-  }
 }
 
 double LayerRowsPerSecond(const ConnectionPtr& conn, int nRows) {

@@ -75,8 +75,7 @@ TEST_P(RecordsetTest, NoMatchingRowLeavesStatusesAndNullGivesNullStatus) {
 TEST_P(RecordsetTest, AddNewStoresValuesInTheirColumnsAndShowsTheGeneratedId) {
   for (int i = 1; i <= 2; ++i) {
     CPrnDataRecord record;
-    record.lIdPrnData = 1;
-    record.dwIdPrnDataStatus = adFldDefault;
+    record.PrepareForAppend();
     record.lIdPrinter = 10 * i;
     record.lIdUser = 20;
     record.lIdComp = -1;
@@ -89,14 +88,6 @@ TEST_P(RecordsetTest, AddNewStoresValuesInTheirColumnsAndShowsTheGeneratedId) {
     record.nPaperWidth = 2100;
     record.nDuplex = 2;
     record.nColor = 1;
-    for (DWORD* p : {&record.dwIdPrinterStatus, &record.dwIdUserStatus,
-                     &record.dwIdCompStatus, &record.dwDocNameStatus,
-                     &record.dwPagesStatus, &record.dwJobSizeStatus,
-                     &record.dwSubmittedStatus, &record.dwPaperSizeStatus,
-                     &record.dwPaperLengthStatus, &record.dwPaperWidthStatus,
-                     &record.dwDuplexStatus, &record.dwColorStatus}) {
-      *p = adFldOK;
-    }
     CRecordset rs;
     rs.Open("PRNDATA", conn);
     rs.AddNew(&record);
