@@ -36,6 +36,30 @@ function(quillon_add_wine_test name)
   if(T_ENV)
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${T_ENV}")
   endif()
+  quillon_check_no_imports(${name} ${T_LIBS})
+endfunction()
+
+# After linking, the program must import none of the functions that the
+# simulated pieces among LIBS replace (tests/simulated/CMakeLists.txt).
+function(quillon_check_no_imports target)
+  set(replaced)
+  foreach(lib ${ARGN})
+    if(TARGET ${lib})
+      get_target_property(functions ${lib} QUILLON_SIM_REPLACES)
+      if(functions)
+        list(APPEND replaced ${functions})
+      endif()
+    endif()
+  endforeach()
+  if(replaced)
+    string(REPLACE ";" "," replaced "${replaced}")
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:${target}>
+              -DOBJDUMP=${CMAKE_OBJDUMP} -DFUNCTIONS=${replaced}
+              -P ${PROJECT_SOURCE_DIR}/cmake/CheckNoImports.cmake
+      COMMENT "Checking that ${target} imports nothing its simulations replace"
+      VERBATIM)
+  endif()
 endfunction()
 
 # The prefix is created once (wineboot) and a persistent wineserver keeps it

@@ -20,14 +20,13 @@
 
 #include "database/com_errors.h"
 #include "event_log_sim.h"
+#include "sim_fixture.h"
 #include "scm_status_sim.h"
 #include "service_core/configuration.h"
 #include "service_core/quillon_service.h"
 
 namespace {
 
-using sim::EventLog;
-using sim::ScmStatus;
 
 std::string ExeDirectory() {
   char szPath[MAX_PATH] = {};
@@ -126,7 +125,8 @@ class EntryThread {
     });
   }
   ~EntryThread() {
-    if (!Wait(0) && ScmStatus::Handler()) ScmStatus::Handler()(SERVICE_CONTROL_STOP);
+    LPHANDLER_FUNCTION handler = sim::ScmStatus::Current()->Handler();
+    if (!Wait(0) && handler) handler(SERVICE_CONTROL_STOP);
     m_thread.join();
     CloseHandle(m_hDone);
   }
@@ -141,9 +141,10 @@ class EntryThread {
 
 class ServiceRunTest : public ::testing::Test {
  protected:
+  sim::Owned<sim::EventLog> eventLog;
+  sim::Owned<sim::ScmStatus> scm;
+
   void SetUp() override {
-    ScmStatus::Reset();
-    EventLog::Clear();
     m_dbPath = "/tmp/quillon-run-test-" + std::to_string(GetCurrentProcessId()) + ".db";
     WriteDsn("Driver=SQLite3;Database=" + m_dbPath);
     InstallPageCounter(QUILLON_TEST_PAGECNT);
@@ -176,7 +177,7 @@ TEST_F(ServiceRunTest, MissingPageCounterStopsTheServiceWithEvent110) {
   InstallPageCounter(nullptr);
   ObservedService service;
   ASSERT_TRUE(RunEntryToItsEnd());
-  auto events = EventLog::Events();
+  auto events = eventLog->Events();
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].id, EVMSG_STARTED);
   EXPECT_EQ(events[1].id, EVMSG_ERROR);
@@ -184,7 +185,7 @@ TEST_F(ServiceRunTest, MissingPageCounterStopsTheServiceWithEvent110) {
   EXPECT_EQ(events[1].strings, std::vector<std::string>{"pagecnt.dll cannot be found\n"});
   EXPECT_EQ(events[1].text,
             "Error occured pagecnt.dll cannot be found\n. Service was stopped.\r\n");
-  EXPECT_EQ(ScmStatus::States(),
+  EXPECT_EQ(scm->States(),
             (std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOPPED}));
   EXPECT_EQ(service.serveCalls, 0);
 }
@@ -193,8 +194,8 @@ TEST_F(ServiceRunTest, PageCounterWithoutItsEntryPointStopsSilently) {
   InstallPageCounter(QUILLON_TEST_NOEXPORT);
   ObservedService service;
   ASSERT_TRUE(RunEntryToItsEnd());
-  EXPECT_EQ(EventLog::Ids(), std::vector<DWORD>{EVMSG_STARTED});
-  EXPECT_EQ(ScmStatus::States().back(), static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(eventLog->Ids(), std::vector<DWORD>{EVMSG_STARTED});
+  EXPECT_EQ(scm->States().back(), static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_EQ(service.serveCalls, 0);
   EXPECT_EQ(service.m_pfnGetPageCount, nullptr);
 }
@@ -202,12 +203,12 @@ TEST_F(ServiceRunTest, PageCounterWithoutItsEntryPointStopsSilently) {
 TEST_F(ServiceRunTest, DatabaseThatDoesNotOpenStopsTheServiceWithItsReason) {
   for (const char* dsn : {"", "DSN=NoSuchQuillonSource"}) {
     SCOPED_TRACE(dsn);
-    ScmStatus::Reset();
-    EventLog::Clear();
+    scm->Clear();
+    eventLog->Clear();
     WriteDsn(dsn);
     ObservedService service;
     ASSERT_TRUE(RunEntryToItsEnd());
-    auto events = EventLog::Events();
+    auto events = eventLog->Events();
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].id, EVMSG_STARTED);
     EXPECT_EQ(events[1].id, EVMSG_ERROR);
@@ -218,7 +219,7 @@ TEST_F(ServiceRunTest, DatabaseThatDoesNotOpenStopsTheServiceWithItsReason) {
     EXPECT_EQ(text.compare(0, prefix.size(), prefix), 0) << text;
     EXPECT_FALSE(service.pConnection);
     EXPECT_EQ(service.serveCalls, 0);
-    EXPECT_EQ(ScmStatus::States().back(), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(scm->States().back(), static_cast<DWORD>(SERVICE_STOPPED));
   }
 }
 
@@ -267,7 +268,7 @@ TEST_F(ServiceRunTest, ServesWithItsThreadsUntilAStopRequest) {
   EXPECT_EQ(priorities[THREAD_PRIORITY_LOWEST], 1);
   EXPECT_GE(priorities[THREAD_PRIORITY_NORMAL], 2);
 
-  ScmStatus::Handler()(SERVICE_CONTROL_STOP);
+  scm->Handler()(SERVICE_CONTROL_STOP);
   ASSERT_TRUE(entry.Wait(30000));
 
   // Both events are closed and gone, the threads have ended.
@@ -279,8 +280,8 @@ TEST_F(ServiceRunTest, ServesWithItsThreadsUntilAStopRequest) {
   for (DWORD id : started) alive += ThreadAlive(id) ? 1 : 0;
   EXPECT_LE(alive, static_cast<int>(started.size()) - 3);
 
-  EXPECT_EQ(EventLog::Ids(), (std::vector<DWORD>{EVMSG_STARTED, EVMSG_STOPPED}));
-  EXPECT_EQ(ScmStatus::States().back(), static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(eventLog->Ids(), (std::vector<DWORD>{EVMSG_STARTED, EVMSG_STOPPED}));
+  EXPECT_EQ(scm->States().back(), static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_EQ(service.serveCalls, 1);
 }
 
@@ -313,10 +314,10 @@ TEST_F(ServiceRunTest, FailedWorkerBodyStartsAgainFromTheLibrary) {
     EXPECT_TRUE(service.pConnection);
     EXPECT_FALSE(entry.Wait(0));
 
-    ScmStatus::Handler()(SERVICE_CONTROL_STOP);
+    scm->Handler()(SERVICE_CONTROL_STOP);
     ASSERT_TRUE(entry.Wait(30000));
     EXPECT_EQ(service.serveCalls, 3);
-    EXPECT_EQ(EventLog::Ids(), (std::vector<DWORD>{EVMSG_STARTED, EVMSG_STOPPED}));
+    EXPECT_EQ(eventLog->Ids(), (std::vector<DWORD>{EVMSG_STARTED, EVMSG_STOPPED}));
   }
   // Every load of the library was given back.
   EXPECT_EQ(GetModuleHandleA("pagecnt"), nullptr);
@@ -364,7 +365,7 @@ TEST_F(ServiceRunTest, TeardownEndsNormallyWhenTheConnectionRefusesToClose) {
 
   // The destructor meets the same refusal and still ends normally.
   service.reset();
-  EXPECT_TRUE(EventLog::Events().empty());
+  EXPECT_TRUE(eventLog->Events().empty());
 }
 
 }  // namespace

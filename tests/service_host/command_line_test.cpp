@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "event_log_sim.h"
+#include "sim_fixture.h"
 #include "service_host/svc_base.h"
 
 namespace {
 
-using sim::EventLog;
 
 std::string ExePath() {
   char szPath[MAX_PATH] = {};
@@ -22,11 +22,11 @@ std::string ExePath() {
 
 class CommandLineTest : public ::testing::Test {
  protected:
+  sim::Owned<sim::EventLog> eventLog;
+
   CommandLineTest()
       : m_name("Quillon Install Test " + std::to_string(GetCurrentProcessId())),
         m_service(m_name.c_str()) {}
-
-  void SetUp() override { EventLog::Clear(); }
 
   // A service that stays installed would be started with the session:
   // whatever a case leaves behind goes.
@@ -70,7 +70,7 @@ TEST_F(CommandLineTest, WithoutASwitchTheProcessConnectsToTheScm) {
     EXPECT_FALSE(handled);
   }
   EXPECT_FALSE(m_service.IsServiceInstalled());
-  EXPECT_TRUE(EventLog::Events().empty());
+  EXPECT_TRUE(eventLog->Events().empty());
 }
 
 TEST_F(CommandLineTest, InstallRegistersTheServiceAndItsEventSource) {
@@ -80,7 +80,7 @@ TEST_F(CommandLineTest, InstallRegistersTheServiceAndItsEventSource) {
   EXPECT_TRUE(handled);
   EXPECT_TRUE(m_service.IsServiceInstalled());
 
-  auto events = EventLog::Events();
+  auto events = eventLog->Events();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].id, EVMSG_INSTALLED);
   EXPECT_EQ(events[0].type, EVENTLOG_INFORMATION_TYPE);
@@ -128,19 +128,19 @@ TEST_F(CommandLineTest, InstallRegistersTheServiceAndItsEventSource) {
 
 TEST_F(CommandLineTest, InstallingTwiceChangesNothing) {
   ASSERT_EQ(Command({"-i"}), m_name + " installed\n");
-  EventLog::Clear();
+  eventLog->Clear();
   EXPECT_EQ(Command({"-i"}), m_name + " is already installed\n");
-  EXPECT_TRUE(EventLog::Events().empty());
+  EXPECT_TRUE(eventLog->Events().empty());
   EXPECT_TRUE(m_service.IsServiceInstalled());
 }
 
 TEST_F(CommandLineTest, RemoveDeletesTheEntryAndKeepsTheEventSource) {
   ASSERT_EQ(Command({"-i"}), m_name + " installed\n");
-  EventLog::Clear();
+  eventLog->Clear();
   EXPECT_EQ(Command({"-U"}),
             m_name + " removed. (You must delete the file (" + ExePath() + ") yourself.)\n");
   EXPECT_FALSE(m_service.IsServiceInstalled());
-  auto events = EventLog::Events();
+  auto events = eventLog->Events();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].id, EVMSG_REMOVED);
   EXPECT_EQ(events[0].text, "The " + m_name + " service was removed.\r\n");
@@ -155,7 +155,7 @@ TEST_F(CommandLineTest, RemovingWhatIsNotInstalledSaysSoAndWritesNothing) {
   BOOL handled = FALSE;
   EXPECT_EQ(Command({"-u"}, &handled), m_name + " is not installed\n");
   EXPECT_TRUE(handled);
-  EXPECT_TRUE(EventLog::Events().empty());
+  EXPECT_TRUE(eventLog->Events().empty());
 }
 
 }  // namespace

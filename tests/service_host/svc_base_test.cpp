@@ -9,13 +9,12 @@
 #include <vector>
 
 #include "event_log_sim.h"
+#include "sim_fixture.h"
 #include "scm_status_sim.h"
 #include "service_host/svc_base.h"
 
 namespace {
 
-using sim::EventLog;
-using sim::ScmStatus;
 
 // A service whose body runs until the test lets it end, and which records
 // what the frame asks of it.
@@ -46,7 +45,7 @@ class TestService : public CSvcBase {
   // the statuses the handler sends are seen apart from the final STOPPED.
   void HandleStop() override {
     runningDuringHandleStop = m_bRunning;
-    eventsAtHandleStop = EventLog::Ids();
+    eventsAtHandleStop = sim::EventLog::Current()->Ids();
   }
   void Finish() { SetEvent(m_hLetRunEnd); }
   void HandleInterrogate() override { ++interrogations; }
@@ -72,10 +71,8 @@ class TestService : public CSvcBase {
 
 class SvcBaseTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ScmStatus::Reset();
-    EventLog::Clear();
-  }
+  sim::Owned<sim::EventLog> eventLog;
+  sim::Owned<sim::ScmStatus> scm;
 
   // Starts the service entry on a thread of its own, as the SCM does.
   std::thread StartEntry() {
@@ -97,10 +94,10 @@ TEST_F(SvcBaseTest, ConstructorCutsTheNameAndSetsTheInitialStatus) {
   EXPECT_EQ(service.m_hEventLog, nullptr);
 
   // The cut name is what the SCM and the event log see.
-  ScmStatus::FailHandlerRegistration(true);
+  scm->FailHandlerRegistration(true);
   CSvcBase::ServiceEntry(0, nullptr);
   service.ReportToEventLog(EVENTLOG_INFORMATION_TYPE, EVMSG_STARTED);
-  auto events = EventLog::Events();
+  auto events = eventLog->Events();
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[1].source, seventy.substr(0, 63));
 }
@@ -112,7 +109,7 @@ TEST_F(SvcBaseTest, EventStringsAreCountedFromTheLeft) {
   service.ReportToEventLog(EVENTLOG_ERROR_TYPE, EVMSG_PRINTER_INIT, nullptr, "only second");
   service.ReportToEventLog(EVENTLOG_INFORMATION_TYPE, EVMSG_STOPPED);
 
-  auto events = EventLog::Events();
+  auto events = eventLog->Events();
   ASSERT_EQ(events.size(), 4u);
   EXPECT_EQ(events[0].type, EVENTLOG_ERROR_TYPE);
   EXPECT_EQ(events[0].strings, std::vector<std::string>{"pagecnt.dll cannot be found\n"});
@@ -125,7 +122,7 @@ TEST_F(SvcBaseTest, EventStringsAreCountedFromTheLeft) {
   EXPECT_EQ(events[3].type, EVENTLOG_INFORMATION_TYPE);
   EXPECT_EQ(events[3].text, "The service was stopped.\r\n");
   // One registration serves every report.
-  EXPECT_EQ(EventLog::OpenSources(), 1);
+  EXPECT_EQ(eventLog->OpenSources(), 1);
 }
 
 TEST_F(SvcBaseTest, MessageTableHoldsEveryTextAsWritten) {
@@ -146,7 +143,7 @@ TEST_F(SvcBaseTest, MessageTableHoldsEveryTextAsWritten) {
   for (const auto& row : table) {
     service.ReportToEventLog(EVENTLOG_INFORMATION_TYPE, row.id, "Svc", "Svc");
   }
-  auto events = EventLog::Events();
+  auto events = eventLog->Events();
   ASSERT_EQ(events.size(), 11u);
   for (size_t i = 0; i < events.size(); ++i) {
     EXPECT_EQ(events[i].id, table[i].id);
@@ -155,22 +152,22 @@ TEST_F(SvcBaseTest, MessageTableHoldsEveryTextAsWritten) {
 }
 
 TEST_F(SvcBaseTest, FailedRegistrationDropsTheReportAndRetriesNextTime) {
-  const int before = EventLog::Registrations();
+  const int before = eventLog->Registrations();
   {
     TestService service;
-    EventLog::FailRegistrations(1);
+    eventLog->FailRegistrations(1);
     service.ReportToEventLog(EVENTLOG_ERROR_TYPE, EVMSG_ERROR, "lost");
-    EXPECT_TRUE(EventLog::Events().empty());
+    EXPECT_TRUE(eventLog->Events().empty());
     EXPECT_EQ(service.m_hEventLog, nullptr);
 
     service.ReportToEventLog(EVENTLOG_ERROR_TYPE, EVMSG_ERROR, "kept");
-    auto events = EventLog::Events();
+    auto events = eventLog->Events();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].strings[0], "kept");
-    EXPECT_EQ(EventLog::Registrations(), before + 1);
+    EXPECT_EQ(eventLog->Registrations(), before + 1);
   }
   // The destructor gave the source back.
-  EXPECT_EQ(EventLog::OpenSources(), 0);
+  EXPECT_EQ(eventLog->OpenSources(), 0);
 }
 
 TEST_F(SvcBaseTest, ConcurrentFirstReportsKeepOneSource) {
@@ -182,8 +179,8 @@ TEST_F(SvcBaseTest, ConcurrentFirstReportsKeepOneSource) {
     });
   }
   for (auto& t : threads) t.join();
-  EXPECT_EQ(EventLog::Events().size(), 160u);
-  EXPECT_EQ(EventLog::OpenSources(), 1);
+  EXPECT_EQ(eventLog->Events().size(), 160u);
+  EXPECT_EQ(eventLog->OpenSources(), 1);
 }
 
 TEST_F(SvcBaseTest, ControlCodesAndTheStopSequence) {
@@ -191,12 +188,12 @@ TEST_F(SvcBaseTest, ControlCodesAndTheStopSequence) {
   std::thread entry = StartEntry();
   ASSERT_TRUE(service.WaitRunEntered());
   EXPECT_EQ(service.m_bRunning, TRUE);
-  EXPECT_EQ(ScmStatus::RegisteredName(), "Quillon Frame Test");
-  EXPECT_EQ(ScmStatus::States(),
+  EXPECT_EQ(scm->RegisteredName(), "Quillon Frame Test");
+  EXPECT_EQ(scm->States(),
             (std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING}));
-  EXPECT_EQ(EventLog::Ids(), std::vector<DWORD>{EVMSG_STARTED});
+  EXPECT_EQ(eventLog->Ids(), std::vector<DWORD>{EVMSG_STARTED});
 
-  LPHANDLER_FUNCTION handler = ScmStatus::Handler();
+  LPHANDLER_FUNCTION handler = scm->Handler();
   ASSERT_NE(handler, nullptr);
 
   // 0 and 6 are not controls of this service; 200 is a user control that
@@ -205,33 +202,33 @@ TEST_F(SvcBaseTest, ControlCodesAndTheStopSequence) {
   handler(6);
   handler(200);
   handler(SERVICE_CONTROL_INTERROGATE);
-  EXPECT_EQ(EventLog::Ids(), (std::vector<DWORD>{EVMSG_STARTED, EVMSG_BADREQUEST,
+  EXPECT_EQ(eventLog->Ids(), (std::vector<DWORD>{EVMSG_STARTED, EVMSG_BADREQUEST,
                                                  EVMSG_BADREQUEST, EVMSG_BADREQUEST}));
   EXPECT_EQ(service.userControls, std::vector<DWORD>{200});
   EXPECT_EQ(service.interrogations, 1);
-  EXPECT_EQ(ScmStatus::States(),
+  EXPECT_EQ(scm->States(),
             (std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_RUNNING,
                                 SERVICE_RUNNING, SERVICE_RUNNING, SERVICE_RUNNING}));
 
   // An accepted user control writes nothing.
   service.acceptUserControls = true;
   handler(130);
-  EXPECT_EQ(EventLog::Events().size(), 4u);
+  EXPECT_EQ(eventLog->Events().size(), 4u);
 
   handler(SERVICE_CONTROL_STOP);
   EXPECT_EQ(service.runningDuringHandleStop, TRUE);   // cleared after HandleStop
   EXPECT_EQ(service.eventsAtHandleStop.back(), EVMSG_BADREQUEST);   // 108 comes after
   EXPECT_EQ(service.m_bRunning, FALSE);
-  auto states = ScmStatus::States();
+  auto states = scm->States();
   ASSERT_GE(states.size(), 3u);
   EXPECT_EQ(std::vector<DWORD>(states.end() - 2, states.end()),
             (std::vector<DWORD>{SERVICE_STOP_PENDING, SERVICE_STOP_PENDING}));
   // Event 108 is written before the service has actually stopped.
-  EXPECT_EQ(EventLog::Ids().back(), EVMSG_STOPPED);
+  EXPECT_EQ(eventLog->Ids().back(), EVMSG_STOPPED);
 
   service.Finish();
   entry.join();
-  EXPECT_EQ(ScmStatus::States().back(), static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(scm->States().back(), static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_EQ(service.runs, 1);
 }
 
@@ -240,20 +237,20 @@ TEST_F(SvcBaseTest, FailedPrepareNeverRunsAndReportsItsLastError) {
   service.prepareError = ERROR_BAD_CONFIGURATION;
   CSvcBase::ServiceEntry(0, nullptr);
   EXPECT_EQ(service.runs, 0);
-  EXPECT_EQ(ScmStatus::States(),
+  EXPECT_EQ(scm->States(),
             (std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_STOPPED, SERVICE_STOPPED}));
-  EXPECT_EQ(ScmStatus::Sent().back().dwWin32ExitCode,
+  EXPECT_EQ(scm->Sent().back().dwWin32ExitCode,
             static_cast<DWORD>(ERROR_BAD_CONFIGURATION));
-  EXPECT_EQ(EventLog::Ids(), std::vector<DWORD>{EVMSG_FAILEDINIT});
+  EXPECT_EQ(eventLog->Ids(), std::vector<DWORD>{EVMSG_FAILEDINIT});
   EXPECT_EQ(service.m_bRunning, FALSE);
 }
 
 TEST_F(SvcBaseTest, UnregisteredControlHandlerWritesEvent103AndNoStatus) {
   TestService service;
-  ScmStatus::FailHandlerRegistration(true);
+  scm->FailHandlerRegistration(true);
   CSvcBase::ServiceEntry(0, nullptr);
-  EXPECT_TRUE(ScmStatus::Sent().empty());
-  EXPECT_EQ(EventLog::Ids(), std::vector<DWORD>{EVMSG_CTRLHANDLERNOTINSTALLED});
+  EXPECT_TRUE(scm->Sent().empty());
+  EXPECT_EQ(eventLog->Ids(), std::vector<DWORD>{EVMSG_CTRLHANDLERNOTINSTALLED});
   EXPECT_EQ(service.runs, 0);
 }
 

@@ -1,24 +1,7 @@
 #include "event_log_sim.h"
 
-#include <mutex>
-#include <set>
-
 namespace sim {
 namespace {
-
-struct State {
-  std::mutex lock;
-  std::vector<LoggedEvent> events;
-  std::set<HANDLE> open;
-  std::vector<std::string*> names;   // kept for the life of the program
-  int failNext = 0;
-  int registrations = 0;
-};
-
-State& S() {
-  static State* state = new State();   // outlives every static destructor
-  return *state;
-}
 
 std::string FormatText(DWORD id, const std::vector<std::string>& strings) {
   const char* args[3] = {"", "", ""};
@@ -35,30 +18,44 @@ std::string FormatText(DWORD id, const std::vector<std::string>& strings) {
   return text;
 }
 
-HANDLE WINAPI SimRegisterEventSourceA(LPCSTR, LPCSTR lpSourceName) {
-  State& s = S();
-  std::lock_guard<std::mutex> guard(s.lock);
-  if (s.failNext > 0) {
-    --s.failNext;
+}  // namespace
+
+EventLog::~EventLog() {
+  for (std::string* name : m_names) delete name;
+}
+
+HANDLE WINAPI EventLog::RegisterEventSourceA(LPCSTR, LPCSTR lpSourceName) {
+  EventLog* log = Current();
+  if (!log) {
+    SetLastError(ERROR_SERVICE_NOT_ACTIVE);
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> guard(log->m_lock);
+  if (log->m_failNext > 0) {
+    --log->m_failNext;
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
   auto* name = new std::string(lpSourceName ? lpSourceName : "");
-  s.names.push_back(name);
+  log->m_names.push_back(name);
   HANDLE h = static_cast<HANDLE>(name);
-  s.open.insert(h);
-  ++s.registrations;
+  log->m_open.insert(h);
+  ++log->m_registrations;
   return h;
 }
 
-BOOL WINAPI SimReportEventA(HANDLE hEventLog, WORD wType, WORD, DWORD dwEventID,
-                            PSID, WORD wNumStrings, DWORD, LPCSTR* lpStrings,
-                            LPVOID) {
-  State& s = S();
+BOOL WINAPI EventLog::ReportEventA(HANDLE hEventLog, WORD wType, WORD, DWORD dwEventID,
+                                   PSID, WORD wNumStrings, DWORD, LPCSTR* lpStrings,
+                                   LPVOID) {
+  EventLog* log = Current();
+  if (!log) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
   LoggedEvent event;
   {
-    std::lock_guard<std::mutex> guard(s.lock);
-    if (!s.open.count(hEventLog)) {
+    std::lock_guard<std::mutex> guard(log->m_lock);
+    if (!log->m_open.count(hEventLog)) {
       SetLastError(ERROR_INVALID_HANDLE);
       return FALSE;
     }
@@ -71,61 +68,72 @@ BOOL WINAPI SimReportEventA(HANDLE hEventLog, WORD wType, WORD, DWORD dwEventID,
     event.strings.push_back(lpStrings && lpStrings[i] ? lpStrings[i] : "<null>");
   }
   event.text = FormatText(dwEventID, event.strings);
-  std::lock_guard<std::mutex> guard(s.lock);
-  s.events.push_back(event);
+  std::lock_guard<std::mutex> guard(log->m_lock);
+  log->m_events.push_back(event);
   return TRUE;
 }
 
-BOOL WINAPI SimDeregisterEventSource(HANDLE hEventLog) {
-  State& s = S();
-  std::lock_guard<std::mutex> guard(s.lock);
-  if (!s.open.erase(hEventLog)) {
+BOOL WINAPI EventLog::DeregisterEventSource(HANDLE hEventLog) {
+  EventLog* log = Current();
+  if (!log) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  std::lock_guard<std::mutex> guard(log->m_lock);
+  if (!log->m_open.erase(hEventLog)) {
+    ++log->m_badDeregistrations;
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   return TRUE;
 }
 
-}  // namespace
-
-std::vector<LoggedEvent> EventLog::Events() {
-  std::lock_guard<std::mutex> guard(S().lock);
-  return S().events;
+std::vector<LoggedEvent> EventLog::Events() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_events;
 }
 
-std::vector<DWORD> EventLog::Ids() {
+std::vector<DWORD> EventLog::Ids() const {
   std::vector<DWORD> ids;
   for (const auto& e : Events()) ids.push_back(e.id);
   return ids;
 }
 
 void EventLog::Clear() {
-  std::lock_guard<std::mutex> guard(S().lock);
-  S().events.clear();
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_events.clear();
 }
 
 void EventLog::FailRegistrations(int n) {
-  std::lock_guard<std::mutex> guard(S().lock);
-  S().failNext = n;
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_failNext = n;
 }
 
-int EventLog::Registrations() {
-  std::lock_guard<std::mutex> guard(S().lock);
-  return S().registrations;
+int EventLog::Registrations() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_registrations;
 }
 
-int EventLog::OpenSources() {
-  std::lock_guard<std::mutex> guard(S().lock);
-  return static_cast<int>(S().open.size());
+int EventLog::OpenSources() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return static_cast<int>(m_open.size());
+}
+
+std::string EventLog::Leaks() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  std::string leaks;
+  if (!m_open.empty()) {
+    leaks += std::to_string(m_open.size()) + " event source(s) still registered; ";
+  }
+  if (m_badDeregistrations) {
+    leaks += std::to_string(m_badDeregistrations) +
+             " deregistration(s) of a source not registered; ";
+  }
+  return leaks;
 }
 
 }  // namespace sim
 
-// The import pointers that the code under test calls through.
-extern "C" {
-decltype(&sim::SimRegisterEventSourceA) __imp_RegisterEventSourceA =
-    sim::SimRegisterEventSourceA;
-decltype(&sim::SimReportEventA) __imp_ReportEventA = sim::SimReportEventA;
-decltype(&sim::SimDeregisterEventSource) __imp_DeregisterEventSource =
-    sim::SimDeregisterEventSource;
-}
+SIM_REPLACE_IMPORT(RegisterEventSourceA, sim::EventLog::RegisterEventSourceA)
+SIM_REPLACE_IMPORT(ReportEventA, sim::EventLog::ReportEventA)
+SIM_REPLACE_IMPORT(DeregisterEventSource, sim::EventLog::DeregisterEventSource)

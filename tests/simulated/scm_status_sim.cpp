@@ -1,108 +1,103 @@
 #include "scm_status_sim.h"
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 
 namespace sim {
 namespace {
-
-struct State {
-  std::mutex lock;
-  std::condition_variable changed;
-  bool failRegistration = false;
-  std::string name;
-  LPHANDLER_FUNCTION handler = nullptr;
-  std::vector<SERVICE_STATUS> sent;
-};
-
-State& S() {
-  static State* state = new State();
-  return *state;
-}
 
 // Any non-null value will do: only SetServiceStatus below ever sees it.
 SERVICE_STATUS_HANDLE const kStatusHandle =
     reinterpret_cast<SERVICE_STATUS_HANDLE>(static_cast<ULONG_PTR>(0x5CA1AB1E));
 
-SERVICE_STATUS_HANDLE WINAPI SimRegisterServiceCtrlHandlerA(
+}  // namespace
+
+SERVICE_STATUS_HANDLE WINAPI ScmStatus::RegisterServiceCtrlHandlerA(
     LPCSTR lpServiceName, LPHANDLER_FUNCTION lpHandlerProc) {
-  State& s = S();
-  std::lock_guard<std::mutex> guard(s.lock);
-  if (s.failRegistration) {
+  ScmStatus* scm = Current();
+  if (!scm) {
+    SetLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> guard(scm->m_lock);
+  if (scm->m_failRegistration) {
     SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
     return nullptr;
   }
-  s.name = lpServiceName ? lpServiceName : "";
-  s.handler = lpHandlerProc;
+  scm->m_name = lpServiceName ? lpServiceName : "";
+  scm->m_handler = lpHandlerProc;
   return kStatusHandle;
 }
 
-BOOL WINAPI SimSetServiceStatus(SERVICE_STATUS_HANDLE hStatus,
-                                LPSERVICE_STATUS lpStatus) {
-  State& s = S();
+BOOL WINAPI ScmStatus::SetServiceStatus(SERVICE_STATUS_HANDLE hStatus,
+                                        LPSERVICE_STATUS lpStatus) {
+  ScmStatus* scm = Current();
+  if (!scm) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
   {
-    std::lock_guard<std::mutex> guard(s.lock);
+    std::lock_guard<std::mutex> guard(scm->m_lock);
     if (hStatus != kStatusHandle || !lpStatus) {
+      ++scm->m_badHandles;
       SetLastError(ERROR_INVALID_HANDLE);
       return FALSE;
     }
-    s.sent.push_back(*lpStatus);
+    scm->m_sent.push_back(*lpStatus);
   }
-  s.changed.notify_all();
+  scm->m_changed.notify_all();
   return TRUE;
 }
 
-}  // namespace
-
-void ScmStatus::Reset() {
-  std::lock_guard<std::mutex> guard(S().lock);
-  S().failRegistration = false;
-  S().name.clear();
-  S().handler = nullptr;
-  S().sent.clear();
+void ScmStatus::Clear() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_name.clear();
+  m_handler = nullptr;
+  m_sent.clear();
 }
 
 void ScmStatus::FailHandlerRegistration(bool fail) {
-  std::lock_guard<std::mutex> guard(S().lock);
-  S().failRegistration = fail;
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_failRegistration = fail;
 }
 
-std::string ScmStatus::RegisteredName() {
-  std::lock_guard<std::mutex> guard(S().lock);
-  return S().name;
+std::string ScmStatus::RegisteredName() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_name;
 }
 
-LPHANDLER_FUNCTION ScmStatus::Handler() {
-  std::lock_guard<std::mutex> guard(S().lock);
-  return S().handler;
+LPHANDLER_FUNCTION ScmStatus::Handler() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_handler;
 }
 
-std::vector<SERVICE_STATUS> ScmStatus::Sent() {
-  std::lock_guard<std::mutex> guard(S().lock);
-  return S().sent;
+std::vector<SERVICE_STATUS> ScmStatus::Sent() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_sent;
 }
 
-std::vector<DWORD> ScmStatus::States() {
+std::vector<DWORD> ScmStatus::States() const {
   std::vector<DWORD> states;
   for (const auto& st : Sent()) states.push_back(st.dwCurrentState);
   return states;
 }
 
-bool ScmStatus::WaitForState(DWORD dwState, DWORD dwTimeoutMs) {
-  std::unique_lock<std::mutex> guard(S().lock);
-  return S().changed.wait_for(guard, std::chrono::milliseconds(dwTimeoutMs), [&] {
-    for (const auto& st : S().sent) {
+bool ScmStatus::WaitForState(DWORD dwState, DWORD dwTimeoutMs) const {
+  std::unique_lock<std::mutex> guard(m_lock);
+  return m_changed.wait_for(guard, std::chrono::milliseconds(dwTimeoutMs), [&] {
+    for (const auto& st : m_sent) {
       if (st.dwCurrentState == dwState) return true;
     }
     return false;
   });
 }
 
+std::string ScmStatus::Leaks() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  if (!m_badHandles) return "";
+  return std::to_string(m_badHandles) + " status(es) sent without a registered handle; ";
+}
+
 }  // namespace sim
 
-extern "C" {
-decltype(&sim::SimRegisterServiceCtrlHandlerA) __imp_RegisterServiceCtrlHandlerA =
-    sim::SimRegisterServiceCtrlHandlerA;
-decltype(&sim::SimSetServiceStatus) __imp_SetServiceStatus = sim::SimSetServiceStatus;
-}
+SIM_REPLACE_IMPORT(RegisterServiceCtrlHandlerA, sim::ScmStatus::RegisterServiceCtrlHandlerA)
+SIM_REPLACE_IMPORT(SetServiceStatus, sim::ScmStatus::SetServiceStatus)

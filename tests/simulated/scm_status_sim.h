@@ -5,21 +5,42 @@
 
 #include <windows.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform_seam.h"
+
 namespace sim {
 
-class ScmStatus {
+class ScmStatus : public Piece<ScmStatus> {
  public:
-  static void Reset();
-  static void FailHandlerRegistration(bool fail);
-  static std::string RegisteredName();
-  static LPHANDLER_FUNCTION Handler();
-  static std::vector<SERVICE_STATUS> Sent();
-  static std::vector<DWORD> States();
+  // Forgets every status sent and the registered handler.
+  void Clear();
+  void FailHandlerRegistration(bool fail);
+  std::string RegisteredName() const;
+  LPHANDLER_FUNCTION Handler() const;
+  std::vector<SERVICE_STATUS> Sent() const;
+  std::vector<DWORD> States() const;
   // Waits until a status with this state has been sent; false on time-out.
-  static bool WaitForState(DWORD dwState, DWORD dwTimeoutMs);
+  bool WaitForState(DWORD dwState, DWORD dwTimeoutMs) const;
+  // Statuses sent with a handle this channel never gave out.
+  std::string Leaks() const override;
+
+  static SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(
+      LPCSTR lpServiceName, LPHANDLER_FUNCTION lpHandlerProc);
+  static BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus,
+                                      LPSERVICE_STATUS lpServiceStatus);
+
+ private:
+  mutable std::mutex m_lock;
+  mutable std::condition_variable m_changed;
+  bool m_failRegistration = false;
+  std::string m_name;
+  LPHANDLER_FUNCTION m_handler = nullptr;
+  std::vector<SERVICE_STATUS> m_sent;
+  int m_badHandles = 0;
 };
 
 }  // namespace sim
