@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "database/wide_text.h"
+#include "service_core/win_owners.h"
 
 void RaiseComError(HRESULT hr, const std::wstring& description) {
   IErrorInfo* pErrorInfo = nullptr;
@@ -81,22 +82,20 @@ void RaiseOdbcError(SQLSMALLINT nHandleType, SQLHANDLE hHandle) {
 }
 
 std::string ComErrorText(HRESULT hr) {
-  char* pszSystem = nullptr;
+  LocalBuffer<char> system;
   DWORD cch = FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
           FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, static_cast<DWORD>(hr), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-      reinterpret_cast<LPSTR>(&pszSystem), 0, nullptr);
-  if (cch && pszSystem) {
-    std::string text(pszSystem, cch);
-    LocalFree(pszSystem);
+      reinterpret_cast<LPSTR>(system.put()), 0, nullptr);
+  if (cch && system) {
+    std::string text(system.get(), cch);
     if (text.size() > 1 && text.back() == '\n') {
       text.pop_back();
       if (!text.empty() && text.back() == '\r') text.pop_back();
     }
     return text;
   }
-  if (pszSystem) LocalFree(pszSystem);
 
   char szText[32];
   unsigned long code = static_cast<unsigned long>(hr);

@@ -23,8 +23,7 @@ int EnsurePrinterLink(ConnectionPtr pConnection, const char* pszSource,
     if (record.dwIdPrinterStatus != adFldOK || record.dwIdMemberStatus != adFldOK) {
       record.lIdPrinter = lIdPrinter;
       record.lIdMember = lIdMember;
-      record.dwIdPrinterStatus = adFldOK;
-      record.dwIdMemberStatus = adFldOK;
+      PrepareForAppend(record);
       recordset.AddNew(&record);
     }
     cache.Add(dwPrinter, dwMember);
@@ -37,16 +36,14 @@ int EnsurePrinterLink(ConnectionPtr pConnection, const char* pszSource,
   }
 }
 
-int EnsurePrinterUser(ConnectionPtr pConnection, int32_t lIdPrinter,
-                      int32_t lIdUser) {
-  static CPairCache cache;
+int EnsurePrinterUser(ConnectionPtr pConnection, CRegistrationCaches& caches,
+                      int32_t lIdPrinter, int32_t lIdUser) {
   return EnsurePrinterLink(pConnection, "PRNUSERS WHERE idPrinter = ? AND idUser = ?",
-                           cache, lIdPrinter, lIdUser);
+                           caches.printerUsers, lIdPrinter, lIdUser);
 }
 
-int EnsurePrinterComputer(ConnectionPtr pConnection, int32_t lIdPrinter,
-                          int32_t lIdComp) {
-  static CPairCache cache;
+int EnsurePrinterComputer(ConnectionPtr pConnection, CRegistrationCaches& caches,
+                          int32_t lIdPrinter, int32_t lIdComp) {
   return EnsurePrinterLink(pConnection, "PRNCOMPS WHERE idPrinter = ? AND idComp = ?",
-                           cache, lIdPrinter, lIdComp);
+                           caches.printerComputers, lIdPrinter, lIdComp);
 }

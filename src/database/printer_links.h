@@ -1,5 +1,6 @@
 // The per-printer user and computer lists (PRNUSERS, PRNCOMPS): one row per
-// pair, appended on first sight and remembered for the life of the process.
+// pair, appended on first sight and remembered in the service's registration
+// caches.
 #pragma once
 
 #include <windows.h>
@@ -7,7 +8,7 @@
 #include <stdint.h>
 
 #include "database/connection.h"
-#include "database/id_caches.h"
+#include "database/reference_caches.h"
 
 // Makes sure the pair has a row in the table that pszSource selects from;
 // the source has two "?" markers, for the printer id and the member id in
@@ -16,7 +17,7 @@
 int EnsurePrinterLink(ConnectionPtr pConnection, const char* pszSource,
                       CPairCache& cache, int32_t lIdPrinter, int32_t lIdMember);
 
-int EnsurePrinterUser(ConnectionPtr pConnection, int32_t lIdPrinter,
-                      int32_t lIdUser);
-int EnsurePrinterComputer(ConnectionPtr pConnection, int32_t lIdPrinter,
-                          int32_t lIdComp);
+int EnsurePrinterUser(ConnectionPtr pConnection, CRegistrationCaches& caches,
+                      int32_t lIdPrinter, int32_t lIdUser);
+int EnsurePrinterComputer(ConnectionPtr pConnection, CRegistrationCaches& caches,
+                          int32_t lIdPrinter, int32_t lIdComp);

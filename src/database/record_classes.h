@@ -3,9 +3,9 @@
 // position, so a schema may name the unnamed columns as it likes.
 #pragma once
 
-#include <initializer_list>
-
 #include <stdint.h>
+
+#include <cstring>
 
 #include "database/record_binding.h"
 
@@ -15,6 +15,26 @@
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Winvalid-offsetof"
 #endif
+
+// The insert convention of every table: the generated id (column 1, where
+// the record binds it) is left to the database, as the value 1 with the
+// status adFldDefault, and every other bound column is written as the
+// record holds it (adFldOK). Call it after filling the values, before
+// CRecordset::AddNew.
+inline void PrepareForAppend(CADORecordBinding& record) {
+  BYTE* base = reinterpret_cast<BYTE*>(&record);
+  for (const BINDING_ENTRY* e = record.GetADOBindingEntries(); e->ulOrdinal; ++e) {
+    DWORD status = adFldOK;
+    if (e->ulOrdinal == 1) {
+      status = adFldDefault;
+      if (e->wType == adInteger) {
+        const int32_t lOne = 1;
+        std::memcpy(base + e->ulValueOffset, &lOne, sizeof(lOne));
+      }
+    }
+    std::memcpy(base + e->ulStatusOffset, &status, sizeof(status));
+  }
+}
 
 // Widths of the name fields, without the terminating zero.
 constexpr size_t kPrinterNameWidth = 254;
@@ -115,20 +135,6 @@ class CPrnDataRecord : public CADORecordBinding {
   END_BINDING_TABLE()
 
  public:
-  // The insert convention for a print record: the id is left to the
-  // database (1 with adFldDefault), every other column is written as given.
-  void PrepareForAppend() {
-    lIdPrnData = 1;
-    dwIdPrnDataStatus = adFldDefault;
-    for (DWORD* p : {&dwIdPrinterStatus, &dwIdUserStatus, &dwIdCompStatus,
-                     &dwDocNameStatus, &dwPagesStatus, &dwJobSizeStatus,
-                     &dwSubmittedStatus, &dwPaperSizeStatus,
-                     &dwPaperLengthStatus, &dwPaperWidthStatus, &dwDuplexStatus,
-                     &dwColorStatus}) {
-      *p = adFldOK;
-    }
-  }
-
   int32_t lIdPrnData = 0;
   DWORD dwIdPrnDataStatus = kStatusUnset;
   int32_t lIdPrinter = 0;

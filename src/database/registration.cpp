@@ -5,7 +5,6 @@
 
 #include "database/com_errors.h"
 #include "database/field_text.h"
-#include "database/id_caches.h"
 #include "database/record_classes.h"
 #include "database/recordset.h"
 
@@ -47,9 +46,7 @@ int Register(const ConnectionPtr& pConnection, CNameIdCache& cache,
       char* pszField = record.*table.szName;
       std::memset(pszField, 0, N);
       std::memcpy(pszField, name.data(), name.size());
-      record.*table.lId = 1;
-      record.*table.dwIdStatus = adFldDefault;
-      record.*table.dwNameStatus = adFldOK;
+      PrepareForAppend(record);
       recordset.AddNew(&record);
       if (record.*table.dwIdStatus == adFldOK &&
           record.*table.dwNameStatus == adFldOK) {
@@ -68,22 +65,20 @@ int Register(const ConnectionPtr& pConnection, CNameIdCache& cache,
 
 }  // namespace
 
-int RegisterComputer(ConnectionPtr pConnection, const char* pszName,
-                     int32_t& lIdComp, int bInsert) {
-  static CNameIdCache cache;
+int RegisterComputer(ConnectionPtr pConnection, CRegistrationCaches& caches,
+                     const char* pszName, int32_t& lIdComp, int bInsert) {
   static const NAME_TABLE<CComputerRecord, 20> table = {
       "COMPUTERS WHERE CompName = ?", kComputerNameWidth,
       &CComputerRecord::szCompName, &CComputerRecord::dwCompNameStatus,
       &CComputerRecord::lIdComp, &CComputerRecord::dwIdCompStatus};
-  return Register(pConnection, cache, table, pszName, lIdComp, bInsert);
+  return Register(pConnection, caches.computers, table, pszName, lIdComp, bInsert);
 }
 
-int RegisterPrinter(ConnectionPtr pConnection, const char* pszName,
-                    int32_t& lIdPrinter, int bInsert) {
-  static CNameIdCache cache;
+int RegisterPrinter(ConnectionPtr pConnection, CRegistrationCaches& caches,
+                    const char* pszName, int32_t& lIdPrinter, int bInsert) {
   static const NAME_TABLE<CPrinterRecord, 256> table = {
       "PRINTERS WHERE PrnName = ?", kPrinterNameWidth,
       &CPrinterRecord::szPrnName, &CPrinterRecord::dwPrnNameStatus,
       &CPrinterRecord::lIdPrinter, &CPrinterRecord::dwIdPrinterStatus};
-  return Register(pConnection, cache, table, pszName, lIdPrinter, bInsert);
+  return Register(pConnection, caches.printers, table, pszName, lIdPrinter, bInsert);
 }

@@ -5,6 +5,7 @@
 
 #include "service_core/exc.h"
 #include "service_core/text_utils.h"
+#include "service_core/win_owners.h"
 
 CPrnObj::CPrnObj(const char* pszName, DWORD dwKind, BOOL bOpen)
     : m_hPrinter(nullptr), m_pszName(nullptr), m_dwKind(dwKind) {
@@ -33,16 +34,8 @@ void CPrnObj::Fail(const char* pszMessage) {
 }
 
 void CPrnObj::FailSystem() {
-  char* pszText = GetLastErrorText();
-  CExc* pExc = nullptr;
-  try {
-    pExc = new CExc("CPrnObj", pszText ? pszText : "");
-  } catch (...) {
-    LocalFree(pszText);
-    throw;
-  }
-  LocalFree(pszText);
-  throw pExc;
+  LocalBuffer<char> text(GetLastErrorText());
+  throw new CExc("CPrnObj", text ? text.get() : "");
 }
 
 void CPrnObj::Open() {

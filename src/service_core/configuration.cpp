@@ -4,19 +4,21 @@
 
 #include <cstring>
 
+#include "service_core/win_owners.h"
+
 namespace {
 char g_szConnectionString[512];
 }  // namespace
 
 const char* ReadConnectionString() {
-  HKEY hKey = nullptr;
+  RegKey hKey;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr,
-                      REG_OPTION_NON_VOLATILE, KEY_READ, nullptr, &hKey,
+                      REG_OPTION_NON_VOLATILE, KEY_READ, nullptr, hKey.put(),
                       nullptr) != ERROR_SUCCESS) {
     return g_szConnectionString;   // the previous result stands
   }
   DWORD cbData = sizeof(g_szConnectionString);
-  LONG rc = RegQueryValueExA(hKey, kDsnValue, nullptr, nullptr,
+  LONG rc = RegQueryValueExA(hKey.get(), kDsnValue, nullptr, nullptr,
                              reinterpret_cast<BYTE*>(g_szConnectionString),
                              &cbData);
   if (rc == ERROR_SUCCESS && cbData < sizeof(g_szConnectionString)) {
@@ -27,7 +29,6 @@ const char* ReadConnectionString() {
     // Missing, too long, or 512 bytes with no room for the terminator.
     std::memset(g_szConnectionString, 0, sizeof(g_szConnectionString));
   }
-  RegCloseKey(hKey);
   return g_szConnectionString;
 }
 

@@ -1,17 +1,17 @@
 #include "service_core/lock.h"
 
 #include "service_core/exc.h"
+#include "service_core/win_owners.h"
 
 CLock::CLock(DWORD dwTimeout, const char* pszName) : m_hMutex(nullptr) {
-  m_hMutex = CreateMutexA(nullptr, FALSE, pszName);
-  if (!m_hMutex) throw new CExc("CLock", "Cannot create mutex");
+  UniqueHandle mutex(CreateMutexA(nullptr, FALSE, pszName));
+  if (!mutex) throw new CExc("CLock", "Cannot create mutex");
 
-  if (WaitForSingleObject(m_hMutex, dwTimeout) == WAIT_TIMEOUT) {
-    CloseHandle(m_hMutex);
-    m_hMutex = nullptr;
+  if (WaitForSingleObject(mutex.get(), dwTimeout) == WAIT_TIMEOUT) {
     throw new CExc("CLock", "Time-out occurred");
   }
   // WAIT_OBJECT_0, or WAIT_ABANDONED when the last holder died with it: held.
+  m_hMutex = mutex.release();
 }
 
 CLock::~CLock() {

@@ -1,15 +1,17 @@
 #include "service_core/quillon_service.h"
 
-#include <objbase.h>
-
 #include <algorithm>
 #include <string>
 
 #include "database/com_errors.h"
+#include "database/record_classes.h"
+#include "database/reference_tables.h"
 #include "pipe_intake/pipe_listener.h"
 #include "printer_monitor/printer_watcher.h"
 #include "printer_monitor/queue_housekeeping.h"
 #include "service_core/configuration.h"
+#include "service_core/exc.h"
+#include "service_core/wait_only_security.h"
 
 namespace {
 
@@ -32,20 +34,47 @@ DWORD RestartDelay(unsigned nFailures) {
 
 }  // namespace
 
+// Publishes the worker body's events in m_hStopEvent and m_hJobEvent for the
+// length of one pass, and withdraws them on every way out of it, before
+// their owners close them.
+class CQuillonService::CPublishedEvents {
+ public:
+  CPublishedEvents(CQuillonService& service, HANDLE hStop, HANDLE hJob)
+      : m_service(service) {
+    std::lock_guard<std::mutex> lock(m_service.m_stopEventLock);
+    m_service.m_hStopEvent = hStop;
+    m_service.m_hJobEvent = hJob;
+    // A stop that came while there was no event to set is honoured now.
+    if (m_service.m_hStopRequested &&
+        WaitForSingleObject(m_service.m_hStopRequested.get(), 0) == WAIT_OBJECT_0) {
+      SetEvent(hStop);
+    }
+  }
+  ~CPublishedEvents() {
+    std::lock_guard<std::mutex> lock(m_service.m_stopEventLock);
+    m_service.m_hStopEvent = nullptr;
+    m_service.m_hJobEvent = nullptr;
+  }
+  CPublishedEvents(const CPublishedEvents&) = delete;
+  CPublishedEvents& operator=(const CPublishedEvents&) = delete;
+
+ private:
+  CQuillonService& m_service;
+};
+
 CQuillonService::CQuillonService()
     : CSvcBase(kServiceName),
       m_hStopEvent(nullptr),
       m_hJobEvent(nullptr),
-      m_hPageCounter(nullptr),
       m_pfnGetPageCount(nullptr),
+      mapPrinters(kPrinterNameWidth),
+      mapUsers(kUserNameWidth),
       m_hStopRequested(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
 CQuillonService::~CQuillonService() {
-  if (m_hJobEvent) CloseHandle(m_hJobEvent);
-  m_hJobEvent = nullptr;
-  if (m_hPageCounter) FreeLibrary(m_hPageCounter);
-  m_hPageCounter = nullptr;
+  // The events belong to the worker body, which has closed them by now.
   m_pfnGetPageCount = nullptr;
+  m_hPageCounter.reset();
   if (pConnection) {
     // The process is ending either way: a refused close changes nothing.
     try {
@@ -53,21 +82,19 @@ CQuillonService::~CQuillonService() {
     } catch (const _com_error&) {
     }
   }
-  mapUsers.clear();
-  mapPrinters.clear();
-  mapPermissions.clear();
+  mapUsers.Clear();
+  mapPrinters.Clear();
+  mapPermissions.Clear();
   m_handledJobs.clear();
   pConnection.Release();
   m_printers.clear();
   m_jobTable.clear();
-  if (m_hStopEvent) CloseHandle(m_hStopEvent);
-  if (m_hStopRequested) CloseHandle(m_hStopRequested);
 }
 
 BOOL CQuillonService::Prepare() { return TRUE; }
 
 void CQuillonService::HandleStop() {
-  if (m_hStopRequested) SetEvent(m_hStopRequested);
+  if (m_hStopRequested) SetEvent(m_hStopRequested.get());
   std::lock_guard<std::mutex> lock(m_stopEventLock);
   if (m_hStopEvent) SetEvent(m_hStopEvent);
 }
@@ -77,7 +104,7 @@ bool CQuillonService::WaitForStopRequest(DWORD dwMilliseconds) {
     Sleep(dwMilliseconds);
     return !m_bRunning;
   }
-  return WaitForSingleObject(m_hStopRequested, dwMilliseconds) == WAIT_OBJECT_0;
+  return WaitForSingleObject(m_hStopRequested.get(), dwMilliseconds) == WAIT_OBJECT_0;
 }
 
 bool CQuillonService::OpenConnection() {
@@ -106,63 +133,40 @@ void CQuillonService::Run() {
 
     // A restart loads the library again; the reference of the earlier pass
     // is given back only after the new one is held, so the module stays.
-    HMODULE hPrevious = m_hPageCounter;
-    m_hPageCounter = LoadLibraryA("pagecnt");
-    if (hPrevious) FreeLibrary(hPrevious);
+    m_hPageCounter = ModuleHandle(LoadLibraryA("pagecnt"));
     if (!m_hPageCounter) {
       m_pfnGetPageCount = nullptr;
       ReportToEventLog(EVENTLOG_ERROR_TYPE, EVMSG_ERROR,
                        "pagecnt.dll cannot be found\n");
       return;
     }
-    m_pfnGetPageCount = reinterpret_cast<PFN_GET_PAGE_COUNT>(
-        reinterpret_cast<void*>(GetProcAddress(m_hPageCounter, "GetPageCount")));
+    m_pfnGetPageCount = reinterpret_cast<PFN_GET_PAGE_COUNT>(reinterpret_cast<void*>(
+        GetProcAddress(m_hPageCounter.get(), "GetPageCount")));
     if (!m_pfnGetPageCount) return;
 
-    CoInitialize(nullptr);
-    if (!OpenConnection()) {
-      CoUninitialize();
-      return;
+    bool bServed;
+    {
+      ComApartment apartment;
+      if (!OpenConnection() || WaitForStopRequest(0)) return;
+      bServed = ServeOnce();
     }
-    if (WaitForStopRequest(0)) {
-      CoUninitialize();
-      return;
-    }
-
-    try {
-      Serve();
-    } catch (...) {
-      // Serve has closed what it created; start again from the library,
-      // backing off when the failure repeats so that it cannot spin.
-      CoUninitialize();
-      if (WaitForStopRequest(RestartDelay(++nFailures))) return;
-      continue;
-    }
-    CoUninitialize();
-    return;
+    if (bServed) return;
+    // Serve has closed what it created; start again from the library,
+    // backing off when the failure repeats so that it cannot spin.
+    if (WaitForStopRequest(RestartDelay(++nFailures))) return;
   }
 }
 
-void CQuillonService::PublishStopEvent(HANDLE hStopEvent) {
-  std::lock_guard<std::mutex> lock(m_stopEventLock);
-  m_hStopEvent = hStopEvent;
-  // A stop that came while there was no event to set is honoured now.
-  if (m_hStopRequested &&
-      WaitForSingleObject(m_hStopRequested, 0) == WAIT_OBJECT_0) {
-    SetEvent(hStopEvent);
+bool CQuillonService::ServeOnce() {
+  try {
+    Serve();
+    return true;
+  } catch (CExc* pExc) {
+    delete pExc;   // the catcher owns the system's own exceptions
+    return false;
+  } catch (...) {
+    return false;
   }
-}
-
-void CQuillonService::CloseServeEvents() {
-  HANDLE hStop;
-  {
-    std::lock_guard<std::mutex> lock(m_stopEventLock);
-    hStop = m_hStopEvent;
-    m_hStopEvent = nullptr;
-  }
-  if (hStop) CloseHandle(hStop);
-  if (m_hJobEvent) CloseHandle(m_hJobEvent);
-  m_hJobEvent = nullptr;
 }
 
 void CQuillonService::EndWorkerThreads(HANDLE hWatcher, HANDLE hHousekeeper,
@@ -171,12 +175,9 @@ void CQuillonService::EndWorkerThreads(HANDLE hWatcher, HANDLE hHousekeeper,
   // event: it is forced to end. Not at once, though: a thread ended while it
   // is still starting up can take the loader lock with it, and then every
   // later thread start and exit of the process hangs.
-  if (hListener) {
-    if (WaitForSingleObject(hListener, kListenerGrace) == WAIT_TIMEOUT) {
-      TerminateThread(hListener, 0);
-      WaitForSingleObject(hListener, kTerminateTimeout);
-    }
-    CloseHandle(hListener);
+  if (hListener && WaitForSingleObject(hListener, kListenerGrace) == WAIT_TIMEOUT) {
+    TerminateThread(hListener, 0);
+    WaitForSingleObject(hListener, kTerminateTimeout);
   }
   // The other two end on the stop event; they read it through this object,
   // so it stays open until they have seen it.
@@ -184,50 +185,39 @@ void CQuillonService::EndWorkerThreads(HANDLE hWatcher, HANDLE hHousekeeper,
   DWORD nWorkers = 0;
   if (hWatcher) workers[nWorkers++] = hWatcher;
   if (hHousekeeper) workers[nWorkers++] = hHousekeeper;
-  if (nWorkers) {
-    WaitForMultipleObjects(nWorkers, workers, TRUE, kWorkerStopTimeout);
-  }
-  for (DWORD i = 0; i < nWorkers; ++i) CloseHandle(workers[i]);
+  if (nWorkers) WaitForMultipleObjects(nWorkers, workers, TRUE, kWorkerStopTimeout);
 }
 
 void CQuillonService::Serve() {
-  HANDLE hStop = CreateEventA(nullptr, TRUE, FALSE, kStopEventName);
-  if (!hStop) {
+  // Declared in the reverse order of closing: the stop event goes first.
+  UniqueHandle jobEvent;
+  UniqueHandle stopEvent(CreateEventA(nullptr, TRUE, FALSE, kStopEventName));
+  if (!stopEvent) {
     ReportToEventLog(EVENTLOG_ERROR_TYPE, EVMSG_ERROR, "Cannot create event");
     return;
   }
-  PublishStopEvent(hStop);
+  // "JOB_EVENT" is a signal for every process on the machine to wait on,
+  // and for nobody but the service to set.
+  CWaitOnlySecurity jobEventSecurity;
+  jobEvent.reset(CreateEventA(jobEventSecurity.Attributes(), TRUE, FALSE, kJobEventName));
+  CPublishedEvents published(*this, stopEvent.get(), jobEvent.get());
 
-  // "JOB_EVENT" is a signal for every process on the machine: it carries a
-  // descriptor with a null access list. A descriptor with no access list
-  // set at all would get the default one of the service's account instead,
-  // which ordinary users' programs cannot open.
-  SECURITY_DESCRIPTOR sd;
-  InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-  SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);
-  SECURITY_ATTRIBUTES sa = {sizeof(sa), &sd, FALSE};
-  m_hJobEvent = CreateEventA(&sa, TRUE, FALSE, kJobEventName);
+  // A loader that throws leaves nothing started; the run sequence starts
+  // again and the owners above close the events.
+  LoadPermissionTable();
+  LoadPrinterTable();
+  LoadUserTable();
 
-  try {
-    LoadPermissionTable();
-    LoadPrinterTable();
-    LoadUserTable();
-  } catch (...) {
-    // Nothing has been started yet; the run sequence starts again.
-    CloseServeEvents();
-    throw;
+  UniqueHandle watcher(CreateThread(nullptr, 0, WatchPrinters, this, 0, nullptr));
+  UniqueHandle housekeeper(
+      CreateThread(nullptr, 0, CleanQueues, this, CREATE_SUSPENDED, nullptr));
+  if (housekeeper) {
+    SetThreadPriority(housekeeper.get(), THREAD_PRIORITY_LOWEST);
+    ResumeThread(housekeeper.get());
   }
+  UniqueHandle listener(CreateThread(nullptr, 0, PipeListenerThread, this, 0, nullptr));
 
-  HANDLE hWatcher = CreateThread(nullptr, 0, WatchPrinters, this, 0, nullptr);
-  HANDLE hHousekeeper =
-      CreateThread(nullptr, 0, CleanQueues, this, CREATE_SUSPENDED, nullptr);
-  if (hHousekeeper) {
-    SetThreadPriority(hHousekeeper, THREAD_PRIORITY_LOWEST);
-    ResumeThread(hHousekeeper);
-  }
-  HANDLE hListener =
-      CreateThread(nullptr, 0, PipeListenerThread, this, 0, nullptr);
-
+  HANDLE hStop = stopEvent.get();
   for (;;) {
     DWORD dwWait = WaitForMultipleObjects(1, &hStop, FALSE, INFINITE);
     if (dwWait == WAIT_OBJECT_0) break;
@@ -238,6 +228,27 @@ void CQuillonService::Serve() {
     }
   }
 
-  EndWorkerThreads(hWatcher, hHousekeeper, hListener);
-  CloseServeEvents();
+  EndWorkerThreads(watcher.get(), housekeeper.get(), listener.get());
+}
+
+int CQuillonService::LoadPermissionTable() {
+  return LoadPermissionRows(pConnection, mapPermissions);
+}
+
+int CQuillonService::LoadPrinterTable() { return LoadPrinterRows(pConnection, mapPrinters); }
+
+int CQuillonService::LoadUserTable() { return LoadUserRows(pConnection, mapUsers); }
+
+void CQuillonService::SetPermission(const PERMISSION_ENTRY* pEntry) {
+  if (pEntry) mapPermissions.Set(*pEntry);
+}
+
+int CQuillonService::GetPermission(int32_t idPrinter, int32_t idUser,
+                                   PERMISSION_ENTRY& entry) const {
+  entry = mapPermissions.Get(idPrinter, idUser);
+  return 1;
+}
+
+int CQuillonService::AddUser(const char* pszUserName, int32_t& idUser) {
+  return AppendUser(pConnection, mapUsers, pszUserName, idUser);
 }

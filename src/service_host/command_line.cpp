@@ -4,46 +4,13 @@
 #include <cstring>
 #include <string>
 
+#include "service_core/win_owners.h"
 #include "service_host/svc_base.h"
 
 namespace {
 
 const char kEventLogKeyPrefix[] =
     "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
-
-// Owns an SCM handle for the length of one operation.
-class ScHandle {
- public:
-  explicit ScHandle(SC_HANDLE h) : m_h(h) {}
-  ~ScHandle() {
-    if (m_h) CloseServiceHandle(m_h);
-  }
-  ScHandle(const ScHandle&) = delete;
-  ScHandle& operator=(const ScHandle&) = delete;
-  SC_HANDLE get() const { return m_h; }
-  explicit operator bool() const { return m_h != nullptr; }
-
- private:
-  SC_HANDLE m_h;
-};
-
-// Keeps the error of a failed step as the thread's last error after the
-// handles of the operation have been closed. Declare it before them.
-class LastErrorKeeper {
- public:
-  ~LastErrorKeeper() {
-    if (m_bSet) SetLastError(m_dwError);
-  }
-  void Capture() { Capture(GetLastError()); }
-  void Capture(DWORD dwError) {
-    m_dwError = dwError;
-    m_bSet = true;
-  }
-
- private:
-  DWORD m_dwError = 0;
-  bool m_bSet = false;
-};
 
 }  // namespace
 
@@ -100,31 +67,36 @@ BOOL CSvcBase::InstallService() {
   char szFilePath[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, szFilePath, sizeof(szFilePath));
 
+  // The SCM reads the path as a command line: unquoted, a path such as
+  // C:\Program Files\Quillon\quillon.exe would first be tried as
+  // C:\Program.exe, which any user who may write to C:\ could plant.
+  const std::string commandLine = std::string("\"") + szFilePath + "\"";
   ScHandle service(CreateServiceA(
       manager.get(), m_szName, m_szName, SERVICE_ALL_ACCESS,
       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-      szFilePath, nullptr, nullptr, nullptr, nullptr, nullptr));
+      commandLine.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
   if (!service) {
     keep.Capture();
     return FALSE;
   }
 
   std::string key = std::string(kEventLogKeyPrefix) + m_szName;
-  HKEY hKey = nullptr;
-  LONG rc = RegCreateKeyA(HKEY_LOCAL_MACHINE, key.c_str(), &hKey);
+  RegKey hKey;
+  LONG rc = RegCreateKeyA(HKEY_LOCAL_MACHINE, key.c_str(), hKey.put());
   if (rc != ERROR_SUCCESS) {
     // The SCM entry stays; the caller prints the registry's error.
     keep.Capture(static_cast<DWORD>(rc));
     return FALSE;
   }
-  RegSetValueExA(hKey, "EventMessageFile", 0, REG_EXPAND_SZ,
+  // The message file is a file name, not a command line: no quotes.
+  RegSetValueExA(hKey.get(), "EventMessageFile", 0, REG_EXPAND_SZ,
                  reinterpret_cast<const BYTE*>(szFilePath),
                  static_cast<DWORD>(std::strlen(szFilePath) + 1));
   DWORD dwTypes =
       EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
-  RegSetValueExA(hKey, "TypesSupported", 0, REG_DWORD,
+  RegSetValueExA(hKey.get(), "TypesSupported", 0, REG_DWORD,
                  reinterpret_cast<const BYTE*>(&dwTypes), sizeof(dwTypes));
-  RegCloseKey(hKey);
+  hKey.reset();
 
   ReportToEventLog(EVENTLOG_INFORMATION_TYPE, EVMSG_INSTALLED, m_szName);
   return TRUE;

@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+// The event ids (EVMSG_...), generated from resources/messages.mc.
+#include "messages.h"
+
 class CSvcBase {
  public:
   explicit CSvcBase(const char* pszName);
@@ -48,19 +51,4 @@ class CSvcBase {
 
  protected:
   void SendStatus();
-};
-
-// Event ids of the message table compiled into the executable.
-enum : DWORD {
-  EVMSG_INSTALLED = 100,
-  EVMSG_REMOVED = 101,
-  EVMSG_NOTREMOVED = 102,
-  EVMSG_CTRLHANDLERNOTINSTALLED = 103,
-  EVMSG_FAILEDINIT = 104,
-  EVMSG_STARTED = 105,
-  EVMSG_BADREQUEST = 106,
-  EVMSG_DEBUG = 107,
-  EVMSG_STOPPED = 108,
-  EVMSG_PRINTER_INIT = 109,
-  EVMSG_ERROR = 110,
 };

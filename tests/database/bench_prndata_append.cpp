@@ -27,7 +27,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 void FillRecord(CPrnDataRecord& record, int i) {
-  record.PrepareForAppend();
+  PrepareForAppend(record);
   record.lIdPrinter = 1 + i % 50;
   record.lIdUser = 1 + i % 500;
   record.lIdComp = 1 + i % 200;

@@ -33,22 +33,22 @@ struct JOB_IDS {
 };
 
 // One job's worth of database work, the way the accounting does it.
-std::string RunJob(CQuillonService& service, const std::string& stem, int thread,
-                   int job) {
-  const std::string printer = stem + "prn" + std::to_string((job * 7 + thread) % kPrinters);
-  const std::string user = stem + "usr" + std::to_string((job * 5 + thread * 3) % kUsers);
-  const std::string comp = stem + "pc" + std::to_string((job + thread) % kComputers);
+std::string RunJob(CQuillonService& service, int thread, int job) {
+  const std::string printer = "prn" + std::to_string((job * 7 + thread) % kPrinters);
+  const std::string user = "usr" + std::to_string((job * 5 + thread * 3) % kUsers);
+  const std::string comp = "pc" + std::to_string((job + thread) % kComputers);
   JOB_IDS ids;
-  if (!service.FindPrinter(printer.c_str(), ids.printer)) {
-    HRESULT hr = RegisterPrinter(service.pConnection, printer.c_str(), ids.printer, 1);
+  if (!service.mapPrinters.Find(printer.c_str(), ids.printer)) {
+    HRESULT hr = RegisterPrinter(service.pConnection, service.m_registrations,
+                                 printer.c_str(), ids.printer, 1);
     if (hr != 0) return "RegisterPrinter failed";
-    service.StorePrinter(printer.c_str(), ids.printer);
+    service.mapPrinters.Store(printer.c_str(), ids.printer);
   }
-  if (!service.FindUser(user.c_str(), ids.user) &&
+  if (!service.mapUsers.Find(user.c_str(), ids.user) &&
       service.AddUser(user.c_str(), ids.user) != 1) {
     return "AddUser failed";
   }
-  if (RegisterComputer(service.pConnection, comp.c_str(), ids.comp, 1) != 0) {
+  if (RegisterComputer(service.pConnection, service.m_registrations, comp.c_str(), ids.comp, 1) != 0) {
     return "RegisterComputer failed";
   }
   if (ids.printer <= 0 || ids.user <= 0 || ids.comp <= 0) return "an id is missing";
@@ -59,18 +59,13 @@ std::string RunJob(CQuillonService& service, const std::string& stem, int thread
   service.GetPermission(ids.printer, ids.user, found);
 
   CPrnDataRecord record;
-  record.lIdPrnData = 1;
-  record.dwIdPrnDataStatus = adFldDefault;
   record.lIdPrinter = ids.printer;
   record.lIdUser = ids.user;
   record.lIdComp = ids.comp;
   std::string doc = "doc-" + std::to_string(thread) + "-" + std::to_string(job);
   std::strcpy(record.szDocName, doc.c_str());
   record.lPages = thread * 1000 + job;
-  for (DWORD* p : {&record.dwIdPrinterStatus, &record.dwIdUserStatus,
-                   &record.dwIdCompStatus, &record.dwDocNameStatus, &record.dwPagesStatus}) {
-    *p = adFldOK;
-  }
+  PrepareForAppend(record);
   try {
     CRecordset rs;
     rs.Open("PRNDATA", service.pConnection);
@@ -78,24 +73,19 @@ std::string RunJob(CQuillonService& service, const std::string& stem, int thread
   } catch (const _com_error&) {
     return "PRNDATA append failed";
   }
-  if (EnsurePrinterUser(service.pConnection, ids.printer, ids.user) != 0 ||
-      EnsurePrinterComputer(service.pConnection, ids.printer, ids.comp) != 0) {
+  if (EnsurePrinterUser(service.pConnection, service.m_registrations, ids.printer, ids.user) != 0 ||
+      EnsurePrinterComputer(service.pConnection, service.m_registrations, ids.printer, ids.comp) != 0) {
     return "link failed";
   }
   return "";
 }
 
 TEST_P(ConcurrencyTest, SharedConnectionAndCachesStayConsistent) {
-  // The pair caches live for the process: ids of another run must differ.
-  db->StartIdsAfter("PRINTERS", "idPrinter", IdBase());
-  db->StartIdsAfter("USERS", "idUser", IdBase());
-  db->StartIdsAfter("COMPUTERS", "idComp", IdBase());
   CQuillonService service;
   service.pConnection = conn;
   ASSERT_EQ(service.LoadPermissionTable(), 1);
   ASSERT_EQ(service.LoadPrinterTable(), 1);
   ASSERT_EQ(service.LoadUserTable(), 1);
-  const std::string stem = Unique("");
 
   std::vector<std::string> failures(kThreads);
   std::atomic<int> ready{0};
@@ -105,7 +95,7 @@ TEST_P(ConcurrencyTest, SharedConnectionAndCachesStayConsistent) {
       ++ready;
       while (ready.load() < kThreads) std::this_thread::yield();
       for (int job = 0; job < kJobsPerThread && failures[t].empty(); ++job) {
-        failures[t] = RunJob(service, stem, t, job);
+        failures[t] = RunJob(service, t, job);
       }
     });
   }
@@ -135,24 +125,24 @@ TEST_P(ConcurrencyTest, SharedConnectionAndCachesStayConsistent) {
             0);
 
   // The caches agree with the tables.
-  EXPECT_EQ(service.mapPrinters.size(), static_cast<size_t>(kPrinters));
-  for (const auto& entry : service.mapPrinters) {
+  EXPECT_EQ(service.mapPrinters.Size(), static_cast<size_t>(kPrinters));
+  for (const auto& entry : service.mapPrinters.Snapshot()) {
     EXPECT_EQ(db->Count("PRINTERS", "idPrinter = " + std::to_string(entry.second) +
                                         " AND PrnName = " + SqlText(entry.first)),
               1)
         << entry.first;
   }
-  EXPECT_EQ(service.mapUsers.size(), static_cast<size_t>(kUsers));
-  for (const auto& entry : service.mapUsers) {
+  EXPECT_EQ(service.mapUsers.Size(), static_cast<size_t>(kUsers));
+  for (const auto& entry : service.mapUsers.Snapshot()) {
     EXPECT_EQ(db->Count("USERS", "idUser = " + std::to_string(entry.second) +
                                      " AND UserName = " + SqlText(entry.first)),
               1)
         << entry.first;
   }
   for (int i = 0; i < kComputers; ++i) {
-    std::string name = stem + "pc" + std::to_string(i);
+    std::string name = "pc" + std::to_string(i);
     int32_t cached = -1;
-    ASSERT_EQ(RegisterComputer(ConnectionPtr(), name.c_str(), cached, 1), 0);
+    ASSERT_EQ(RegisterComputer(ConnectionPtr(), service.m_registrations, name.c_str(), cached, 1), 0);
     EXPECT_EQ(db->Count("COMPUTERS", "idComp = " + std::to_string(cached) +
                                          " AND CompName = " + SqlText(name)),
               1)

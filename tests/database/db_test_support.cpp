@@ -208,17 +208,11 @@ void DatabaseTest::SetUp() {
   }
   db.reset(new CTestDatabase(GetParam()));
   conn = db->Connect();
-  static int s_nSerial = 0;
-  m_nSerial = ++s_nSerial;
 }
 
 void DatabaseTest::TearDown() {
   conn.Release();
   db.reset();
-}
-
-std::string DatabaseTest::Unique(const std::string& name) const {
-  return "t" + std::to_string(m_nSerial) + "-" + name;
 }
 
 std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {

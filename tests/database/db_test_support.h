@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "database/connection.h"
+#include "database/reference_caches.h"
 
 enum class Backend { SQLite, PostgreSQL };
 
@@ -59,15 +60,10 @@ class DatabaseTest : public ::testing::TestWithParam<Backend> {
   void SetUp() override;
   void TearDown() override;
 
-  // A name no earlier test of this process has used: the registration and
-  // link caches live for the whole process.
-  std::string Unique(const std::string& name) const;
-  // An id base no earlier test has used, for the pair caches.
-  int32_t IdBase() const { return m_nSerial * 1000; }
-
   std::unique_ptr<CTestDatabase> db;
   ConnectionPtr conn;
-  int m_nSerial = 0;
+  // The registration and link caches of a service, empty at each test.
+  CRegistrationCaches caches;
 };
 
 std::string BackendName(const ::testing::TestParamInfo<Backend>& info);

@@ -75,7 +75,7 @@ TEST_P(RecordsetTest, NoMatchingRowLeavesStatusesAndNullGivesNullStatus) {
 TEST_P(RecordsetTest, AddNewStoresValuesInTheirColumnsAndShowsTheGeneratedId) {
   for (int i = 1; i <= 2; ++i) {
     CPrnDataRecord record;
-    record.PrepareForAppend();
+    PrepareForAppend(record);
     record.lIdPrinter = 10 * i;
     record.lIdUser = 20;
     record.lIdComp = -1;
@@ -107,8 +107,7 @@ TEST_P(RecordsetTest, AnsiTextIsStoredAsUnicode) {
   if (GetACP() != 1252) GTEST_SKIP() << "the case is written for code page 1252";
   CPrinterRecord record;
   std::strcpy(record.szPrnName, "Caf\xE9 \x80");   // e acute, euro sign
-  record.dwPrnNameStatus = adFldOK;
-  record.dwIdPrinterStatus = adFldDefault;
+  PrepareForAppend(record);
   CRecordset rs;
   rs.Open("PRINTERS", conn);
   rs.AddNew(&record);

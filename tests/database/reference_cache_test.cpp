@@ -75,7 +75,7 @@ TEST_P(ReferenceCacheTest, PipeUpdateWithActionZeroHidesThePrinterRule) {
   service->SetPermission(&update);
   EXPECT_EQ(Action(7, 12), 0);
   EXPECT_EQ(Action(7, 13), 3);
-  EXPECT_EQ(service->mapPermissions.at(7).size(), 2u);
+  EXPECT_EQ(service->mapPermissions.RulesFor(7), 2u);
   service->SetPermission(nullptr);   // ignored
 }
 
@@ -88,7 +88,7 @@ TEST_P(ReferenceCacheTest, LoadsStopAtAnErrorKeepingWhatWasRead) {
   EXPECT_EQ(service->LoadPermissionTable(), 0);
   EXPECT_EQ(Action(1, 1), 2);
   EXPECT_EQ(Action(2, 2), 3);
-  EXPECT_EQ(service->mapPermissions.count(3), 0u);
+  EXPECT_EQ(service->mapPermissions.RulesFor(3), 0u);
 
   db->Exec("INSERT INTO PRINTERS (PrnName) VALUES ('first'), ('second')");
   db->Exec("INSERT INTO USERS (UserName) VALUES ('ann'), ('bob')");
@@ -98,12 +98,12 @@ TEST_P(ReferenceCacheTest, LoadsStopAtAnErrorKeepingWhatWasRead) {
   db->Exec("INSERT INTO USERS (idUser, UserName) VALUES (5000000000, 'huge')");
   EXPECT_EQ(service->LoadPrinterTable(), 0);
   EXPECT_EQ(service->LoadUserTable(), 0);
-  EXPECT_EQ(service->mapPrinters.size(), 2u);
-  EXPECT_EQ(service->mapUsers.size(), 2u);
+  EXPECT_EQ(service->mapPrinters.Size(), 2u);
+  EXPECT_EQ(service->mapUsers.Size(), 2u);
   int32_t id = 0;
-  EXPECT_TRUE(service->FindPrinter("second", id));
+  EXPECT_TRUE(service->mapPrinters.Find("second", id));
   EXPECT_EQ(id, 2);
-  EXPECT_FALSE(service->FindUser("huge", id));
+  EXPECT_FALSE(service->mapUsers.Find("huge", id));
 
   db->Exec("DROP TABLE PRNPERMISSIONS");
   EXPECT_EQ(service->LoadPermissionTable(), 0);
@@ -112,20 +112,20 @@ TEST_P(ReferenceCacheTest, LoadsStopAtAnErrorKeepingWhatWasRead) {
 
 TEST_P(ReferenceCacheTest, PrinterLoadKeepsTheLaterDuplicateAndSeparatesCase) {
   db->Exec("INSERT INTO PRINTERS (PrnName) VALUES ('Laser'), ('laser'), ('Laser')");
-  service->StorePrinter("stale", 99);
+  service->mapPrinters.Store("stale", 99);
   ASSERT_EQ(service->LoadPrinterTable(), 1);
-  EXPECT_EQ(service->mapPrinters.size(), 2u);   // emptied first
+  EXPECT_EQ(service->mapPrinters.Size(), 2u);   // emptied first
   int32_t id = 0;
-  ASSERT_TRUE(service->FindPrinter("Laser", id));
+  ASSERT_TRUE(service->mapPrinters.Find("Laser", id));
   EXPECT_EQ(id, 3);
-  ASSERT_TRUE(service->FindPrinter("laser", id));
+  ASSERT_TRUE(service->mapPrinters.Find("laser", id));
   EXPECT_EQ(id, 2);
-  EXPECT_FALSE(service->FindPrinter("LASER", id));
-  EXPECT_FALSE(service->FindPrinter("stale", id));
+  EXPECT_FALSE(service->mapPrinters.Find("LASER", id));
+  EXPECT_FALSE(service->mapPrinters.Find("stale", id));
 
   db->Exec("INSERT INTO USERS (UserName) VALUES ('O''Brien')");
   ASSERT_EQ(service->LoadUserTable(), 1);
-  ASSERT_TRUE(service->FindUser("O'Brien", id));
+  ASSERT_TRUE(service->mapUsers.Find("O'Brien", id));
   EXPECT_EQ(id, 1);
 }
 
@@ -139,7 +139,7 @@ TEST_P(ReferenceCacheTest, AddUserAppendsAndCachesTheNewId) {
   ASSERT_EQ(service->AddUser("O'Brien", id), 1);
   EXPECT_EQ(id, 3);
   int32_t found = 0;
-  ASSERT_TRUE(service->FindUser("O'Brien", found));
+  ASSERT_TRUE(service->mapUsers.Find("O'Brien", found));
   EXPECT_EQ(found, 3);
   EXPECT_EQ(db->Count("USERS", "UserName = 'O''Brien'"), 1);
 
@@ -149,9 +149,9 @@ TEST_P(ReferenceCacheTest, AddUserAppendsAndCachesTheNewId) {
   EXPECT_EQ(id, 4);
   EXPECT_EQ(db->QueryTexts("SELECT UserName FROM USERS WHERE idUser = 4"),
             std::vector<std::string>{std::string(254, 'x')});
-  ASSERT_TRUE(service->FindUser(longName.c_str(), found));
+  ASSERT_TRUE(service->mapUsers.Find(longName.c_str(), found));
   EXPECT_EQ(found, 4);
-  ASSERT_TRUE(service->FindUser(std::string(254, 'x').c_str(), found));
+  ASSERT_TRUE(service->mapUsers.Find(std::string(254, 'x').c_str(), found));
   EXPECT_EQ(service->AddUser(nullptr, id), 0);
 }
 
@@ -160,7 +160,7 @@ TEST_P(ReferenceCacheTest, AddUserWithoutAnIdBackKeepsTheCallersValue) {
   int32_t id = 77;
   EXPECT_EQ(service->AddUser("ghost", id), 1);
   EXPECT_EQ(id, 77);
-  EXPECT_TRUE(service->mapUsers.empty());
+  EXPECT_EQ(service->mapUsers.Size(), 0u);
   EXPECT_EQ(db->Count("USERS"), 0);
 }
 
@@ -169,7 +169,7 @@ TEST_P(ReferenceCacheTest, AddUserThatFailsReturnsZeroAndChangesNothing) {
   int32_t id = 77;
   EXPECT_EQ(service->AddUser("refused", id), 0);
   EXPECT_EQ(id, 77);
-  EXPECT_TRUE(service->mapUsers.empty());
+  EXPECT_EQ(service->mapUsers.Size(), 0u);
   service->pConnection.Release();
   EXPECT_EQ(service->AddUser("nobody", id), 0);
   EXPECT_EQ(service->LoadUserTable(), 0);

@@ -105,8 +105,9 @@ TEST_F(CommandLineTest, InstallRegistersTheServiceAndItsEventSource) {
   EXPECT_EQ(types, 7u);
   RegCloseKey(hKey);
 
-  // The SCM entry: own process, started at boot, local system, the path
-  // exactly as the module reports it.
+  // The SCM entry: own process, started at boot, local system, the path as
+  // the module reports it, in quotes so that spaces in it cannot make the
+  // SCM run another program.
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   SC_HANDLE service = OpenServiceA(manager, m_name.c_str(), SERVICE_QUERY_CONFIG);
   ASSERT_NE(service, nullptr);
@@ -118,7 +119,7 @@ TEST_F(CommandLineTest, InstallRegistersTheServiceAndItsEventSource) {
   EXPECT_EQ(config->dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
   EXPECT_EQ(config->dwStartType, static_cast<DWORD>(SERVICE_AUTO_START));
   EXPECT_EQ(config->dwErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
-  EXPECT_EQ(std::string(config->lpBinaryPathName), ExePath());
+  EXPECT_EQ(std::string(config->lpBinaryPathName), "\"" + ExePath() + "\"");
   EXPECT_EQ(std::string(config->lpDisplayName), m_name);
   std::string account = config->lpServiceStartName ? config->lpServiceStartName : "";
   EXPECT_TRUE(account.empty() || account == "LocalSystem") << account;
