@@ -1,6 +1,7 @@
 // The real quillon.exe under Wine's Service Control Manager: installed with
 // "-i", started on an SQLite database, stopped on request, removed with
 // "-u"; and a wrong "DSN" that makes it stop by itself.
+#include <winsock2.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -13,15 +14,18 @@ namespace {
 const char kName[] = "Tamrel Quillon Service";
 const char kSettingsKey[] = "Software\\Vornik\\Maravel";
 
-std::string QuillonExe() {
+std::string FullPath(const std::string& path) {
   char szFull[MAX_PATH] = {};
-  GetFullPathNameA(QUILLON_EXE, MAX_PATH, szFull, nullptr);
+  GetFullPathNameA(path.c_str(), MAX_PATH, szFull, nullptr);
   return szFull;
 }
 
+std::string QuillonExe() { return FullPath(QUILLON_EXE); }
+
 // Runs quillon.exe with the arguments; returns its standard output with the
 // C runtime's CR LF line ends made LF again, and its exit code.
-std::string RunQuillon(const std::string& args, DWORD* exitCode = nullptr) {
+std::string RunQuillon(const std::string& args, DWORD* exitCode = nullptr,
+                       const std::string& exe = QuillonExe()) {
   SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
   HANDLE hRead = nullptr, hWrite = nullptr;
   if (!CreatePipe(&hRead, &hWrite, &sa, 0)) return "<no pipe>";
@@ -33,7 +37,7 @@ std::string RunQuillon(const std::string& args, DWORD* exitCode = nullptr) {
   si.hStdError = hWrite;
   si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION pi = {};
-  std::string cmd = "\"" + QuillonExe() + "\" " + args;
+  std::string cmd = "\"" + exe + "\" " + args;
   if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
     CloseHandle(hRead);
     CloseHandle(hWrite);
@@ -122,6 +126,25 @@ class ServiceLifecycleTest : public ::testing::Test {
     return false;
   }
 
+  // Starts the installed service and waits until it runs its worker body.
+  // Returns the service's process id, 0 if it did not get that far.
+  DWORD StartAndWaitUntilServing(SC_HANDLE service) {
+    if (!StartServiceA(service, 0, nullptr)) {
+      ADD_FAILURE() << "StartService: " << GetLastError();
+      return 0;
+    }
+    if (!WaitForState(service, SERVICE_RUNNING, 30000)) {
+      ADD_FAILURE() << "the service never reported RUNNING";
+      return 0;
+    }
+    // Serving: the worker body has created its stop event.
+    if (!WaitForNamedEvent("TAMREL_STOP", 30000)) {
+      ADD_FAILURE() << "the worker body never created TAMREL_STOP";
+      return 0;
+    }
+    return ServiceProcessId(service);
+  }
+
   static bool WaitForNamedEvent(const char* name, DWORD timeoutMs) {
     for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
       HANDLE h = OpenEventA(SYNCHRONIZE, FALSE, name);
@@ -147,11 +170,7 @@ TEST_F(ServiceLifecycleTest, InstallStartStopRemove) {
 
   SC_HANDLE service = OpenServiceA(m_manager, kName, SERVICE_ALL_ACCESS);
   ASSERT_NE(service, nullptr);
-  ASSERT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
-  ASSERT_TRUE(WaitForState(service, SERVICE_RUNNING, 30000));
-  // Serving: the worker body has created its stop event.
-  ASSERT_TRUE(WaitForNamedEvent("TAMREL_STOP", 30000));
-  DWORD pid = ServiceProcessId(service);
+  DWORD pid = StartAndWaitUntilServing(service);
   ASSERT_NE(pid, 0u);
 
   SERVICE_STATUS status = {};
@@ -164,18 +183,106 @@ TEST_F(ServiceLifecycleTest, InstallStartStopRemove) {
   EXPECT_EQ(RunQuillon("-u"), "Tamrel Quillon Service is not installed\n");
 }
 
-TEST_F(ServiceLifecycleTest, WrongDsnStopsTheServiceRightAfterItStarts) {
-  WriteDsn("DSN=NoSuchQuillonDataSource");
+// A database server that accepts the connection and then says nothing: the
+// driver waits in its connect until the listener goes, so the service is
+// seen alive before its database fails.
+class SilentServer {
+ public:
+  SilentServer() {
+    WSADATA wsa;
+    m_bStarted = WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
+    m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;   // any free port
+    int cb = sizeof(addr);
+    if (m_listener != INVALID_SOCKET &&
+        bind(m_listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
+        listen(m_listener, 4) == 0 &&
+        getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &cb) == 0) {
+      m_port = ntohs(addr.sin_port);
+    }
+  }
+  ~SilentServer() {
+    Close();
+    if (m_bStarted) WSACleanup();
+  }
+  int Port() const { return m_port; }
+  // The client is told the connection is gone: its connect fails.
+  void Close() {
+    if (m_listener != INVALID_SOCKET) closesocket(m_listener);
+    m_listener = INVALID_SOCKET;
+  }
+
+ private:
+  bool m_bStarted = false;
+  SOCKET m_listener = INVALID_SOCKET;
+  int m_port = 0;
+};
+
+TEST_F(ServiceLifecycleTest, DatabaseThatFailsStopsTheServiceRightAfterItStarts) {
+  SilentServer server;
+  ASSERT_NE(server.Port(), 0);
+  WriteDsn("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" +
+           std::to_string(server.Port()) + ";Database=none;Uid=none;Pwd=none");
   ASSERT_EQ(RunQuillon("-i"), "Tamrel Quillon Service installed\n");
   SC_HANDLE service = OpenServiceA(m_manager, kName, SERVICE_ALL_ACCESS);
   ASSERT_NE(service, nullptr);
   ASSERT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
+  // While the driver waits in its connect, the service process is there.
   DWORD pid = ServiceProcessId(service);
-  EXPECT_TRUE(WaitForProcessEnd(pid, 30000));
-  HANDLE h = OpenEventA(SYNCHRONIZE, FALSE, "TAMREL_STOP");
-  EXPECT_EQ(h, nullptr) << "the worker body ran";
-  if (h) CloseHandle(h);
+  ASSERT_NE(pid, 0u) << "no service process while its database connect waited";
+  HANDLE hProcess = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  ASSERT_NE(hProcess, nullptr) << GetLastError();
+
+  server.Close();   // the connect fails; the service stops by itself
+  EXPECT_EQ(WaitForSingleObject(hProcess, 30000), WAIT_OBJECT_0) << "still running";
+  CloseHandle(hProcess);
+  EXPECT_TRUE(WaitForState(service, SERVICE_STOPPED, 30000));
   CloseServiceHandle(service);
+}
+
+TEST_F(ServiceLifecycleTest, InstalledFromADirectoryWithSpacesItStartsAndStops) {
+  const char* db = getenv("QUILLON_E2E_DB");
+  ASSERT_NE(db, nullptr) << "QUILLON_E2E_DB names the service's database";
+  WriteDsn(std::string("Driver=SQLite3;Database=") + db);
+  // As under C:\Program Files: a directory whose name has spaces.
+  const std::string exeDir = QuillonExe().substr(0, QuillonExe().find_last_of('\\') + 1);
+  const std::string dir = exeDir + "Program Files Quillon";
+  CreateDirectoryA(dir.c_str(), nullptr);
+  const std::string exe = dir + "\\quillon.exe";
+  ASSERT_TRUE(CopyFileA(QuillonExe().c_str(), exe.c_str(), FALSE)) << GetLastError();
+  ASSERT_TRUE(CopyFileA((exeDir + "pagecnt.dll").c_str(), (dir + "\\pagecnt.dll").c_str(),
+                        FALSE))
+      << GetLastError();
+
+  // What an unquoted path would run first.
+  const std::string planted = exeDir + "Program.exe";
+  ASSERT_TRUE(CopyFileA(PLANTED_EXE, planted.c_str(), FALSE)) << GetLastError();
+
+  ASSERT_EQ(RunQuillon("-i", nullptr, exe), "Tamrel Quillon Service installed\n");
+  SC_HANDLE service = OpenServiceA(m_manager, kName, SERVICE_ALL_ACCESS);
+  ASSERT_NE(service, nullptr);
+  std::vector<BYTE> buffer(8192);
+  DWORD needed = 0;
+  ASSERT_TRUE(QueryServiceConfigA(service, reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data()),
+                                  static_cast<DWORD>(buffer.size()), &needed));
+  EXPECT_EQ(std::string(reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data())->lpBinaryPathName),
+            "\"" + exe + "\"");
+
+  DWORD pid = StartAndWaitUntilServing(service);
+  ASSERT_NE(pid, 0u);
+  SERVICE_STATUS status = {};
+  EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+  EXPECT_TRUE(WaitForProcessEnd(pid, 30000));
+  CloseServiceHandle(service);
+  EXPECT_EQ(RunQuillon("-u", nullptr, exe),
+            "Tamrel Quillon Service removed. (You must delete the file (" + exe + ") yourself.)\n");
+  DeleteFileA(planted.c_str());
+  DeleteFileA(exe.c_str());
+  DeleteFileA((dir + "\\pagecnt.dll").c_str());
+  RemoveDirectoryA(dir.c_str());
 }
 
 TEST(QuillonExecutableTest, CarriesTheMessageTableInEnglish) {

@@ -10,6 +10,7 @@
 
 #include "service_core/exc.h"
 #include "service_core/lock.h"
+#include "service_core/win_owners.h"
 
 namespace {
 
@@ -85,13 +86,28 @@ TEST(CLockTest, TimeOutThrowsAHeapExceptionAndHoldsNothing) {
   holder.join();
 }
 
-TEST(CLockTest, ReleasedLockIsTakenAgainAtOnce) {
-  const std::string name = UniqueMutexName("again");
-  { CLock lock(0, name.c_str()); }
-  // A time-out of 0 succeeds only if nothing is held any more.
-  EXPECT_NO_THROW({ CLock lock(0, name.c_str()); });
-  { CLock lock(kJobQueueTimeout, kJobQueueMutex); }
-  EXPECT_NO_THROW({ CLock lock(kJobQueueTimeout, kJobQueueMutex); });
+// A Win32 mutex is re-entrant for the thread that holds it, so a release is
+// only seen from another thread: that one must get the lock at once.
+TEST(CLockTest, ReleasedLockIsTakenAgainAtOnceByAnotherThread) {
+  for (std::string name : {UniqueMutexName("again"), std::string(kJobQueueMutex)}) {
+    // Keeps the mutex in existence between the scopes, as the other threads
+    // of the service do: otherwise closing the last handle would free it
+    // even when the lock was never released.
+    UniqueHandle keep(CreateMutexA(nullptr, FALSE, name.c_str()));
+    ASSERT_TRUE(keep);
+    { CLock lock(kJobQueueTimeout, name.c_str()); }
+    bool bTaken = false;
+    std::thread other([&] {
+      try {
+        CLock lock(0, name.c_str());   // a time-out of 0: only a free mutex
+        bTaken = true;
+      } catch (CExc* e) {
+        delete e;
+      }
+    });
+    other.join();
+    EXPECT_TRUE(bTaken) << name << " was still held after its scope ended";
+  }
 }
 
 TEST(CLockTest, AbandonedMutexIsTakenOver) {

@@ -24,6 +24,7 @@
 #include "scm_status_sim.h"
 #include "service_core/configuration.h"
 #include "service_core/quillon_service.h"
+#include "service_core/win_owners.h"
 
 namespace {
 
@@ -233,18 +234,6 @@ TEST_F(ServiceRunTest, ServesWithItsThreadsUntilAStopRequest) {
   ASSERT_NE(service.m_pfnGetPageCount, nullptr);
   EXPECT_TRUE(service.pConnection);
 
-  // "JOB_EVENT" carries no access list: any process may open and wait on it.
-  HANDLE hJob = OpenEventA(READ_CONTROL | SYNCHRONIZE, FALSE, kJobEventName);
-  ASSERT_NE(hJob, nullptr);
-  PACL pDacl = reinterpret_cast<PACL>(1);
-  PSECURITY_DESCRIPTOR pSd = nullptr;
-  ASSERT_EQ(GetSecurityInfo(hJob, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                            nullptr, &pDacl, nullptr, &pSd),
-            static_cast<DWORD>(ERROR_SUCCESS));
-  EXPECT_EQ(pDacl, nullptr) << "JOB_EVENT has an access list";
-  LocalFree(pSd);
-  CloseHandle(hJob);
-
   // The worker body runs three threads: one at the lowest priority (queue
   // housekeeping), the watcher and the listener at normal priority. Wine may
   // run threads of its own; the service's are found among the new ones, once
@@ -283,6 +272,81 @@ TEST_F(ServiceRunTest, ServesWithItsThreadsUntilAStopRequest) {
   EXPECT_EQ(eventLog->Ids(), (std::vector<DWORD>{EVMSG_STARTED, EVMSG_STOPPED}));
   EXPECT_EQ(scm->States().back(), static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_EQ(service.serveCalls, 1);
+}
+
+// The access a DACL's allowed entries grant to one well-known account, and
+// whether any of its entries for that account is not a plain "allowed" one.
+ACCESS_MASK AllowedFor(PACL pDacl, WELL_KNOWN_SID_TYPE type, bool* pOtherEntry = nullptr) {
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD cb = sizeof(sid);
+  if (!CreateWellKnownSid(type, nullptr, sid, &cb)) return 0;
+  ACCESS_MASK mask = 0;
+  for (DWORD i = 0; pDacl && i < pDacl->AceCount; ++i) {
+    ACE_HEADER* pAce = nullptr;
+    if (!GetAce(pDacl, i, reinterpret_cast<void**>(&pAce))) continue;
+    if (pAce->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+      if (pOtherEntry) *pOtherEntry = true;
+      continue;
+    }
+    auto* pAllowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(pAce);
+    if (EqualSid(&pAllowed->SidStart, sid)) mask |= pAllowed->Mask;
+  }
+  return mask;
+}
+
+TEST_F(ServiceRunTest, JobEventLetsEveryProgramWaitButNotChangeIt) {
+  ObservedService service;
+  EntryThread entry;
+  ASSERT_TRUE(service.WaitServeCalled(30000));
+  ASSERT_TRUE(WaitForNamedEvent(kJobEventName, 10000));
+
+  UniqueHandle hJob(OpenEventA(READ_CONTROL | SYNCHRONIZE, FALSE, kJobEventName));
+  ASSERT_TRUE(hJob) << GetLastError();
+  PACL pDacl = nullptr;
+  LocalBuffer<void> descriptor;
+  ASSERT_EQ(GetSecurityInfo(hJob.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
+                            nullptr, nullptr, &pDacl, nullptr, descriptor.put()),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_NE(pDacl, nullptr) << "JOB_EVENT has a null access list: anyone may change it";
+  bool bOtherEntry = false;
+  const ACCESS_MASK everyone = AllowedFor(pDacl, WinWorldSid, &bOtherEntry);
+  EXPECT_EQ(everyone, static_cast<ACCESS_MASK>(SYNCHRONIZE)) << std::hex << everyone;
+  for (ACCESS_MASK forbidden : {ACCESS_MASK(EVENT_MODIFY_STATE), ACCESS_MASK(WRITE_DAC),
+                                ACCESS_MASK(WRITE_OWNER), ACCESS_MASK(DELETE)}) {
+    EXPECT_EQ(everyone & forbidden, 0u) << "Everyone may " << std::hex << forbidden;
+  }
+  EXPECT_FALSE(bOtherEntry);
+  EXPECT_EQ(AllowedFor(pDacl, WinLocalSystemSid) & EVENT_ALL_ACCESS,
+            static_cast<ACCESS_MASK>(EVENT_ALL_ACCESS));
+  EXPECT_EQ(AllowedFor(pDacl, WinBuiltinAdministratorsSid) & EVENT_ALL_ACCESS,
+            static_cast<ACCESS_MASK>(EVENT_ALL_ACCESS));
+
+  // Another program opens it for waiting only and is woken by a pulse. It
+  // says when it waits; the pulse is repeated until it has ended, so that
+  // one falling before its wait cannot fail the case.
+  const std::string readyName = "QUILLON_WAITER_READY_" + std::to_string(GetCurrentProcessId());
+  UniqueHandle ready(CreateEventA(nullptr, FALSE, FALSE, readyName.c_str()));
+  ASSERT_TRUE(ready);
+  std::string cmd = "\"" + ExeDirectory() + "job_event_waiter.exe\" " + readyName;
+  STARTUPINFOA si = {};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi = {};
+  ASSERT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &si, &pi))
+      << GetLastError();
+  UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  HANDLE waitFor[2] = {ready.get(), process.get()};
+  ASSERT_EQ(WaitForMultipleObjects(2, waitFor, FALSE, 30000), WAIT_OBJECT_0)
+      << "the waiter ended before it waited";
+  DWORD rc = WAIT_TIMEOUT;
+  for (int i = 0; i < 300 && rc == WAIT_TIMEOUT; ++i) {
+    PulseEvent(service.m_hJobEvent);
+    rc = WaitForSingleObject(process.get(), 100);
+  }
+  ASSERT_EQ(rc, WAIT_OBJECT_0) << "the waiter was never woken";
+  DWORD code = 99;
+  GetExitCodeProcess(process.get(), &code);
+  EXPECT_EQ(code, 0u) << "0 woken, 1 not woken, 2 could not open JOB_EVENT";
 }
 
 TEST_F(ServiceRunTest, StopBeforeTheStopEventExistsIsHonoured) {

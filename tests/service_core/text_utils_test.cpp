@@ -6,6 +6,7 @@
 #include <string>
 
 #include "service_core/text_utils.h"
+#include "service_core/win_owners.h"
 
 namespace {
 
@@ -29,42 +30,46 @@ TEST(FixOemTextTest, TextWithoutMarkingBytesStaysUnchanged) {
   }
 }
 
-TEST(FixOemTextTest, MarkingByteConvertsTheWholeStringOnce) {
-  std::string oem = "Caf\xA0 \x82 r\xA0sum\x82";   // 0xA0 marks OEM text
-  std::string expected = oem;
-  OemToCharA(&expected[0], &expected[0]);
-  ASSERT_NE(expected, oem) << "the code pages of this machine map 0xA0 alike";
+// The expected bytes are written out: OEM code page 437 to ANSI 1252, the
+// pair a Windows (or Wine) system in the United States uses.
+class FixOemTextCodePageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (GetOEMCP() != 437 || GetACP() != 1252) {
+      GTEST_SKIP() << "written for OEM 437 and ANSI 1252; this system has "
+                   << GetOEMCP() << " and " << GetACP();
+    }
+  }
+};
 
-  std::string buffer = oem;
+TEST_F(FixOemTextCodePageTest, MarkingByteConvertsTheWholeStringOnce) {
+  // 0xA0 (a acute in 437) marks OEM text; the neutral 0x82 (e acute in 437)
+  // is converted with the rest.
+  std::string buffer = "Caf\xA0 \x82 r\xA0sum\x82";
   EXPECT_TRUE(FixOemText(&buffer[0]));
-  EXPECT_EQ(buffer, expected);
+  EXPECT_EQ(buffer, "Caf\xE1 \xE9 r\xE1sum\xE9");
 
-  // A marking byte at the very end counts as well.
-  std::string tail = "abc\xB0";
-  std::string tailExpected = tail;
-  OemToCharA(&tailExpected[0], &tailExpected[0]);
+  // A marking byte at the very end counts as well (u diaeresis).
+  std::string tail = "abc\x81";
   EXPECT_TRUE(FixOemText(&tail[0]));
-  EXPECT_EQ(tail, tailExpected);
+  EXPECT_EQ(tail, "abc\xFC");
 }
 
 TEST(GetLastErrorTextTest, GivesTheSystemTextOrANamedFallback) {
-  SetLastError(ERROR_FILE_NOT_FOUND);
-  char* text = GetLastErrorText();
-  ASSERT_NE(text, nullptr);
-  char* expected = nullptr;
-  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM,
-                 nullptr, ERROR_FILE_NOT_FOUND, 0x400,
-                 reinterpret_cast<LPSTR>(&expected), 0, nullptr);
-  ASSERT_NE(expected, nullptr);
-  EXPECT_STREQ(text, expected);
-  LocalFree(expected);
-  LocalFree(text);
-
-  SetLastError(0x2FFFFFFF);   // no system text for this code
-  text = GetLastErrorText();
-  ASSERT_NE(text, nullptr);
-  EXPECT_STREQ(text, "Error 805306367");
-  LocalFree(text);
+  struct Case {
+    DWORD dwError;
+    const char* pszText;
+  } cases[] = {
+      {ERROR_FILE_NOT_FOUND, "File not found.\r\n"},
+      {ERROR_ACCESS_DENIED, "Access denied.\r\n"},
+      {0x2FFFFFFF, "Error 805306367"},   // no system text for this code
+  };
+  for (const Case& c : cases) {
+    SetLastError(c.dwError);
+    LocalBuffer<char> text(GetLastErrorText());
+    ASSERT_TRUE(text) << c.dwError;
+    EXPECT_STREQ(text.get(), c.pszText) << c.dwError;
+  }
 }
 
 }  // namespace
