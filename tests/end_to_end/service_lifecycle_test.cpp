@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "service_core/win_owners.h"
+
 namespace {
 
 const char kName[] = "Tamrel Quillon Service";
@@ -27,34 +29,30 @@ std::string QuillonExe() { return FullPath(QUILLON_EXE); }
 std::string RunQuillon(const std::string& args, DWORD* exitCode = nullptr,
                        const std::string& exe = QuillonExe()) {
   SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-  HANDLE hRead = nullptr, hWrite = nullptr;
-  if (!CreatePipe(&hRead, &hWrite, &sa, 0)) return "<no pipe>";
-  SetHandleInformation(hRead, HANDLE_FLAG_INHERIT, 0);
+  UniqueHandle hRead, hWrite;
+  if (!CreatePipe(hRead.put(), hWrite.put(), &sa, 0)) return "<no pipe>";
+  SetHandleInformation(hRead.get(), HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOA si = {};
   si.cb = sizeof(si);
   si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = hWrite;
-  si.hStdError = hWrite;
+  si.hStdOutput = hWrite.get();
+  si.hStdError = hWrite.get();
   si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION pi = {};
   std::string cmd = "\"" + exe + "\" " + args;
   if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-    CloseHandle(hRead);
-    CloseHandle(hWrite);
     return "<not started>";
   }
-  CloseHandle(hWrite);
+  UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  hWrite.reset();   // the child holds the only write end now
   std::string out;
   char buf[512];
   DWORD n = 0;
-  while (ReadFile(hRead, buf, sizeof(buf), &n, nullptr) && n) out.append(buf, n);
-  CloseHandle(hRead);
-  WaitForSingleObject(pi.hProcess, 60000);
+  while (ReadFile(hRead.get(), buf, sizeof(buf), &n, nullptr) && n) out.append(buf, n);
+  WaitForSingleObject(process.get(), 60000);
   DWORD code = 0;
-  GetExitCodeProcess(pi.hProcess, &code);
+  GetExitCodeProcess(process.get(), &code);
   if (exitCode) *exitCode = code;
-  CloseHandle(pi.hProcess);
-  CloseHandle(pi.hThread);
   std::string lf;
   for (size_t i = 0; i < out.size(); ++i) {
     if (out[i] == '\r' && i + 1 < out.size() && out[i + 1] == '\n') continue;
@@ -64,34 +62,31 @@ std::string RunQuillon(const std::string& args, DWORD* exitCode = nullptr,
 }
 
 void WriteDsn(const std::string& dsn) {
-  HKEY hKey = nullptr;
-  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kSettingsKey, &hKey), ERROR_SUCCESS);
-  RegSetValueExA(hKey, "DSN", 0, REG_SZ, reinterpret_cast<const BYTE*>(dsn.c_str()),
+  RegKey hKey;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kSettingsKey, hKey.put()), ERROR_SUCCESS);
+  RegSetValueExA(hKey.get(), "DSN", 0, REG_SZ, reinterpret_cast<const BYTE*>(dsn.c_str()),
                  static_cast<DWORD>(dsn.size() + 1));
-  RegCloseKey(hKey);
 }
 
 class ServiceLifecycleTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    ASSERT_NE(m_manager, nullptr);
+    m_manager.reset(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ASSERT_TRUE(m_manager);
     RemoveLeftovers();
   }
   void TearDown() override {
     RemoveLeftovers();
-    if (m_manager) CloseServiceHandle(m_manager);
   }
 
   // An installed service starts with every new Wine session: never leave one.
   void RemoveLeftovers() {
-    SC_HANDLE service = OpenServiceA(m_manager, kName, SERVICE_ALL_ACCESS);
+    ScHandle service(OpenServiceA(m_manager.get(), kName, SERVICE_ALL_ACCESS));
     if (!service) return;
     SERVICE_STATUS status;
-    ControlService(service, SERVICE_CONTROL_STOP, &status);
-    WaitForProcessEnd(ServiceProcessId(service), 30000);
-    DeleteService(service);
-    CloseServiceHandle(service);
+    ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+    WaitForProcessEnd(ServiceProcessId(service.get()), 30000);
+    DeleteService(service.get());
   }
 
   static DWORD ServiceProcessId(SC_HANDLE service, DWORD* state = nullptr) {
@@ -108,11 +103,9 @@ class ServiceLifecycleTest : public ::testing::Test {
   // The service process ending is the reliable sign of a stopped service.
   static bool WaitForProcessEnd(DWORD pid, DWORD timeoutMs) {
     if (!pid) return true;
-    HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    UniqueHandle h(OpenProcess(SYNCHRONIZE, FALSE, pid));
     if (!h) return true;   // already gone
-    bool ended = WaitForSingleObject(h, timeoutMs) == WAIT_OBJECT_0;
-    CloseHandle(h);
-    return ended;
+    return WaitForSingleObject(h.get(), timeoutMs) == WAIT_OBJECT_0;
   }
 
   // The SCM's state is not waitable here: look at it until a deadline.
@@ -147,17 +140,13 @@ class ServiceLifecycleTest : public ::testing::Test {
 
   static bool WaitForNamedEvent(const char* name, DWORD timeoutMs) {
     for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-      HANDLE h = OpenEventA(SYNCHRONIZE, FALSE, name);
-      if (h) {
-        CloseHandle(h);
-        return true;
-      }
+      if (UniqueHandle(OpenEventA(SYNCHRONIZE, FALSE, name))) return true;
       Sleep(50);
     }
     return false;
   }
 
-  SC_HANDLE m_manager = nullptr;
+  ScHandle m_manager;
 };
 
 TEST_F(ServiceLifecycleTest, InstallStartStopRemove) {
@@ -168,15 +157,15 @@ TEST_F(ServiceLifecycleTest, InstallStartStopRemove) {
   EXPECT_EQ(RunQuillon("-i"), "Tamrel Quillon Service installed\n");
   EXPECT_EQ(RunQuillon("-I"), "Tamrel Quillon Service is already installed\n");
 
-  SC_HANDLE service = OpenServiceA(m_manager, kName, SERVICE_ALL_ACCESS);
-  ASSERT_NE(service, nullptr);
-  DWORD pid = StartAndWaitUntilServing(service);
+  ScHandle service(OpenServiceA(m_manager.get(), kName, SERVICE_ALL_ACCESS));
+  ASSERT_TRUE(service);
+  DWORD pid = StartAndWaitUntilServing(service.get());
   ASSERT_NE(pid, 0u);
 
   SERVICE_STATUS status = {};
-  EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+  EXPECT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
   EXPECT_TRUE(WaitForProcessEnd(pid, 30000));
-  CloseServiceHandle(service);
+  service.reset();   // a service with open handles is only marked for deletion
 
   EXPECT_EQ(RunQuillon("-u"), "Tamrel Quillon Service removed. (You must delete the file (" +
                                   QuillonExe() + ") yourself.)\n");
@@ -227,20 +216,18 @@ TEST_F(ServiceLifecycleTest, DatabaseThatFailsStopsTheServiceRightAfterItStarts)
   WriteDsn("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" +
            std::to_string(server.Port()) + ";Database=none;Uid=none;Pwd=none");
   ASSERT_EQ(RunQuillon("-i"), "Tamrel Quillon Service installed\n");
-  SC_HANDLE service = OpenServiceA(m_manager, kName, SERVICE_ALL_ACCESS);
-  ASSERT_NE(service, nullptr);
-  ASSERT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
+  ScHandle service(OpenServiceA(m_manager.get(), kName, SERVICE_ALL_ACCESS));
+  ASSERT_TRUE(service);
+  ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
   // While the driver waits in its connect, the service process is there.
-  DWORD pid = ServiceProcessId(service);
+  DWORD pid = ServiceProcessId(service.get());
   ASSERT_NE(pid, 0u) << "no service process while its database connect waited";
-  HANDLE hProcess = OpenProcess(SYNCHRONIZE, FALSE, pid);
-  ASSERT_NE(hProcess, nullptr) << GetLastError();
+  UniqueHandle hProcess(OpenProcess(SYNCHRONIZE, FALSE, pid));
+  ASSERT_TRUE(hProcess) << GetLastError();
 
   server.Close();   // the connect fails; the service stops by itself
-  EXPECT_EQ(WaitForSingleObject(hProcess, 30000), WAIT_OBJECT_0) << "still running";
-  CloseHandle(hProcess);
-  EXPECT_TRUE(WaitForState(service, SERVICE_STOPPED, 30000));
-  CloseServiceHandle(service);
+  EXPECT_EQ(WaitForSingleObject(hProcess.get(), 30000), WAIT_OBJECT_0) << "still running";
+  EXPECT_TRUE(WaitForState(service.get(), SERVICE_STOPPED, 30000));
 }
 
 TEST_F(ServiceLifecycleTest, InstalledFromADirectoryWithSpacesItStartsAndStops) {
@@ -262,21 +249,21 @@ TEST_F(ServiceLifecycleTest, InstalledFromADirectoryWithSpacesItStartsAndStops) 
   ASSERT_TRUE(CopyFileA(PLANTED_EXE, planted.c_str(), FALSE)) << GetLastError();
 
   ASSERT_EQ(RunQuillon("-i", nullptr, exe), "Tamrel Quillon Service installed\n");
-  SC_HANDLE service = OpenServiceA(m_manager, kName, SERVICE_ALL_ACCESS);
-  ASSERT_NE(service, nullptr);
+  ScHandle service(OpenServiceA(m_manager.get(), kName, SERVICE_ALL_ACCESS));
+  ASSERT_TRUE(service);
   std::vector<BYTE> buffer(8192);
   DWORD needed = 0;
-  ASSERT_TRUE(QueryServiceConfigA(service, reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data()),
+  ASSERT_TRUE(QueryServiceConfigA(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data()),
                                   static_cast<DWORD>(buffer.size()), &needed));
   EXPECT_EQ(std::string(reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data())->lpBinaryPathName),
             "\"" + exe + "\"");
 
-  DWORD pid = StartAndWaitUntilServing(service);
+  DWORD pid = StartAndWaitUntilServing(service.get());
   ASSERT_NE(pid, 0u);
   SERVICE_STATUS status = {};
-  EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+  EXPECT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
   EXPECT_TRUE(WaitForProcessEnd(pid, 30000));
-  CloseServiceHandle(service);
+  service.reset();
   EXPECT_EQ(RunQuillon("-u", nullptr, exe),
             "Tamrel Quillon Service removed. (You must delete the file (" + exe + ") yourself.)\n");
   DeleteFileA(planted.c_str());
@@ -286,27 +273,23 @@ TEST_F(ServiceLifecycleTest, InstalledFromADirectoryWithSpacesItStartsAndStops) 
 }
 
 TEST(QuillonExecutableTest, CarriesTheMessageTableInEnglish) {
-  HMODULE hExe = LoadLibraryExA(QuillonExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  ASSERT_NE(hExe, nullptr) << GetLastError();
+  ModuleHandle exe(LoadLibraryExA(QuillonExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  ASSERT_TRUE(exe) << GetLastError();
   const char* args[] = {"pagecnt.dll cannot be found\n"};
-  char* text = nullptr;
+  LocalBuffer<char> text;
   DWORD n = FormatMessageA(
       FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-      hExe, 110, 1033, reinterpret_cast<LPSTR>(&text), 0,
+      exe.get(), 110, 1033, reinterpret_cast<LPSTR>(text.put()), 0,
       reinterpret_cast<va_list*>(const_cast<char**>(args)));
   ASSERT_NE(n, 0u) << GetLastError();
-  EXPECT_EQ(std::string(text, n),
+  EXPECT_EQ(std::string(text.get(), n),
             "Error occured pagecnt.dll cannot be found\n. Service was stopped.\r\n");
-  LocalFree(text);
   for (DWORD id = 100; id <= 110; ++id) {
-    text = nullptr;
     EXPECT_NE(FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER |
                                  FORMAT_MESSAGE_IGNORE_INSERTS,
-                             hExe, id, 1033, reinterpret_cast<LPSTR>(&text), 0, nullptr),
+                             exe.get(), id, 1033, reinterpret_cast<LPSTR>(text.put()), 0, nullptr),
               0u) << id;
-    if (text) LocalFree(text);
   }
-  FreeLibrary(hExe);
 }
 
 TEST_F(ServiceLifecycleTest, StartedByHandWithoutASwitchItEndsQuietly) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "service_core/configuration.h"
+#include "service_core/win_owners.h"
 
 namespace {
 
@@ -15,13 +16,12 @@ class DsnSettingTest : public ::testing::Test {
   void TearDown() override { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingsKey); }
 
   static void WriteDsn(const std::string& value, bool withTerminator = true) {
-    HKEY hKey = nullptr;
-    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kSettingsKey, &hKey), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(hKey, kDsnValue, 0, REG_SZ,
+    RegKey hKey;
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kSettingsKey, hKey.put()), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(hKey.get(), kDsnValue, 0, REG_SZ,
                              reinterpret_cast<const BYTE*>(value.c_str()),
                              static_cast<DWORD>(value.size() + (withTerminator ? 1 : 0))),
               ERROR_SUCCESS);
-    RegCloseKey(hKey);
   }
 };
 
@@ -29,10 +29,9 @@ TEST_F(DsnSettingTest, FirstReadCreatesTheKeyAndGivesEmptyText) {
   const char* dsn = ReadConnectionString();
   ASSERT_NE(dsn, nullptr);
   EXPECT_STREQ(dsn, "");
-  HKEY hKey = nullptr;
-  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, &hKey),
+  RegKey hKey;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, hKey.put()),
             ERROR_SUCCESS);
-  if (hKey) RegCloseKey(hKey);
 }
 
 TEST_F(DsnSettingTest, ValuesUpTo511CharactersAreReadWhole) {
@@ -59,11 +58,10 @@ TEST_F(DsnSettingTest, TooLongOrMissingValueGivesEmptyText) {
   WriteDsn("abc", /*withTerminator=*/false);
   EXPECT_STREQ(ReadConnectionString(), "abc");
 
-  HKEY hKey = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_SET_VALUE, &hKey),
+  RegKey hKey;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_SET_VALUE, hKey.put()),
             ERROR_SUCCESS);
-  RegDeleteValueA(hKey, kDsnValue);
-  RegCloseKey(hKey);
+  RegDeleteValueA(hKey.get(), kDsnValue);
   EXPECT_STREQ(ReadConnectionString(), "");
 }
 
@@ -88,10 +86,8 @@ TEST(SetModuleDirectoryTest, CurrentDirectoryBecomesTheExecutablesDirectory) {
   // A file beside the executable is now found by its bare name.
   const char kProbe[] = "quillon-setmoduledir.probe";
   std::string beside = expected + kProbe;
-  HANDLE h = CreateFileA(beside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  CloseHandle(h);
+  ASSERT_TRUE(UniqueHandle(CreateFileA(beside.c_str(), GENERIC_WRITE, 0, nullptr,
+                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
   EXPECT_NE(GetFileAttributesA(kProbe), INVALID_FILE_ATTRIBUTES);
   DeleteFileA(beside.c_str());
 }

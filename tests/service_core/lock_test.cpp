@@ -24,12 +24,11 @@ std::string UniqueMutexName(const char* tag) {
 class Event {
  public:
   Event() : m_h(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
-  ~Event() { CloseHandle(m_h); }
-  void Set() { SetEvent(m_h); }
-  bool Wait(DWORD ms) { return WaitForSingleObject(m_h, ms) == WAIT_OBJECT_0; }
+  void Set() { SetEvent(m_h.get()); }
+  bool Wait(DWORD ms) { return WaitForSingleObject(m_h.get(), ms) == WAIT_OBJECT_0; }
 
  private:
-  HANDLE m_h;
+  UniqueHandle m_h;
 };
 
 TEST(CLockTest, SecondHolderWaitsUntilTheFirstScopeEnds) {
@@ -112,12 +111,12 @@ TEST(CLockTest, ReleasedLockIsTakenAgainAtOnceByAnotherThread) {
 
 TEST(CLockTest, AbandonedMutexIsTakenOver) {
   const std::string name = UniqueMutexName("abandoned");
-  HANDLE hKeep = CreateMutexA(nullptr, FALSE, name.c_str());  // keeps it alive
-  ASSERT_NE(hKeep, nullptr);
+  UniqueHandle hKeep(CreateMutexA(nullptr, FALSE, name.c_str()));  // keeps it alive
+  ASSERT_TRUE(hKeep);
   std::thread owner([&] {
-    HANDLE h = CreateMutexA(nullptr, FALSE, name.c_str());
-    WaitForSingleObject(h, INFINITE);
-    CloseHandle(h);   // ends without ReleaseMutex: the mutex is abandoned
+    UniqueHandle h(CreateMutexA(nullptr, FALSE, name.c_str()));
+    WaitForSingleObject(h.get(), INFINITE);
+    // The thread ends without ReleaseMutex: the mutex is abandoned.
   });
   owner.join();
 
@@ -126,17 +125,16 @@ TEST(CLockTest, AbandonedMutexIsTakenOver) {
     EXPECT_NE(lock.m_hMutex, nullptr);
   });
   // Held and released properly by CLock: free again.
-  EXPECT_EQ(WaitForSingleObject(hKeep, 0), WAIT_OBJECT_0);
-  ReleaseMutex(hKeep);
-  CloseHandle(hKeep);
+  EXPECT_EQ(WaitForSingleObject(hKeep.get(), 0), WAIT_OBJECT_0);
+  ReleaseMutex(hKeep.get());
 }
 
 TEST(CLockTest, NameThatCannotBeAMutexThrowsCannotCreate) {
   // An event of the same name exists: CreateMutexA fails with
   // ERROR_INVALID_HANDLE, and the lock reports it.
   const std::string name = UniqueMutexName("clash");
-  HANDLE hEvent = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
-  ASSERT_NE(hEvent, nullptr);
+  UniqueHandle hEvent(CreateEventA(nullptr, TRUE, FALSE, name.c_str()));
+  ASSERT_TRUE(hEvent);
   CExc* caught = nullptr;
   try {
     CLock lock(0, name.c_str());
@@ -147,7 +145,6 @@ TEST(CLockTest, NameThatCannotBeAMutexThrowsCannotCreate) {
   EXPECT_STREQ(caught->Source(), "CLock");
   EXPECT_STREQ(caught->Message(), "Cannot create mutex");
   delete caught;
-  CloseHandle(hEvent);
 }
 
 }  // namespace

@@ -37,53 +37,43 @@ std::string ExeDirectory() {
 }
 
 void WriteDsn(const std::string& dsn) {
-  HKEY hKey = nullptr;
-  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kSettingsKey, &hKey), ERROR_SUCCESS);
-  RegSetValueExA(hKey, kDsnValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(dsn.c_str()),
+  RegKey hKey;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kSettingsKey, hKey.put()), ERROR_SUCCESS);
+  RegSetValueExA(hKey.get(), kDsnValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(dsn.c_str()),
                  static_cast<DWORD>(dsn.size() + 1));
-  RegCloseKey(hKey);
 }
 
 std::set<DWORD> ThreadsOfThisProcess() {
   std::set<DWORD> ids;
-  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  UniqueHandle snap(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
   THREADENTRY32 entry = {};
   entry.dwSize = sizeof(entry);
-  for (BOOL ok = Thread32First(snap, &entry); ok; ok = Thread32Next(snap, &entry)) {
+  for (BOOL ok = Thread32First(snap.get(), &entry); ok; ok = Thread32Next(snap.get(), &entry)) {
     if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.insert(entry.th32ThreadID);
   }
-  CloseHandle(snap);
   return ids;
 }
 
 bool ThreadAlive(DWORD id) {
-  HANDLE h = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
-  if (!h) return false;
+  UniqueHandle h(OpenThread(THREAD_QUERY_INFORMATION, FALSE, id));
   DWORD code = 0;
-  GetExitCodeThread(h, &code);
-  CloseHandle(h);
-  return code == STILL_ACTIVE;
+  return h && GetExitCodeThread(h.get(), &code) && code == STILL_ACTIVE;
+}
+
+bool NamedEventExists(const char* name) {
+  return static_cast<bool>(UniqueHandle(OpenEventA(SYNCHRONIZE, FALSE, name)));
 }
 
 // A named kernel object becomes visible when the service creates it; there
 // is nothing to wait on for that, so look for it until a deadline.
 bool WaitForNamedEvent(const char* name, DWORD timeoutMs) {
   for (DWORD waited = 0; waited < timeoutMs; waited += 10) {
-    HANDLE h = OpenEventA(SYNCHRONIZE, FALSE, name);
-    if (h) {
-      CloseHandle(h);
-      return true;
-    }
+    if (NamedEventExists(name)) return true;
     Sleep(10);
   }
   return false;
 }
 
-bool NamedEventExists(const char* name) {
-  HANDLE h = OpenEventA(SYNCHRONIZE, FALSE, name);
-  if (h) CloseHandle(h);
-  return h != nullptr;
-}
 
 // The service object with its worker body observed: each pass is counted
 // and may be made to fail.
@@ -91,17 +81,16 @@ class ObservedService : public CQuillonService {
  public:
   // Counts every pass, so that passes in quick succession are not merged.
   ObservedService() : m_hServeCalled(CreateSemaphoreA(nullptr, 0, 100000, nullptr)) {}
-  ~ObservedService() override { CloseHandle(m_hServeCalled); }
 
   void Serve() override {
     int call = ++serveCalls;
-    ReleaseSemaphore(m_hServeCalled, 1, nullptr);
+    ReleaseSemaphore(m_hServeCalled.get(), 1, nullptr);
     if (call <= failingPasses) throw std::bad_alloc();
     if (stopBeforeEvent) HandleStop();   // a stop with no event to set yet
     CQuillonService::Serve();
   }
   bool WaitServeCalled(DWORD ms) {
-    return WaitForSingleObject(m_hServeCalled, ms) == WAIT_OBJECT_0;
+    return WaitForSingleObject(m_hServeCalled.get(), ms) == WAIT_OBJECT_0;
   }
 
   using CQuillonService::OpenConnection;
@@ -111,7 +100,7 @@ class ObservedService : public CQuillonService {
   bool stopBeforeEvent = false;
 
  private:
-  HANDLE m_hServeCalled;
+  UniqueHandle m_hServeCalled;
 };
 
 // The service entry on a thread of its own, as the SCM runs it. A case that
@@ -122,20 +111,19 @@ class EntryThread {
     m_thread = std::thread([this] {
       m_id = GetCurrentThreadId();
       CSvcBase::ServiceEntry(0, nullptr);
-      SetEvent(m_hDone);
+      SetEvent(m_hDone.get());
     });
   }
   ~EntryThread() {
     LPHANDLER_FUNCTION handler = sim::ScmStatus::Current()->Handler();
     if (!Wait(0) && handler) handler(SERVICE_CONTROL_STOP);
     m_thread.join();
-    CloseHandle(m_hDone);
   }
-  bool Wait(DWORD ms) { return WaitForSingleObject(m_hDone, ms) == WAIT_OBJECT_0; }
+  bool Wait(DWORD ms) { return WaitForSingleObject(m_hDone.get(), ms) == WAIT_OBJECT_0; }
   DWORD Id() const { return m_id; }
 
  private:
-  HANDLE m_hDone;
+  UniqueHandle m_hDone;
   std::atomic<DWORD> m_id{0};
   std::thread m_thread;
 };
@@ -245,11 +233,10 @@ TEST_F(ServiceRunTest, ServesWithItsThreadsUntilAStopRequest) {
     started.clear();
     for (DWORD id : ThreadsOfThisProcess()) {
       if (before.count(id) || id == entry.Id()) continue;
-      HANDLE h = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
+      UniqueHandle h(OpenThread(THREAD_QUERY_INFORMATION, FALSE, id));
       if (!h) continue;
       started.insert(id);
-      ++priorities[GetThreadPriority(h)];
-      CloseHandle(h);
+      ++priorities[GetThreadPriority(h.get())];
     }
     if (priorities[THREAD_PRIORITY_LOWEST] >= 1 && priorities[THREAD_PRIORITY_NORMAL] >= 2) break;
     Sleep(10);
@@ -391,19 +378,18 @@ TEST_F(ServiceRunTest, RepeatedFailureBacksOffAndAStopEndsTheWait) {
   ObservedService service;
   service.failingPasses = 1000;
   service.m_bRunning = TRUE;
-  HANDLE hDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  UniqueHandle hDone(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   std::thread body([&] {
     service.Run();
-    SetEvent(hDone);
+    SetEvent(hDone.get());
   });
   // The first restart is immediate; the next one waits.
   bool twice = service.WaitServeCalled(30000) && service.WaitServeCalled(30000);
   service.HandleStop();
-  bool ended = WaitForSingleObject(hDone, 30000) == WAIT_OBJECT_0;
+  bool ended = WaitForSingleObject(hDone.get(), 30000) == WAIT_OBJECT_0;
   body.join();
   ASSERT_TRUE(twice);
   ASSERT_TRUE(ended);
-  CloseHandle(hDone);
   EXPECT_EQ(service.serveCalls, 2);
 }
 

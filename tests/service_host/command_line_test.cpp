@@ -9,6 +9,7 @@
 
 #include "event_log_sim.h"
 #include "sim_fixture.h"
+#include "service_core/win_owners.h"
 #include "service_host/svc_base.h"
 
 namespace {
@@ -31,14 +32,10 @@ class CommandLineTest : public ::testing::Test {
   // A service that stays installed would be started with the session:
   // whatever a case leaves behind goes.
   void TearDown() override {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) return;
-    SC_HANDLE service = OpenServiceA(manager, m_name.c_str(), DELETE);
-    if (service) {
-      DeleteService(service);
-      CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
+    ScHandle service(OpenServiceA(manager.get(), m_name.c_str(), DELETE));
+    if (service) DeleteService(service.get());
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventKey().c_str());
   }
 
@@ -87,33 +84,32 @@ TEST_F(CommandLineTest, InstallRegistersTheServiceAndItsEventSource) {
   EXPECT_EQ(events[0].text, "The " + m_name + " service was installed.\r\n");
 
   // The event-source key names this executable as its message file.
-  HKEY hKey = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, EventKey().c_str(), 0, KEY_READ, &hKey),
+  RegKey hKey;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, EventKey().c_str(), 0, KEY_READ, hKey.put()),
             ERROR_SUCCESS);
   char szFile[MAX_PATH] = {};
   DWORD type = 0, cb = sizeof(szFile);
-  EXPECT_EQ(RegQueryValueExA(hKey, "EventMessageFile", nullptr, &type,
+  EXPECT_EQ(RegQueryValueExA(hKey.get(), "EventMessageFile", nullptr, &type,
                              reinterpret_cast<BYTE*>(szFile), &cb), ERROR_SUCCESS);
   EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
   EXPECT_EQ(std::string(szFile), ExePath());
   EXPECT_EQ(cb, ExePath().size() + 1);
   DWORD types = 0;
   cb = sizeof(types);
-  EXPECT_EQ(RegQueryValueExA(hKey, "TypesSupported", nullptr, &type,
+  EXPECT_EQ(RegQueryValueExA(hKey.get(), "TypesSupported", nullptr, &type,
                              reinterpret_cast<BYTE*>(&types), &cb), ERROR_SUCCESS);
   EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
   EXPECT_EQ(types, 7u);
-  RegCloseKey(hKey);
 
   // The SCM entry: own process, started at boot, local system, the path as
   // the module reports it, in quotes so that spaces in it cannot make the
   // SCM run another program.
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  SC_HANDLE service = OpenServiceA(manager, m_name.c_str(), SERVICE_QUERY_CONFIG);
-  ASSERT_NE(service, nullptr);
+  ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  ScHandle service(OpenServiceA(manager.get(), m_name.c_str(), SERVICE_QUERY_CONFIG));
+  ASSERT_TRUE(service);
   std::vector<BYTE> buffer(8192);
   DWORD needed = 0;
-  ASSERT_TRUE(QueryServiceConfigA(service, reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data()),
+  ASSERT_TRUE(QueryServiceConfigA(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data()),
                                   static_cast<DWORD>(buffer.size()), &needed));
   auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
   EXPECT_EQ(config->dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
@@ -123,8 +119,6 @@ TEST_F(CommandLineTest, InstallRegistersTheServiceAndItsEventSource) {
   EXPECT_EQ(std::string(config->lpDisplayName), m_name);
   std::string account = config->lpServiceStartName ? config->lpServiceStartName : "";
   EXPECT_TRUE(account.empty() || account == "LocalSystem") << account;
-  CloseServiceHandle(service);
-  CloseServiceHandle(manager);
 }
 
 TEST_F(CommandLineTest, InstallingTwiceChangesNothing) {
@@ -146,10 +140,9 @@ TEST_F(CommandLineTest, RemoveDeletesTheEntryAndKeepsTheEventSource) {
   EXPECT_EQ(events[0].id, EVMSG_REMOVED);
   EXPECT_EQ(events[0].text, "The " + m_name + " service was removed.\r\n");
 
-  HKEY hKey = nullptr;
-  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, EventKey().c_str(), 0, KEY_READ, &hKey),
+  RegKey hKey;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, EventKey().c_str(), 0, KEY_READ, hKey.put()),
             ERROR_SUCCESS);
-  if (hKey) RegCloseKey(hKey);
 }
 
 TEST_F(CommandLineTest, RemovingWhatIsNotInstalledSaysSoAndWritesNothing) {

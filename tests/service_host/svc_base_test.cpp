@@ -11,6 +11,7 @@
 #include "event_log_sim.h"
 #include "sim_fixture.h"
 #include "scm_status_sim.h"
+#include "service_core/win_owners.h"
 #include "service_host/svc_base.h"
 
 namespace {
@@ -24,15 +25,11 @@ class TestService : public CSvcBase {
       : CSvcBase(name),
         m_hRunEntered(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
         m_hLetRunEnd(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
-  ~TestService() override {
-    CloseHandle(m_hRunEntered);
-    CloseHandle(m_hLetRunEnd);
-  }
 
   void Run() override {
     ++runs;
-    SetEvent(m_hRunEntered);
-    WaitForSingleObject(m_hLetRunEnd, INFINITE);
+    SetEvent(m_hRunEntered.get());
+    WaitForSingleObject(m_hLetRunEnd.get(), INFINITE);
   }
   BOOL Prepare() override {
     if (prepareError) {
@@ -47,14 +44,14 @@ class TestService : public CSvcBase {
     runningDuringHandleStop = m_bRunning;
     eventsAtHandleStop = sim::EventLog::Current()->Ids();
   }
-  void Finish() { SetEvent(m_hLetRunEnd); }
+  void Finish() { SetEvent(m_hLetRunEnd.get()); }
   void HandleInterrogate() override { ++interrogations; }
   BOOL HandleUserControl(DWORD dwControl) override {
     userControls.push_back(dwControl);
     return acceptUserControls;
   }
 
-  bool WaitRunEntered() { return WaitForSingleObject(m_hRunEntered, 10000) == WAIT_OBJECT_0; }
+  bool WaitRunEntered() { return WaitForSingleObject(m_hRunEntered.get(), 10000) == WAIT_OBJECT_0; }
 
   DWORD prepareError = 0;
   bool acceptUserControls = false;
@@ -65,8 +62,8 @@ class TestService : public CSvcBase {
   std::vector<DWORD> userControls;
 
  private:
-  HANDLE m_hRunEntered;
-  HANDLE m_hLetRunEnd;
+  UniqueHandle m_hRunEntered;
+  UniqueHandle m_hLetRunEnd;
 };
 
 class SvcBaseTest : public ::testing::Test {
@@ -257,18 +254,17 @@ TEST_F(SvcBaseTest, UnregisteredControlHandlerWritesEvent103AndNoStatus) {
 TEST_F(SvcBaseTest, DefaultRunEndsWithinFiveSecondsOfAStop) {
   CSvcBase service("Quillon Default Run");
   service.m_bRunning = TRUE;
-  HANDLE hDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  UniqueHandle hDone(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   std::thread body([&] {
     service.Run();
-    SetEvent(hDone);
+    SetEvent(hDone.get());
   });
   // While the flag is set the body keeps running.
-  EXPECT_EQ(WaitForSingleObject(hDone, 300), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(WaitForSingleObject(hDone.get(), 300), static_cast<DWORD>(WAIT_TIMEOUT));
   service.m_bRunning = FALSE;
   // One 5 s nap at most, with a margin for a loaded machine.
-  EXPECT_EQ(WaitForSingleObject(hDone, 7000), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(hDone.get(), 7000), static_cast<DWORD>(WAIT_OBJECT_0));
   body.join();
-  CloseHandle(hDone);
 }
 
 }  // namespace
