@@ -1,21 +1,21 @@
 #include "event_log_sim.h"
 
+#include "service_core/win_owners.h"
+
 namespace sim {
 namespace {
 
 std::string FormatText(DWORD id, const std::vector<std::string>& strings) {
   const char* args[3] = {"", "", ""};
   for (size_t i = 0; i < strings.size() && i < 3; ++i) args[i] = strings[i].c_str();
-  char* buffer = nullptr;
+  LocalBuffer<char> buffer;
   DWORD n = FormatMessageA(
       FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER |
           FORMAT_MESSAGE_ARGUMENT_ARRAY,
       GetModuleHandleA(nullptr), id, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-      reinterpret_cast<LPSTR>(&buffer), 0,
+      reinterpret_cast<LPSTR>(buffer.put()), 0,
       reinterpret_cast<va_list*>(const_cast<char**>(args)));
-  std::string text = n && buffer ? std::string(buffer, n) : std::string();
-  if (buffer) LocalFree(buffer);
-  return text;
+  return n && buffer ? std::string(buffer.get(), n) : std::string();
 }
 
 }  // namespace
