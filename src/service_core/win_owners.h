@@ -5,6 +5,8 @@
 #pragma once
 
 #include <windows.h>
+#include <lmcons.h>
+#include <lmapibuf.h>
 #include <objbase.h>
 #include <winspool.h>
 
@@ -84,6 +86,16 @@ struct ChangeNotificationTraits {
   static bool Held(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
   static void Free(HANDLE h) { FindClosePrinterChangeNotification(h); }
 };
+struct MappedViewTraits {
+  static const void* Empty() { return nullptr; }
+  static bool Held(const void* p) { return p != nullptr; }
+  static void Free(const void* p) { UnmapViewOfFile(p); }
+};
+struct NetApiBufferTraits {
+  static LPBYTE Empty() { return nullptr; }
+  static bool Held(LPBYTE p) { return p != nullptr; }
+  static void Free(LPBYTE p) { NetApiBufferFree(p); }
+};
 struct LocalMemoryTraits {
   static HLOCAL Empty() { return nullptr; }
   static bool Held(HLOCAL h) { return h != nullptr; }
@@ -104,6 +116,10 @@ using ModuleHandle = owners::Owner<HMODULE, owners::ModuleTraits>;
 using PrinterHandle = owners::Owner<HANDLE, owners::PrinterTraits>;
 // A printer change notification.
 using ChangeNotification = owners::Owner<HANDLE, owners::ChangeNotificationTraits>;
+// A view of a file mapping (MapViewOfFile).
+using MappedView = owners::Owner<const void*, owners::MappedViewTraits>;
+// A buffer that a network management function allocated (NetSessionEnum, ...).
+using NetApiBuffer = owners::Owner<LPBYTE, owners::NetApiBufferTraits>;
 
 // A buffer that the system allocated for the caller to LocalFree
 // (FormatMessage, GetSecurityInfo, ...), seen as a T*.

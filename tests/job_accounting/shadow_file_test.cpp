@@ -1,0 +1,163 @@
+// The copy count from a job's spool shadow file, on real files in a
+// directory that the test makes the spooler's.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "job_accounting/shadow_file.h"
+#include "service_core/win_owners.h"
+
+namespace {
+
+const char kPrintersKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers";
+
+class ShadowFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char szTemp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, szTemp);
+    m_dir = std::string(szTemp) + "quillon-spool-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(m_dir.c_str(), nullptr);
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kPrintersKey, m_key.put()), ERROR_SUCCESS);
+    DWORD cb = sizeof(m_saved);
+    m_bHadValue = RegQueryValueExW(m_key.get(), L"DefaultSpoolDirectory", nullptr, nullptr,
+                                   reinterpret_cast<BYTE*>(m_saved), &cb) == ERROR_SUCCESS;
+    m_cbSaved = cb;
+    SetSpoolDirectory(m_dir);
+  }
+  void TearDown() override {
+    for (const std::string& file : m_files) DeleteFileA(file.c_str());
+    RemoveDirectoryA(m_dir.c_str());
+    if (m_bHadValue) {
+      RegSetValueExW(m_key.get(), L"DefaultSpoolDirectory", 0, REG_SZ,
+                     reinterpret_cast<const BYTE*>(m_saved), m_cbSaved);
+    } else {
+      RegDeleteValueW(m_key.get(), L"DefaultSpoolDirectory");
+    }
+  }
+
+  void SetSpoolDirectory(const std::string& dir) {
+    std::wstring wide(dir.begin(), dir.end());
+    RegSetValueExW(m_key.get(), L"DefaultSpoolDirectory", 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(wide.c_str()),
+                   static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
+  }
+
+  // A shadow file: the signature byte, the device-mode offset in the field
+  // the signature selects, and dmCopies at that offset + 86.
+  static std::vector<BYTE> Shadow(BYTE signature, uint32_t devModeOffset, int16_t copies,
+                                  size_t cbFile = 400) {
+    std::vector<BYTE> bytes(cbFile, 0);
+    bytes[0] = signature;
+    const size_t field = signature == 0x66 ? 40 : 44;
+    if (field + 4 <= cbFile) std::memcpy(&bytes[field], &devModeOffset, 4);
+    if (devModeOffset + 88 <= cbFile) std::memcpy(&bytes[devModeOffset + 86], &copies, 2);
+    return bytes;
+  }
+
+  std::string Write(int32_t jobId, const std::vector<BYTE>& bytes) {
+    char szName[32];
+    snprintf(szName, sizeof(szName), "\\%05d.shd", static_cast<int>(jobId));
+    std::string path = m_dir + szName;
+    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_TRUE(file) << path;
+    DWORD written = 0;
+    if (!bytes.empty()) {
+      WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    }
+    m_files.push_back(path);
+    return path;
+  }
+
+  // Nothing of the reader's may still hold the file: it opens exclusively.
+  static bool OpenedByNobody(const std::string& path) {
+    return static_cast<bool>(UniqueHandle(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                                      0, nullptr, OPEN_EXISTING,
+                                                      FILE_ATTRIBUTE_NORMAL, nullptr)));
+  }
+
+  std::string m_dir;
+  std::vector<std::string> m_files;
+  RegKey m_key;
+  wchar_t m_saved[MAX_PATH] = {};
+  DWORD m_cbSaved = 0;
+  bool m_bHadValue = false;
+};
+
+TEST_F(ShadowFileTest, BothLayoutsGiveTheStoredCount) {
+  struct Case {
+    BYTE signature;
+    int16_t copies;
+  } cases[] = {{0x66, 3}, {0x67, 3}, {0x66, 0}, {0x01, 7}};
+  int32_t job = 10;
+  for (const Case& c : cases) {
+    std::string path = Write(job, Shadow(c.signature, 200, c.copies));
+    EXPECT_EQ(ReadShadowCopies(job), c.copies) << "signature " << int(c.signature);
+    EXPECT_TRUE(OpenedByNobody(path));
+    ++job;
+  }
+  // The first layout reads its offset at byte 40, not 44.
+  std::vector<BYTE> bytes = Shadow(0x66, 200, 3);
+  uint32_t decoy = 100;
+  std::memcpy(&bytes[44], &decoy, 4);
+  bytes[186] = 9;
+  Write(20, bytes);
+  EXPECT_EQ(ReadShadowCopies(20), 3);
+}
+
+TEST_F(ShadowFileTest, WhatCannotBeReadCountsAsOneCopy) {
+  struct Case {
+    const char* label;
+    std::vector<BYTE> bytes;
+  } cases[] = {
+      {"40 bytes: no room for the offset", Shadow(0x66, 200, 3, 40)},
+      {"43 bytes: the offset cut short", Shadow(0x66, 200, 3, 43)},
+      {"offset beyond the end", Shadow(0x66, 5000, 3)},
+      {"count cut short", Shadow(0x66, 400 - 87, 3)},
+      {"offset near 4 GB", Shadow(0x67, 0xFFFFFFF0u, 3)},
+      {"empty file", {}},
+  };
+  int32_t job = 30;
+  for (const Case& c : cases) {
+    std::string path = Write(job, c.bytes);
+    EXPECT_EQ(ReadShadowCopies(job), 1) << c.label;
+    EXPECT_TRUE(OpenedByNobody(path)) << c.label;
+    ++job;
+  }
+  EXPECT_EQ(ReadShadowCopies(99), 1) << "no file";
+}
+
+TEST_F(ShadowFileTest, FileNamesHaveFiveDigitsAtLeast) {
+  wchar_t wszPath[MAX_PATH];
+  FormatShadowFileName(L"C:\\SPOOL", 42, wszPath);
+  EXPECT_STREQ(wszPath, L"C:\\SPOOL\\00042.shd");
+  FormatShadowFileName(L"C:\\SPOOL", 123456, wszPath);
+  EXPECT_STREQ(wszPath, L"C:\\SPOOL\\123456.shd");
+  Write(123456, Shadow(0x66, 200, 4));
+  EXPECT_EQ(ReadShadowCopies(123456), 4);
+}
+
+TEST_F(ShadowFileTest, TheSpoolDirectoryComesFromTheRegistry) {
+  wchar_t wszDir[MAX_PATH];
+  ASSERT_TRUE(GetSpoolDirectory(wszDir));
+  EXPECT_EQ(std::wstring(wszDir), std::wstring(m_dir.begin(), m_dir.end()));
+
+  // 129 characters fit the 260-byte area, 130 do not.
+  SetSpoolDirectory("C:\\" + std::string(126, 's'));
+  EXPECT_TRUE(GetSpoolDirectory(wszDir));
+  SetSpoolDirectory("C:\\" + std::string(127, 's'));
+  EXPECT_FALSE(GetSpoolDirectory(wszDir));
+  EXPECT_STREQ(wszDir, L"");
+
+  RegDeleteValueW(m_key.get(), L"DefaultSpoolDirectory");
+  EXPECT_FALSE(GetSpoolDirectory(wszDir));
+  Write(50, Shadow(0x66, 200, 3));
+  EXPECT_EQ(ReadShadowCopies(50), 1) << "no spool directory";
+}
+
+}  // namespace
