@@ -605,6 +605,8 @@ BOOL SpoolerCore::EnumJobsA(HANDLE hPrinter, DWORD FirstJob, DWORD NoJobs, DWORD
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  ++m_s.enumJobsCalls;
+  Active();
   if (!pcbNeeded || !pcReturned) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -632,6 +634,8 @@ BOOL SpoolerCore::GetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  ++m_s.getJobCalls;
+  Active();
   if (!pcbNeeded) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -761,6 +765,8 @@ SpoolerCounts SpoolerCore::Counts() const {
   c.blocksGiven = m_s.blocksGiven;
   c.blocksFreed = m_s.blocksFreed;
   c.commands = m_s.commandCount;
+  c.enumJobsCalls = m_s.enumJobsCalls;
+  c.getJobCalls = m_s.getJobCalls;
   return c;
 }
 

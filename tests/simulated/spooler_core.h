@@ -64,6 +64,8 @@ struct SpoolerCounts {
   DWORD blocksGiven = 0;
   DWORD blocksFreed = 0;
   DWORD commands = 0;
+  DWORD enumJobsCalls = 0;
+  DWORD getJobCalls = 0;
 };
 
 // Where the spooler's State lives and how calls on it are serialised.

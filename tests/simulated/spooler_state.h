@@ -110,6 +110,8 @@ struct State {
   CommandRecord commands[kMaxCommands];
   DWORD fetchCount;
   FetchRecord fetches[kMaxFetches];
+  DWORD enumJobsCalls;
+  DWORD getJobCalls;
   // What the code under test did wrong.
   DWORD blocksGiven;
   DWORD blocksFreed;
