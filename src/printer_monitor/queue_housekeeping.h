@@ -1,7 +1,30 @@
+// The queue housekeeping thread, at the lowest priority: every
+// m_dwHousekeepingPeriodMs (300 s) after the end of the previous pass, it
+// - removes the entries of m_jobTable older than m_dwFinishedJobMaxAge
+//   (900 s; an entry stored "in the future", after the clock was set back,
+//   counts as old), under the JOB_QUEUE_MUTEX lock;
+// - deletes from the queue of every GDI printer the jobs that are complete,
+//   and those that have printed where the printer's registry key
+//   HKLM\Software\Vornik\Maravel\GDI Printersp\<name> has a non-zero
+//   DWORD "DeletePrinted"; ordinary printers' jobs are never deleted;
+// - drops from m_handledJobs every job that is no longer queued on any
+//   watched printer, when the queues of all of them could be listed.
+// The thread ends on the stop event, also during a pass (between two
+// printers), and works on its own duplicate of the event's handle. Nothing
+// is reported.
 #pragma once
 
 #include <windows.h>
 
-// Keeps the queues of the GDI printers and the finished-job table clean; runs at the lowest priority.
-// Started by the worker body with the service object as its argument.
+class CQuillonService;
+
+// Thread routine; the argument is the service object. -1 without one,
+// else 0 when it ends.
 DWORD WINAPI CleanQueues(LPVOID pService);
+
+// One pass as of the time dwNow (seconds since 1970); hStop, when set,
+// ends the walk over the printers early.
+void RunHousekeepingPass(CQuillonService& service, DWORD dwNow, HANDLE hStop);
+
+constexpr const char kGdiSettingsKey[] = "Software\\Vornik\\Maravel\\GDI Printersp";
+constexpr const char kDeletePrintedValue[] = "DeletePrinted";

@@ -6,6 +6,7 @@
 #include "database/com_errors.h"
 #include "database/record_classes.h"
 #include "database/reference_tables.h"
+#include "job_accounting/job_thread.h"
 #include "pipe_intake/pipe_listener.h"
 #include "printer_monitor/printer_watcher.h"
 #include "printer_monitor/queue_housekeeping.h"
@@ -69,6 +70,9 @@ CQuillonService::CQuillonService()
       m_pfnGetPageCount(nullptr),
       mapPrinters(kPrinterNameWidth),
       mapUsers(kUserNameWidth),
+      m_pfnJobThread(JobThread),
+      m_dwHousekeepingPeriodMs(kHousekeepingPeriodMs),
+      m_dwFinishedJobMaxAge(kFinishedJobMaxAge),
       m_hStopRequested(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
 CQuillonService::~CQuillonService() {

@@ -6,6 +6,7 @@
 
 #include <map>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,15 @@ struct FINISHED_JOB {
 constexpr const char kServiceName[] = "Tamrel Quillon Service";
 constexpr const char kStopEventName[] = "TAMREL_STOP";
 constexpr const char kJobEventName[] = "JOB_EVENT";
+// The printer lists, beside the executable (the current directory).
+constexpr const char kPrinterListFile[] = "printers.lst";
+constexpr const char kGdiPrinterListFile[] = "gdiprinters.lst";
+// The housekeeping thread's period and the age after which it removes an
+// entry of the finished-job table.
+constexpr DWORD kHousekeepingPeriodMs = 300000;
+constexpr DWORD kFinishedJobMaxAge = 900;
+
+class CIniFile;
 
 class CQuillonService : public CSvcBase {
  public:
@@ -53,22 +63,49 @@ class CQuillonService : public CSvcBase {
   // mapUsers; 1 when the append ran, 0 on a database error.
   int AddUser(const char* pszUserName, int32_t& idUser);
 
+  // Fills m_printers from printers.lst, then gdiprinters.lst (created with
+  // their header when missing): every entry whose printer opens, in file
+  // order. A printer that does not open is reported with event 109 (the
+  // entry and the system's text); a list that cannot be opened, and the
+  // absence of entries, with event 110 "Bad ini file". FALSE (watch
+  // nothing) when gdiprinters.lst cannot be opened or neither list has an
+  // entry; printers opened before that stay in the list.
+  BOOL LoadPrinters();
+  // The job-control command that the permission rules give a new job of
+  // this user on this printer (JOB_DATA fields: at most 255 characters are
+  // read), 0 for none. A printer or user seen for the first time is
+  // registered on the way; a printer that cannot be resolved gives 0.
+  int32_t GetJobCommand(const WCHAR* pwszUser, const WCHAR* pwszPrinter);
+
   // "TAMREL_STOP" and "JOB_EVENT" are owned by the worker body and published
   // here while it runs; null before and after.
   HANDLE m_hStopEvent;
   std::map<DWORD, FINISHED_JOB> m_jobTable;
   std::vector<CPrnObj> m_printers;
+  // Held shared by a housekeeping pass while it uses an element, and
+  // exclusively while the list is filled or closed and emptied.
+  std::shared_mutex m_printersLock;
   HANDLE m_hJobEvent;
   ModuleHandle m_hPageCounter;
   PFN_GET_PAGE_COUNT m_pfnGetPageCount;
   ConnectionPtr pConnection;
   std::map<DWORD, BOOL> m_handledJobs;
+  // Keeps the watcher and the housekeeping thread apart on m_handledJobs.
+  std::mutex m_handledJobsLock;
   CPermissionMap mapPermissions;
   CNameIdMap mapPrinters;
   CNameIdMap mapUsers;
   // The private caches of the computer and printer registrations and of the
   // printer links (database/registration.h, database/printer_links.h).
   CRegistrationCaches m_registrations;
+
+  // The routine that the watcher starts for a job finished on a GDI printer
+  // (JobThread); tests put an observer here.
+  LPTHREAD_START_ROUTINE m_pfnJobThread;
+  // The housekeeping period and the finished-job age; the constants above,
+  // shortened only by tests.
+  DWORD m_dwHousekeepingPeriodMs;
+  DWORD m_dwFinishedJobMaxAge;
 
  protected:
   // Creates and opens pConnection from the "DSN" setting; on failure
@@ -82,6 +119,7 @@ class CQuillonService : public CSvcBase {
   // Runs the worker body once; false when an exception escaped from it.
   bool ServeOnce();
   void EndWorkerThreads(HANDLE hWatcher, HANDLE hHousekeeper, HANDLE hListener);
+  void AddListedPrinters(CIniFile& list, DWORD dwKind);
 
   // Set by every stop request, also one that arrives before Serve has
   // created "TAMREL_STOP"; the run sequence looks at it between its steps.
