@@ -21,6 +21,7 @@
 #include "database/com_errors.h"
 #include "event_log_sim.h"
 #include "sim_fixture.h"
+#include "spooler_sim.h"
 #include "scm_status_sim.h"
 #include "service_core/configuration.h"
 #include "service_core/quillon_service.h"
@@ -132,15 +133,31 @@ class ServiceRunTest : public ::testing::Test {
  protected:
   sim::Owned<sim::EventLog> eventLog;
   sim::Owned<sim::ScmStatus> scm;
+  // The watcher finds one printer to watch, so it has nothing to report.
+  sim::Owned<sim::Spooler> spooler;
 
   void SetUp() override {
+    spooler->AddPrinter("Run Test Printer");
+    WriteList("printers.lst", "Run Test Printer\n");
+    WriteList("gdiprinters.lst", "");
     m_dbPath = "/tmp/quillon-run-test-" + std::to_string(GetCurrentProcessId()) + ".db";
     WriteDsn("Driver=SQLite3;Database=" + m_dbPath);
     InstallPageCounter(QUILLON_TEST_PAGECNT);
   }
   void TearDown() override {
+    DeleteFileA((ExeDirectory() + "printers.lst").c_str());
+    DeleteFileA((ExeDirectory() + "gdiprinters.lst").c_str());
     DeleteFileA((ExeDirectory() + "pagecnt.dll").c_str());
     DeleteFileA(("Z:" + m_dbPath).c_str());
+  }
+
+  static void WriteList(const char* name, const std::string& entries) {
+    UniqueHandle file(CreateFileA((ExeDirectory() + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file) << name;
+    const std::string text = "//Please do not modify this file manualy!!!\n" + entries;
+    DWORD written = 0;
+    WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   }
 
   static void InstallPageCounter(const char* source) {
