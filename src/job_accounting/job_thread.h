@@ -18,9 +18,8 @@ struct JOB_THREAD_PARAM {
   DWORD dwJobId;
 };
 
-// Thread routine; the argument is a JOB_THREAD_PARAM*. Returns -1 without
-// one, else 1.
-//
-// The job's accounting is not part of the service yet: for now the thread
-// only gives back its notification block and its start block, and ends.
+// Thread routine; the argument is a JOB_THREAD_PARAM*. Builds the job's
+// JOB_DATA from the notification (this job's entries only), takes the copy
+// count from the job's spool shadow file (1 when it cannot be read) and
+// accounts the job. Returns -1 without a start block, else 1.
 DWORD WINAPI JobThread(LPVOID pParam);

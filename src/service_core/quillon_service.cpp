@@ -73,6 +73,7 @@ CQuillonService::CQuillonService()
       m_pfnJobThread(JobThread),
       m_dwHousekeepingPeriodMs(kHousekeepingPeriodMs),
       m_dwFinishedJobMaxAge(kFinishedJobMaxAge),
+      m_dwJobSizeRetryMs(1000),
       m_hStopRequested(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
 CQuillonService::~CQuillonService() {
@@ -101,6 +102,11 @@ void CQuillonService::HandleStop() {
   if (m_hStopRequested) SetEvent(m_hStopRequested.get());
   std::lock_guard<std::mutex> lock(m_stopEventLock);
   if (m_hStopEvent) SetEvent(m_hStopEvent);
+}
+
+void CQuillonService::PulseJobEvent() {
+  std::lock_guard<std::mutex> lock(m_stopEventLock);
+  if (m_hJobEvent) PulseEvent(m_hJobEvent);
 }
 
 bool CQuillonService::WaitForStopRequest(DWORD dwMilliseconds) {

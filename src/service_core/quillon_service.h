@@ -36,6 +36,7 @@ constexpr DWORD kHousekeepingPeriodMs = 300000;
 constexpr DWORD kFinishedJobMaxAge = 900;
 
 class CIniFile;
+struct JOB_DATA;
 
 class CQuillonService : public CSvcBase {
  public:
@@ -76,6 +77,17 @@ class CQuillonService : public CSvcBase {
   // read), 0 for none. A printer or user seen for the first time is
   // registered on the way; a printer that cannot be resolved gives 0.
   int32_t GetJobCommand(const WCHAR* pwszUser, const WCHAR* pwszPrinter);
+  // Records a finished job: completes its computer (the user's network
+  // session), pages (the page counter, for a job without a spooler count or
+  // with a file to count) and size, appends its PRNDATA row with the
+  // printer, user and computer registered on the way, records the
+  // printer's user and computer, and pulses "JOB_EVENT". Always 1; a failed
+  // database step leaves the row out, and nothing is reported.
+  int AccountJob(const JOB_DATA& job);
+  // The job's size in bytes: the watcher's entry in m_jobTable (taken out),
+  // else the spooler's JOB_INFO_2 Size, asked up to 30 times while the job
+  // still spools. 0 when neither knows it.
+  DWORD GetJobSize(DWORD dwJobId, const char* pszPrinter);
 
   // "TAMREL_STOP" and "JOB_EVENT" are owned by the worker body and published
   // here while it runs; null before and after.
@@ -106,6 +118,8 @@ class CQuillonService : public CSvcBase {
   // shortened only by tests.
   DWORD m_dwHousekeepingPeriodMs;
   DWORD m_dwFinishedJobMaxAge;
+  // The pause between GetJobSize's questions to the spooler (1000 ms).
+  DWORD m_dwJobSizeRetryMs;
 
  protected:
   // Creates and opens pConnection from the "DSN" setting; on failure
@@ -120,6 +134,9 @@ class CQuillonService : public CSvcBase {
   bool ServeOnce();
   void EndWorkerThreads(HANDLE hWatcher, HANDLE hHousekeeper, HANDLE hListener);
   void AddListedPrinters(CIniFile& list, DWORD dwKind);
+  // PulseEvent on "JOB_EVENT" while the worker body publishes it; the lock
+  // keeps the handle from being closed under the pulse.
+  void PulseJobEvent();
 
   // Set by every stop request, also one that arrives before Serve has
   // created "TAMREL_STOP"; the run sequence looks at it between its steps.

@@ -1,0 +1,202 @@
+// CQuillonService::AccountJob and GetJobSize: a finished job becomes one row
+// of PRNDATA, with its printer, user and computer registered on the way.
+#include <cstring>
+#include <cwchar>
+#include <limits>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "database/com_errors.h"
+#include "database/field_text.h"
+#include "database/printer_links.h"
+#include "database/record_classes.h"
+#include "database/recordset.h"
+#include "database/registration.h"
+#include "database/wide_text.h"
+#include "job_accounting/client_computer.h"
+#include "job_accounting/counted_file.h"
+#include "job_accounting/job_data.h"
+#include "service_core/exc.h"
+#include "service_core/lock.h"
+#include "service_core/quillon_service.h"
+#include "service_core/text_utils.h"
+#include "service_core/win_owners.h"
+
+namespace {
+
+// The spooler is asked this often for a job's size while it still spools.
+constexpr int kJobSizeAttempts = 30;
+// A JOB_INFO_2 with its texts and device mode is a few kilobytes; a size
+// beyond this is not a job record.
+constexpr DWORD kMaxJobInfoBytes = 1 << 20;
+constexpr int32_t kMaxPages = std::numeric_limits<int32_t>::max();
+
+// A JOB_DATA text as ANSI, read no further than its field and cut to the
+// width of the buffer it is read into (a character is never split).
+std::string JobText(const WCHAR* pwszField, size_t cchField, size_t cbWidth) {
+  const auto* pwsz = reinterpret_cast<const wchar_t*>(pwszField);
+  return CutToWidth(WideToAnsi(pwsz, wcsnlen(pwsz, cchField)).c_str(), cbWidth);
+}
+
+// "\\server\share" or "server\x": the first non-empty piece between
+// backslashes, skipping the trail bytes of double-byte characters.
+std::string FirstNamePiece(const std::string& name) {
+  std::string piece;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (IsDBCSLeadByte(c) && i + 1 < name.size()) {
+      piece += name.substr(i, 2);
+      ++i;
+    } else if (c == '\\') {
+      if (!piece.empty()) return piece;
+    } else {
+      piece += static_cast<char>(c);
+    }
+  }
+  return piece.empty() ? name : piece;
+}
+
+// pages × copies, held to what the PRNDATA column can store.
+int32_t Product(uint64_t pages, uint64_t copies) {
+  const uint64_t product = pages * copies;   // both below 2^32: no wrap
+  return product > static_cast<uint64_t>(kMaxPages) ? kMaxPages : static_cast<int32_t>(product);
+}
+
+void Fill(CPrnDataRecord& row, const std::string& document, int32_t lPages,
+          DWORD dwBytes, const JOB_DATA& job) {
+  std::memcpy(row.szDocName, document.c_str(), document.size() + 1);
+  row.lPages = lPages;
+  // The column is signed: a size beyond 2 GB is held at its largest value.
+  row.lJobSize = dwBytes > static_cast<DWORD>(kMaxPages) ? kMaxPages
+                                                          : static_cast<int32_t>(dwBytes);
+  row.lSubmitted = job.tSubmitted;
+  row.nPaperLength = job.wPaperLength;
+  row.nPaperWidth = job.wPaperWidth;
+  row.nColor = job.wColor;
+  row.nDuplex = job.wDuplex;
+}
+
+}  // namespace
+
+int CQuillonService::AccountJob(const JOB_DATA& job) {
+  // Steps 1 to 3: the texts as ANSI, in buffers of the documented widths.
+  const std::string printer = JobText(job.wszPrinter, kJobPrinterChars, 254);
+  std::string computerText =
+      FirstNamePiece(JobText(job.wszComputer, kJobComputerChars, kComputerBufferSize - 1));
+  const std::string user = JobText(job.wszUser, kJobUserChars, 254);
+  std::string document = JobText(job.wszDocument, kJobDocumentChars, 254);
+  FixOemText(&document[0]);
+
+  // Step 4. A negative copy count is not a count: the job printed once.
+  // A count of 0 means that the copies are not known (see step 7).
+  const DWORD dwCopies = job.dwCopies < 0 ? 1u : static_cast<DWORD>(job.dwCopies);
+  int32_t lPages = Product(job.dwTotalPages, dwCopies);
+  int16_t nPaperSize = job.wPaperSize;
+
+  // Step 5: the client of the user's network session, if there is one.
+  char szComputer[kComputerBufferSize] = {};
+  std::memcpy(szComputer, computerText.c_str(), computerText.size() + 1);
+  GetClientComputer(user.c_str(), szComputer);
+
+  // Steps 6 to 8: the named file, only when it is a plain file of the
+  // service's directory, is counted and then deleted.
+  const std::string fileName = JobText(job.wszFile, kJobFileChars, kComputerBufferSize - 1);
+  const std::string filePath = fileName.empty() ? std::string() : CountedFilePath(fileName.c_str());
+  if ((lPages == 0 || !filePath.empty()) && m_pfnGetPageCount) {
+    PAGE_COUNT_RESULT result = {};
+    try {
+      if (m_pfnGetPageCount(filePath.c_str(), printer.c_str(), &result)) {
+        const uint64_t counted = result.dwPages ? result.dwPages : 1;
+        if (result.wPaperSize) nPaperSize = static_cast<int16_t>(result.wPaperSize);
+        lPages = Product(counted, dwCopies ? dwCopies : 1);
+      }
+    } catch (...) {
+      // The counter's failure leaves the spooler's count standing.
+    }
+  }
+  if (!filePath.empty()) DeleteFileA(filePath.c_str());
+
+  // Step 9.
+  const DWORD dwBytes = GetJobSize(job.dwJobId, printer.c_str());
+
+  // Steps 10 and 11: the database work, on this thread's COM apartment.
+  {
+    ComApartment apartment;
+    try {
+      int32_t idPrinter = -1;
+      if (!mapPrinters.Find(printer.c_str(), idPrinter)) {
+        int hr = RegisterPrinter(pConnection, m_registrations, printer.c_str(), idPrinter, 1);
+        if (hr < 0) throw _com_error(hr);
+        mapPrinters.Store(printer.c_str(), idPrinter);
+      }
+      int32_t idComp = -1;
+      int hr = RegisterComputer(pConnection, m_registrations, szComputer, idComp, 1);
+      if (hr < 0) throw _com_error(hr);
+      int32_t idUser = -1;
+      if (!mapUsers.Find(user.c_str(), idUser)) AddUser(user.c_str(), idUser);
+
+      CPrnDataRecord row;
+      row.lIdPrinter = idPrinter;
+      row.lIdUser = idUser;
+      row.lIdComp = idComp;
+      row.nPaperSize = nPaperSize;
+      Fill(row, document, lPages, dwBytes, job);
+      PrepareForAppend(row);
+      CRecordset recordset;
+      // The bare table: the append neither reads nor holds its rows.
+      recordset.Open("PRNDATA", pConnection);
+      recordset.AddNew(&row);
+      recordset.Close();
+      EnsurePrinterUser(pConnection, m_registrations, idPrinter, idUser);
+      EnsurePrinterComputer(pConnection, m_registrations, idPrinter, idComp);
+    } catch (const _com_error&) {
+      // The row is not written; the job still counts as accounted.
+    } catch (const std::bad_alloc&) {
+    }
+  }
+
+  // Step 12: whether or not the row could be written.
+  PulseJobEvent();
+  return 1;
+}
+
+DWORD CQuillonService::GetJobSize(DWORD dwJobId, const char* pszPrinter) {
+  try {
+    CLock lock(kJobQueueTimeout, kJobQueueMutex);
+    auto it = m_jobTable.find(dwJobId);
+    if (it != m_jobTable.end()) {
+      const DWORD dwBytes = it->second.dwBytesPrinted;
+      m_jobTable.erase(it);
+      return dwBytes;
+    }
+  } catch (CExc* pExc) {
+    delete pExc;   // the table is left alone; the spooler is asked instead
+  }
+
+  PrinterHandle printer;
+  if (!pszPrinter || !OpenPrinterA(const_cast<char*>(pszPrinter), printer.put(), nullptr)) {
+    return 0;
+  }
+  DWORD dwSize = 0;
+  std::vector<BYTE> buffer;
+  for (int attempt = 0; attempt < kJobSizeAttempts; ++attempt) {
+    DWORD cbNeeded = 0;
+    if (GetJobA(printer.get(), dwJobId, 2, nullptr, 0, &cbNeeded) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER || cbNeeded == 0 ||
+        cbNeeded > kMaxJobInfoBytes) {
+      continue;   // the spooler does not know the job (yet): no pause
+    }
+    buffer.assign(cbNeeded, 0);
+    if (!GetJobA(printer.get(), dwJobId, 2, buffer.data(), cbNeeded, &cbNeeded)) {
+      Sleep(m_dwJobSizeRetryMs);
+      continue;
+    }
+    const auto* pInfo = reinterpret_cast<const JOB_INFO_2A*>(buffer.data());
+    dwSize = pInfo->Size;
+    const DWORD dwDone = JOB_STATUS_PRINTED | JOB_STATUS_DELETED | JOB_STATUS_DELETING;
+    if (!(pInfo->Status & JOB_STATUS_SPOOLING) || (pInfo->Status & dwDone)) break;
+    Sleep(m_dwJobSizeRetryMs);
+  }
+  return dwSize;
+}

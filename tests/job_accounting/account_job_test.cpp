@@ -1,0 +1,331 @@
+// A finished job becomes one PRNDATA row: pages, size, computer, the
+// registrations on the way and JOB_EVENT, on SQLite and PostgreSQL, with the
+// page counter, the spooler and the network sessions played by the test.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "db_test_support.h"
+#include "job_accounting/job_data.h"
+#include "net_sessions_sim.h"
+#include "service_core/lock.h"
+#include "service_core/quillon_service.h"
+#include "service_core/win_owners.h"
+#include "sim_fixture.h"
+#include "spooler_sim.h"
+
+namespace {
+
+// What the test's page counter is told to do, and what it was asked.
+struct PAGE_COUNTER_SCRIPT {
+  enum Outcome { Counted, Failed, Throws } outcome = Counted;
+  DWORD dwPages = 0;
+  WORD wPaperSize = 0;
+  int calls = 0;
+  std::string file, printer;
+  bool fileExisted = false;
+};
+PAGE_COUNTER_SCRIPT* g_pScript = nullptr;
+
+int __cdecl TestPageCounter(const char* pszFile, const char* pszPrinter,
+                            PAGE_COUNT_RESULT* pResult) {
+  PAGE_COUNTER_SCRIPT& script = *g_pScript;
+  ++script.calls;
+  script.file = pszFile ? pszFile : "<null>";
+  script.printer = pszPrinter ? pszPrinter : "<null>";
+  script.fileExisted = pszFile && *pszFile && GetFileAttributesA(pszFile) != INVALID_FILE_ATTRIBUTES;
+  if (script.outcome == PAGE_COUNTER_SCRIPT::Throws) throw std::runtime_error("counter failed");
+  if (script.outcome == PAGE_COUNTER_SCRIPT::Failed) return 0;
+  pResult->dwPages = script.dwPages;
+  pResult->wPaperSize = script.wPaperSize;
+  return 1;
+}
+
+void Put(WCHAR* pwszField, size_t cchField, const std::wstring& text) {
+  std::memset(pwszField, 0, cchField * sizeof(WCHAR));
+  std::wmemcpy(reinterpret_cast<wchar_t*>(pwszField), text.c_str(),
+               std::min(text.size(), cchField));
+}
+
+std::string ExeDirectory() {
+  char szPath[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, szPath, MAX_PATH);
+  std::string dir(szPath);
+  return dir.substr(0, dir.find_last_of("\\/") + 1);
+}
+
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void Touch(const std::string& path) {
+  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  EXPECT_TRUE(file) << path;
+}
+
+class AccountJobTest : public DatabaseTest {
+ protected:
+  void SetUp() override {
+    DatabaseTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    g_pScript = &script;
+    service.reset(new CQuillonService());
+    service->pConnection = conn;
+    service->m_pfnGetPageCount = TestPageCounter;
+    service->m_dwJobSizeRetryMs = 1;
+    spooler->AddPrinter("Laser 1");
+  }
+  void TearDown() override {
+    service.reset();
+    g_pScript = nullptr;
+    DatabaseTest::TearDown();
+  }
+
+  static JOB_DATA Job(DWORD dwPages, int32_t lCopies, DWORD dwJobId = 7) {
+    JOB_DATA job = {};
+    Put(job.wszPrinter, kJobPrinterChars, L"Laser 1");
+    Put(job.wszDocument, kJobDocumentChars, L"Report.pdf");
+    Put(job.wszUser, kJobUserChars, L"ann");
+    Put(job.wszComputer, kJobComputerChars, L"WS-ANN");
+    job.dwTotalPages = dwPages;
+    job.dwCopies = lCopies;
+    job.tSubmitted = 1700000000;
+    job.dwJobId = dwJobId;
+    job.wPaperSize = DMPAPER_LETTER;
+    job.wPaperLength = 2794;
+    job.wPaperWidth = 2159;
+    job.wColor = DMCOLOR_COLOR;
+    job.wDuplex = DMDUP_VERTICAL;
+    return job;
+  }
+
+  int64_t Pages() const { return db->QueryInt("SELECT Pages FROM PRNDATA"); }
+
+  PAGE_COUNTER_SCRIPT script;
+  sim::Owned<sim::Spooler> spooler;
+  sim::Owned<sim::NetSessions> sessions;
+  std::unique_ptr<CQuillonService> service;
+};
+
+TEST_P(AccountJobTest, EveryColumnOfTheRowIsWritten) {
+  spooler->AddJob("Laser 1");   // job 1: not this one; the spooler is asked for 7
+  ASSERT_EQ(service->AccountJob(Job(5, 2)), 1);
+  ASSERT_EQ(db->Count("PRNDATA"), 1);
+  EXPECT_EQ(db->QueryInt("SELECT idPrinter FROM PRNDATA"),
+            db->QueryInt("SELECT idPrinter FROM PRINTERS WHERE PrnName = 'Laser 1'"));
+  EXPECT_EQ(db->QueryInt("SELECT idUser FROM PRNDATA"),
+            db->QueryInt("SELECT idUser FROM USERS WHERE UserName = 'ann'"));
+  EXPECT_EQ(db->QueryInt("SELECT idComp FROM PRNDATA"),
+            db->QueryInt("SELECT idComp FROM COMPUTERS WHERE CompName = 'WS-ANN'"));
+  EXPECT_EQ(db->QueryTexts("SELECT DocName FROM PRNDATA"),
+            std::vector<std::string>{"Report.pdf"});
+  EXPECT_EQ(Pages(), 10);
+  EXPECT_EQ(script.calls, 0) << "the spooler's count needs no counter";
+  EXPECT_EQ(db->QueryInt("SELECT JobSize FROM PRNDATA"), 0);   // unknown to the spooler
+  EXPECT_EQ(db->QueryInt("SELECT Submitted FROM PRNDATA"), 1700000000);
+  EXPECT_EQ(db->QueryInt("SELECT PaperSize FROM PRNDATA"), DMPAPER_LETTER);
+  EXPECT_EQ(db->QueryInt("SELECT PaperLength FROM PRNDATA"), 2794);
+  EXPECT_EQ(db->QueryInt("SELECT PaperWidth FROM PRNDATA"), 2159);
+  EXPECT_EQ(db->QueryInt("SELECT Color FROM PRNDATA"), DMCOLOR_COLOR);
+  EXPECT_EQ(db->QueryInt("SELECT Duplex FROM PRNDATA"), DMDUP_VERTICAL);
+  // The printer's user and computer lists.
+  EXPECT_EQ(db->Count("PRNUSERS"), 1);
+  EXPECT_EQ(db->Count("PRNCOMPS"), 1);
+  EXPECT_EQ(db->Count("PRNUSERS u JOIN PRNDATA d ON u.idPrinter = d.idPrinter AND "
+                      "u.idUser = d.idUser"),
+            1);
+  EXPECT_EQ(db->Count("PRNCOMPS c JOIN PRNDATA d ON c.idPrinter = d.idPrinter AND "
+                      "c.idComp = d.idComp"),
+            1);
+}
+
+TEST_P(AccountJobTest, PagesFromTheCounterWhenTheSpoolerHasNone) {
+  struct Case {
+    const char* label;
+    PAGE_COUNTER_SCRIPT::Outcome outcome;
+    DWORD dwCounted;
+    int64_t expected;
+  } cases[] = {
+      {"counts 4, 3 copies", PAGE_COUNTER_SCRIPT::Counted, 4, 12},
+      {"counts 0: one page a copy", PAGE_COUNTER_SCRIPT::Counted, 0, 3},
+      {"cannot count", PAGE_COUNTER_SCRIPT::Failed, 4, 0},
+      {"throws", PAGE_COUNTER_SCRIPT::Throws, 4, 0},
+  };
+  for (const Case& c : cases) {
+    db->Exec("DELETE FROM PRNDATA");
+    script = PAGE_COUNTER_SCRIPT();
+    script.outcome = c.outcome;
+    script.dwPages = c.dwCounted;
+    service->AccountJob(Job(0, 3));
+    EXPECT_EQ(script.calls, 1) << c.label;
+    EXPECT_EQ(script.file, "") << c.label;
+    EXPECT_EQ(script.printer, "Laser 1") << c.label;
+    EXPECT_EQ(Pages(), c.expected) << c.label;
+  }
+}
+
+TEST_P(AccountJobTest, TheCountersPaperSizeReplacesTheJobs) {
+  script.dwPages = 2;
+  script.wPaperSize = DMPAPER_A4;
+  service->AccountJob(Job(0, 1));
+  EXPECT_EQ(db->QueryInt("SELECT PaperSize FROM PRNDATA"), DMPAPER_A4);
+  EXPECT_EQ(Pages(), 2);
+}
+
+TEST_P(AccountJobTest, PagesNeverComeOutNegativeOrWrapped) {
+  // A negative copy count is no count: the job printed once.
+  service->AccountJob(Job(5, -2));
+  EXPECT_EQ(Pages(), 5);
+  db->Exec("DELETE FROM PRNDATA");
+  // A product beyond the column is held at its largest value.
+  service->AccountJob(Job(0x7FFFFFFF, 3));
+  EXPECT_EQ(Pages(), 0x7FFFFFFF);
+  db->Exec("DELETE FROM PRNDATA");
+  service->AccountJob(Job(0xFFFFFFFF, 1));
+  EXPECT_EQ(Pages(), 0x7FFFFFFF);
+  db->Exec("DELETE FROM PRNDATA");
+  script.dwPages = 0xFFFFFFF0;
+  service->AccountJob(Job(0, 2));
+  EXPECT_EQ(Pages(), 0x7FFFFFFF);
+}
+
+TEST_P(AccountJobTest, ANamedFileIsCountedAndThenDeleted) {
+  const std::string path = ExeDirectory() + "job42.prn";
+  Touch(path);
+  script.dwPages = 6;
+  JOB_DATA job = Job(5, 1);
+  Put(job.wszFile, kJobFileChars, L"job42.prn");
+  service->AccountJob(job);
+  EXPECT_EQ(script.calls, 1) << "a named file is counted even when the spooler counted";
+  EXPECT_EQ(_stricmp(script.file.c_str(), path.c_str()), 0) << script.file;
+  EXPECT_TRUE(script.fileExisted);
+  EXPECT_FALSE(Exists(path)) << "the counted file is deleted";
+  EXPECT_EQ(Pages(), 6);
+}
+
+TEST_P(AccountJobTest, AFileOutsideTheServiceOrOfItsOwnIsNeitherCountedNorDeleted) {
+  char szTemp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, szTemp);
+  const std::string outside = std::string(szTemp) + "quillon-outside.prn";
+  Touch(outside);
+  const std::string dir = ExeDirectory();
+  for (const char* own : {"pagecnt.dll", "printers.lst", "gdiprinters.lst", "copy.bak"}) {
+    Touch(dir + own);
+  }
+  // The outside file by its full path (it fits the 20-character field
+  // only as a drive-relative name, which is refused just the same).
+  const std::wstring drive(szTemp, szTemp + 2);
+  const std::vector<std::wstring> names = {
+      drive + L"\\x.prn", L"..\\x.prn", L"C:x.prn", L"pagecnt.dll", L"PRINTERS.LST",
+      L"gdiprinters.lst", L"copy.bak", L"NUL", L"x.prn:stream"};
+  for (const std::wstring& name : names) {
+    db->Exec("DELETE FROM PRNDATA");
+    script = PAGE_COUNTER_SCRIPT();
+    JOB_DATA job = Job(5, 2);
+    Put(job.wszFile, kJobFileChars, name);
+    service->AccountJob(job);
+    std::string label(name.begin(), name.end());
+    EXPECT_EQ(script.calls, 0) << label;
+    EXPECT_EQ(Pages(), 10) << label << ": recorded as if no file had been named";
+  }
+  EXPECT_TRUE(Exists(outside));
+  DeleteFileA(outside.c_str());
+  for (const char* own : {"pagecnt.dll", "printers.lst", "gdiprinters.lst", "copy.bak"}) {
+    EXPECT_TRUE(Exists(dir + own)) << own;
+    DeleteFileA((dir + own).c_str());
+  }
+}
+
+TEST_P(AccountJobTest, BytesComeFromTheWatchersEntryOnceThenFromTheSpooler) {
+  {
+    CLock lock(kJobQueueTimeout, kJobQueueMutex);
+    service->m_jobTable[7] = {12345, 0};
+  }
+  service->AccountJob(Job(1, 1, 7));
+  EXPECT_EQ(db->QueryInt("SELECT JobSize FROM PRNDATA"), 12345);
+  EXPECT_EQ(service->m_jobTable.count(7), 0u) << "the entry is consumed";
+
+  sim::JobFields fields;
+  fields.totalBytes = 777;
+  const DWORD id = spooler->AddJob("Laser 1", fields);
+  db->Exec("DELETE FROM PRNDATA");
+  service->AccountJob(Job(1, 1, id));
+  EXPECT_EQ(db->QueryInt("SELECT JobSize FROM PRNDATA"), 777);
+}
+
+TEST_P(AccountJobTest, AJobTheSpoolerDoesNotKnowGetsThirtyQuickQuestions) {
+  const DWORD before = spooler->Counts().getJobCalls;
+  service->m_dwJobSizeRetryMs = 60000;   // a pause would show as a hang
+  EXPECT_EQ(service->GetJobSize(999, "Laser 1"), 0u);
+  EXPECT_EQ(spooler->Counts().getJobCalls - before, 30u);
+  EXPECT_EQ(service->GetJobSize(1, "No Such Printer"), 0u);
+}
+
+TEST_P(AccountJobTest, ASpoolingJobIsAskedAgainUntilItIsDone) {
+  sim::JobFields fields;
+  fields.totalBytes = 100;
+  fields.status = JOB_STATUS_SPOOLING;
+  const DWORD id = spooler->AddJob("Laser 1", fields);
+  const DWORD before = spooler->Counts().getJobCalls;
+  // Still spooling after all 30 attempts: the last size read stands.
+  EXPECT_EQ(service->GetJobSize(id, "Laser 1"), 100u);
+  EXPECT_EQ(spooler->Counts().getJobCalls - before, 60u) << "two calls an attempt";
+  spooler->UpdateJob(id, [](sim::JobFields& f) {
+    f.status = JOB_STATUS_SPOOLING | JOB_STATUS_PRINTED;
+    f.totalBytes = 250;
+  });
+  EXPECT_EQ(service->GetJobSize(id, "Laser 1"), 250u);
+}
+
+TEST_P(AccountJobTest, ADatabaseFailureLeavesNoRowButTheJobIsStillSignalled) {
+  db->Exec("DROP TABLE PRINTERS");
+  UniqueHandle jobEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  UniqueHandle ready(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  service->m_hJobEvent = jobEvent.get();
+  DWORD woken = WAIT_TIMEOUT;
+  std::thread waiter([&] { woken = SignalObjectAndWait(ready.get(), jobEvent.get(), 30000, FALSE); });
+  ASSERT_EQ(WaitForSingleObject(ready.get(), 30000), WAIT_OBJECT_0);
+  EXPECT_EQ(service->AccountJob(Job(5, 1)), 1);
+  waiter.join();
+  service->m_hJobEvent = nullptr;
+  EXPECT_EQ(woken, WAIT_OBJECT_0) << "JOB_EVENT was not pulsed";
+  EXPECT_EQ(db->Count("PRNDATA"), 0);
+}
+
+TEST_P(AccountJobTest, AUserWithoutAnIdIsRecordedAsMinusOne) {
+  db->SkipInserts("USERS");
+  service->AccountJob(Job(5, 1));
+  EXPECT_EQ(db->QueryInt("SELECT idUser FROM PRNDATA"), -1);
+}
+
+TEST_P(AccountJobTest, TheUsersSessionNamesTheComputer) {
+  sessions->Add(L"WS-REAL", L"ANN");
+  JOB_DATA job = Job(1, 1);
+  Put(job.wszComputer, kJobComputerChars, L"\\\\SPOOLED");
+  service->AccountJob(job);
+  EXPECT_EQ(db->QueryTexts("SELECT CompName FROM COMPUTERS"),
+            std::vector<std::string>{"WS-REAL"});
+
+  // Without a session, the spooler's name without its backslashes.
+  sessions->FailWith(ERROR_ACCESS_DENIED);
+  db->Exec("DELETE FROM COMPUTERS");
+  JOB_DATA other = Job(1, 1);
+  Put(other.wszUser, kJobUserChars, L"bob");
+  Put(other.wszComputer, kJobComputerChars, L"\\\\SPOOLED\\x");
+  service->AccountJob(other);
+  EXPECT_EQ(db->QueryTexts("SELECT CompName FROM COMPUTERS"),
+            std::vector<std::string>{"SPOOLED"});
+}
+
+INSTANTIATE_FOR_BOTH_DATABASES(AccountJobTest);
+
+}  // namespace
