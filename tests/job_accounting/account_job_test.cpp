@@ -301,6 +301,35 @@ TEST_P(AccountJobTest, ADatabaseFailureLeavesNoRowButTheJobIsStillSignalled) {
   EXPECT_EQ(db->Count("PRNDATA"), 0);
 }
 
+TEST_P(AccountJobTest, AnotherProgramWaitingOnJobEventIsWokenOncePerJob) {
+  // The event as the worker body publishes it, by its name.
+  UniqueHandle jobEvent(CreateEventA(nullptr, TRUE, FALSE, kJobEventName));
+  ASSERT_TRUE(jobEvent);
+  service->m_hJobEvent = jobEvent.get();
+  const std::string readyName = "QUILLON_ACCOUNT_READY_" + std::to_string(GetCurrentProcessId());
+  UniqueHandle ready(CreateEventA(nullptr, FALSE, FALSE, readyName.c_str()));
+  std::string cmd = std::string("\"") + QUILLON_JOB_EVENT_WAITER + "\" " + readyName + " 3";
+  STARTUPINFOA si = {};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi = {};
+  ASSERT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &si, &pi))
+      << GetLastError();
+  UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  for (int job = 0; job < 3; ++job) {
+    HANDLE waitFor[2] = {ready.get(), process.get()};
+    ASSERT_EQ(WaitForMultipleObjects(2, waitFor, FALSE, 30000), WAIT_OBJECT_0)
+        << "the waiter ended before job " << job;
+    service->AccountJob(Job(1, 1, 100 + job));
+  }
+  ASSERT_EQ(WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);
+  service->m_hJobEvent = nullptr;
+  DWORD code = 99;
+  GetExitCodeProcess(process.get(), &code);
+  EXPECT_EQ(code, 0u) << "0 woken three times, 1 a job went unsignalled, 2 no JOB_EVENT";
+  EXPECT_EQ(db->Count("PRNDATA"), 3);
+}
+
 TEST_P(AccountJobTest, AUserWithoutAnIdIsRecordedAsMinusOne) {
   db->SkipInserts("USERS");
   service->AccountJob(Job(5, 1));

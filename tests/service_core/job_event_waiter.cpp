@@ -1,9 +1,12 @@
 // Another program on the machine that waits for accounted jobs: opens
-// "JOB_EVENT" with SYNCHRONIZE alone, tells the test it is waiting (the
-// event named by its first argument), and waits.
-// Exit codes: 0 woken, 1 not woken within the time, 2 could not open the
-// event, 3 bad arguments.
+// "JOB_EVENT" with SYNCHRONIZE alone and, as often as its second argument
+// says (once by default), tells the test it is waiting (the event named by
+// its first argument) and waits.
+// Exit codes: 0 woken every time, 1 not woken within the time, 2 could not
+// open the event, 3 bad arguments.
 #include <windows.h>
+
+#include <cstdlib>
 
 #include "service_core/win_owners.h"
 
@@ -13,7 +16,12 @@ int main(int argc, char** argv) {
   if (!jobEvent) return 2;
   UniqueHandle ready(OpenEventA(EVENT_MODIFY_STATE, FALSE, argv[1]));
   if (!ready) return 3;
-  // Signals and starts waiting in one step, so no pulse falls in between.
-  DWORD rc = SignalObjectAndWait(ready.get(), jobEvent.get(), 30000, FALSE);
-  return rc == WAIT_OBJECT_0 ? 0 : 1;
+  const int nWakes = argc > 2 ? std::atoi(argv[2]) : 1;
+  for (int i = 0; i < nWakes; ++i) {
+    // Signals and starts waiting in one step, so no pulse falls in between.
+    if (SignalObjectAndWait(ready.get(), jobEvent.get(), 30000, FALSE) != WAIT_OBJECT_0) {
+      return 1;
+    }
+  }
+  return 0;
 }
