@@ -22,6 +22,7 @@
 #include "event_log_sim.h"
 #include "sim_fixture.h"
 #include "scm_status_sim.h"
+#include "spooler_sim.h"
 #include "service_core/configuration.h"
 #include "service_core/quillon_service.h"
 
@@ -143,15 +144,32 @@ class ServiceRunTest : public ::testing::Test {
  protected:
   sim::Owned<sim::EventLog> eventLog;
   sim::Owned<sim::ScmStatus> scm;
+  // The watcher finds one printer to watch in the lists beside the program.
+  sim::Owned<sim::Spooler> spooler;
 
   void SetUp() override {
     m_dbPath = "/tmp/quillon-run-test-" + std::to_string(GetCurrentProcessId()) + ".db";
     WriteDsn("Driver=SQLite3;Database=" + m_dbPath);
     InstallPageCounter(QUILLON_TEST_PAGECNT);
+    ASSERT_TRUE(spooler->AddPrinter("Laser"));
+    WriteList("printers.lst", "Laser\r\n");
+    WriteList("gdiprinters.lst", "");
   }
   void TearDown() override {
     DeleteFileA((ExeDirectory() + "pagecnt.dll").c_str());
     DeleteFileA(("Z:" + m_dbPath).c_str());
+    DeleteFileA((ExeDirectory() + "printers.lst").c_str());
+    DeleteFileA((ExeDirectory() + "gdiprinters.lst").c_str());
+  }
+
+  static void WriteList(const char* pszName, const std::string& entries) {
+    std::string text = "//Please do not modify this file manualy!!!\r\n" + entries;
+    HANDLE hFile = CreateFileA((ExeDirectory() + pszName).c_str(), GENERIC_WRITE, 0, nullptr,
+                               CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+    DWORD cbWritten = 0;
+    WriteFile(hFile, text.data(), static_cast<DWORD>(text.size()), &cbWritten, nullptr);
+    CloseHandle(hFile);
   }
 
   static void InstallPageCounter(const char* source) {
