@@ -285,7 +285,7 @@ HANDLE SpoolerCore::FindFirstPrinterChangeNotification(HANDLE hPrinter, DWORD, D
     auto* options = static_cast<const PRINTER_NOTIFY_OPTIONS*>(pPrinterNotifyOptions);
     for (DWORD t = 0; options && t < options->Count; ++t) {
       const PRINTER_NOTIFY_OPTIONS_TYPE& type = options->pTypes[t];
-      if (type.Type != JOB_NOTIFY_TYPE) continue;
+      if (type.Type != JOB_NOTIFY_TYPE || !type.pFields) continue;
       for (DWORD f = 0; f < type.Count && n.fieldCount < kMaxFields; ++f) {
         n.fields[n.fieldCount++] = type.pFields[f];
       }

@@ -37,7 +37,10 @@ bool SpoolerDriver::OverrideFor(const std::string& exeName) {
                       &key, nullptr) != ERROR_SUCCESS) {
     return false;
   }
-  const char value[] = "native";
+  // With "native" alone, a program of that name without the DLL beside it
+  // would not start at all (the loader fails with c0000135); a key left
+  // behind by a test that crashed must not break other programs.
+  const char value[] = "native,builtin";
   LONG rc = RegSetValueExA(key, "winspool.drv", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
                            sizeof(value));
   RegCloseKey(key);

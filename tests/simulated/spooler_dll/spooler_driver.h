@@ -41,8 +41,8 @@ class SpoolerDriver : private detail::SharedPlaceOrAbort, public SpoolerCore {
   // is using the stand-in.
   void Reset();
   // Writes HKCU\Software\Wine\AppDefaults\<exe>\DllOverrides
-  // winspool.drv=native, so that the program named loads the stand-in
-  // beside it; the other removes that key again.
+  // winspool.drv=native,builtin, so that the program named loads the
+  // stand-in beside it; the other removes that key again.
   static bool OverrideFor(const std::string& exeName);
   static void RemoveOverrideFor(const std::string& exeName);
 };

@@ -1,0 +1,216 @@
+// The real quillon.exe, unchanged, as a service under Wine's SCM, watching
+// printers of the winspool.drv stand-in: the program, its page counter and
+// the stand-in lie in a directory of this test's own, with the printer
+// lists; this test adds jobs from its own process and reads back what the
+// service commanded. The database holds the rules: on "Sim Pause" user
+// "pauser" is paused, on "Sim Delete" user "deleter" is deleted.
+#include <windows.h>
+#include <winspool.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "spooler_driver.h"
+
+namespace {
+
+const char kName[] = "Tamrel Quillon Service";
+const char kSettingsKey[] = "Software\\Vornik\\Maravel";
+const char kExeName[] = "quillon.exe";
+const char kPause[] = "Sim Pause";
+const char kFree[] = "Sim Free";
+const char kDelete[] = "Sim Delete";
+const DWORD kWaitMs = 30000;
+
+std::string FullPath(const char* path) {
+  char full[MAX_PATH] = {};
+  GetFullPathNameA(path, MAX_PATH, full, nullptr);
+  return full;
+}
+
+std::string ServiceDir() { return FullPath(QUILLON_PRINTER_CONTROL_DIR); }
+std::string ServiceExe() { return ServiceDir() + "\\" + kExeName; }
+
+bool WriteTextFile(const std::string& path, const std::string& text) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(h);
+  return ok && written == text.size();
+}
+
+// Runs the service's program with the arguments and waits for it; its exit code.
+DWORD RunQuillon(const std::string& args) {
+  STARTUPINFOA si = {};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi = {};
+  std::string cmd = "\"" + ServiceExe() + "\" " + args;
+  if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    return GetLastError();
+  }
+  WaitForSingleObject(pi.hProcess, 60000);
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  return code;
+}
+
+sim::JobFields JobOf(const char* user) {
+  sim::JobFields job;
+  job.user = user;
+  job.document = std::string("Letter of ") + user;
+  job.totalBytes = 2048;
+  job.totalPages = 2;
+  job.status = JOB_STATUS_SPOOLING;
+  return job;
+}
+
+class PrinterControlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(m_manager, nullptr);
+    RemoveService();
+    spooler.Reset();
+    for (const char* printer : {kPause, kFree, kDelete}) ASSERT_TRUE(spooler.AddPrinter(printer));
+    ASSERT_NO_FATAL_FAILURE(PlaceFiles());
+    ASSERT_TRUE(sim::SpoolerDriver::OverrideFor(kExeName));
+
+    ASSERT_EQ(RunQuillon("-i"), 0u);
+    m_service = OpenServiceA(m_manager, kName, SERVICE_ALL_ACCESS);
+    ASSERT_NE(m_service, nullptr);
+    ASSERT_TRUE(StartServiceA(m_service, 0, nullptr)) << GetLastError();
+    // Watching: one notification armed per printer of the lists.
+    ASSERT_TRUE(spooler.WaitUntil(
+        [](const sim::SpoolerCounts& c) { return c.openNotifications == 3; }, kWaitMs))
+        << "open printers " << spooler.Counts().openPrinters << ", notifications "
+        << spooler.Counts().openNotifications;
+  }
+
+  void TearDown() override {
+    if (m_service) {
+      DWORD pid = ServiceProcessId();
+      SERVICE_STATUS status;
+      ControlService(m_service, SERVICE_CONTROL_STOP, &status);
+      EXPECT_TRUE(WaitForProcessEnd(pid, kWaitMs));
+      EXPECT_EQ(spooler.Leaks(), "") << "the service did not give back what it had of the spooler";
+      CloseServiceHandle(m_service);
+    }
+    RemoveService();
+    sim::SpoolerDriver::RemoveOverrideFor(kExeName);
+    if (m_manager) CloseServiceHandle(m_manager);
+  }
+
+  void PlaceFiles() {
+    const std::string dir = ServiceDir();
+    CreateDirectoryA(dir.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA(FullPath(QUILLON_EXE).c_str(), ServiceExe().c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(FullPath(QUILLON_PAGECNT).c_str(), (dir + "\\pagecnt.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(FullPath(QUILLON_WINSPOOL).c_str(), (dir + "\\winspool.drv").c_str(), FALSE));
+    const std::string header = "//Please do not modify this file manualy!!!\r\n";
+    ASSERT_TRUE(WriteTextFile(dir + "\\printers.lst",
+                              header + kPause + "\r\n" + kFree + "\r\n" + kDelete + "\r\n"));
+    ASSERT_TRUE(WriteTextFile(dir + "\\gdiprinters.lst", header));
+    const char* db = getenv("QUILLON_PRINTER_CONTROL_DB");
+    ASSERT_NE(db, nullptr) << "QUILLON_PRINTER_CONTROL_DB names the service's database";
+    std::string dsn = std::string("Driver=SQLite3;Database=") + db;
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kSettingsKey, &key), ERROR_SUCCESS);
+    RegSetValueExA(key, "DSN", 0, REG_SZ, reinterpret_cast<const BYTE*>(dsn.c_str()),
+                   static_cast<DWORD>(dsn.size() + 1));
+    RegCloseKey(key);
+  }
+
+  // An installed service starts with every new Wine session: never leave one.
+  void RemoveService() {
+    SC_HANDLE service = OpenServiceA(m_manager, kName, SERVICE_ALL_ACCESS);
+    if (!service) return;
+    SERVICE_STATUS status;
+    SERVICE_STATUS_PROCESS ssp = {};
+    DWORD needed = 0;
+    QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&ssp),
+                         sizeof(ssp), &needed);
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+    WaitForProcessEnd(ssp.dwProcessId, kWaitMs);
+    DeleteService(service);
+    CloseServiceHandle(service);
+  }
+
+  DWORD ServiceProcessId() const {
+    SERVICE_STATUS_PROCESS ssp = {};
+    DWORD needed = 0;
+    QueryServiceStatusEx(m_service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&ssp),
+                         sizeof(ssp), &needed);
+    return ssp.dwProcessId;
+  }
+
+  // The service process ending is the reliable sign of a stopped service.
+  static bool WaitForProcessEnd(DWORD pid, DWORD timeoutMs) {
+    if (!pid) return true;
+    HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (!h) return true;
+    bool ended = WaitForSingleObject(h, timeoutMs) == WAIT_OBJECT_0;
+    CloseHandle(h);
+    return ended;
+  }
+
+  // Until the service has fetched the printer's queue `fetches` times and
+  // given back every block: it has then decided on what it fetched.
+  bool WaitForDecisions(const std::string& printer, size_t fetches) {
+    return spooler.WaitUntil(
+        [&](const sim::SpoolerCounts& c) {
+          size_t seen = 0;
+          for (const sim::Fetch& f : spooler.Fetches()) seen += f.printer == printer ? 1 : 0;
+          return seen >= fetches && c.blocksFreed == c.blocksGiven;
+        },
+        kWaitMs);
+  }
+
+  sim::SpoolerDriver spooler;
+  SC_HANDLE m_manager = nullptr;
+  SC_HANDLE m_service = nullptr;
+};
+
+TEST_F(PrinterControlTest, JobUnderAPauseRuleIsPausedOnce) {
+  DWORD id = spooler.AddJob(kPause, JobOf("pauser"));
+  ASSERT_TRUE(spooler.WaitForCommands(1, kWaitMs));
+  // The pause changes the job, and the service hears of that too.
+  EXPECT_TRUE(WaitForDecisions(kPause, 2));
+  std::vector<sim::JobCommand> expected = {{kPause, id, JOB_CONTROL_PAUSE, true}};
+  EXPECT_EQ(spooler.Commands(), expected);
+  EXPECT_EQ(spooler.Job(id)->status & JOB_STATUS_PAUSED, static_cast<DWORD>(JOB_STATUS_PAUSED));
+}
+
+TEST_F(PrinterControlTest, JobWithoutARuleIsLeftAlone) {
+  DWORD id = spooler.AddJob(kFree, JobOf("walker"));
+  ASSERT_TRUE(WaitForDecisions(kFree, 1));
+  EXPECT_EQ(spooler.Commands().size(), 0u) << "first command: job " << spooler.Commands()[0].jobId
+                                           << ", " << spooler.Commands()[0].command;
+  EXPECT_EQ(spooler.Queue(kFree), std::vector<DWORD>{id});
+}
+
+TEST_F(PrinterControlTest, JobUnderADeleteRuleLeavesTheQueue) {
+  DWORD id = spooler.AddJob(kDelete, JobOf("deleter"));
+  ASSERT_TRUE(spooler.WaitForCommands(1, kWaitMs));
+  std::vector<sim::JobCommand> expected = {{kDelete, id, JOB_CONTROL_DELETE, true}};
+  EXPECT_EQ(spooler.Commands(), expected);
+  EXPECT_EQ(spooler.Queue(kDelete), std::vector<DWORD>{});
+}
+
+TEST_F(PrinterControlTest, ServiceStopsPromptlyOnRequest) {
+  DWORD pid = ServiceProcessId();
+  ASSERT_NE(pid, 0u);
+  ULONGLONG asked = GetTickCount64();
+  SERVICE_STATUS status;
+  ASSERT_TRUE(ControlService(m_service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+  ASSERT_TRUE(WaitForProcessEnd(pid, kWaitMs));
+  EXPECT_LT(GetTickCount64() - asked, 5000u) << "the watcher held up the stop";
+  EXPECT_EQ(spooler.Counts().openPrinters, 0);
+  EXPECT_EQ(spooler.Counts().openNotifications, 0);
+}
+
+}  // namespace
