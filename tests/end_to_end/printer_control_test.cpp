@@ -3,15 +3,22 @@
 // the stand-in lie in a directory of this test's own, with the printer
 // lists; this test adds jobs from its own process and reads back what the
 // service commanded. The database holds the rules: on "Sim Pause" user
-// "pauser" is paused, on "Sim Delete" user "deleter" is deleted.
+// "pauser" is paused, on "Sim Delete" user "deleter" is deleted. "Sim GDI"
+// is a host-based printer, whose finished jobs the service accounts itself.
 #include <windows.h>
 #include <winspool.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "database/connection.h"
+#include "database/odbc_statement.h"
+#include "database/wide_text.h"
+#include "service_core/win_owners.h"
 #include "spooler_driver.h"
 
 namespace {
@@ -22,6 +29,8 @@ const char kExeName[] = "quillon.exe";
 const char kPause[] = "Sim Pause";
 const char kFree[] = "Sim Free";
 const char kDelete[] = "Sim Delete";
+const char kGdi[] = "Sim GDI";
+const char kPrintersKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers";
 const DWORD kWaitMs = 30000;
 
 std::string FullPath(const char* path) {
@@ -76,7 +85,9 @@ class PrinterControlTest : public ::testing::Test {
     ASSERT_NE(m_manager, nullptr);
     RemoveService();
     spooler.Reset();
-    for (const char* printer : {kPause, kFree, kDelete}) ASSERT_TRUE(spooler.AddPrinter(printer));
+    for (const char* printer : {kPause, kFree, kDelete, kGdi}) {
+      ASSERT_TRUE(spooler.AddPrinter(printer));
+    }
     ASSERT_NO_FATAL_FAILURE(PlaceFiles());
     ASSERT_TRUE(sim::SpoolerDriver::OverrideFor(kExeName));
 
@@ -86,7 +97,7 @@ class PrinterControlTest : public ::testing::Test {
     ASSERT_TRUE(StartServiceA(m_service, 0, nullptr)) << GetLastError();
     // Watching: one notification armed per printer of the lists.
     ASSERT_TRUE(spooler.WaitUntil(
-        [](const sim::SpoolerCounts& c) { return c.openNotifications == 3; }, kWaitMs))
+        [](const sim::SpoolerCounts& c) { return c.openNotifications == 4; }, kWaitMs))
         << "open printers " << spooler.Counts().openPrinters << ", notifications "
         << spooler.Counts().openNotifications;
   }
@@ -102,6 +113,7 @@ class PrinterControlTest : public ::testing::Test {
     }
     RemoveService();
     sim::SpoolerDriver::RemoveOverrideFor(kExeName);
+    RestoreSpoolDirectory();
     if (m_manager) CloseServiceHandle(m_manager);
   }
 
@@ -114,7 +126,19 @@ class PrinterControlTest : public ::testing::Test {
     const std::string header = "//Please do not modify this file manualy!!!\r\n";
     ASSERT_TRUE(WriteTextFile(dir + "\\printers.lst",
                               header + kPause + "\r\n" + kFree + "\r\n" + kDelete + "\r\n"));
-    ASSERT_TRUE(WriteTextFile(dir + "\\gdiprinters.lst", header));
+    ASSERT_TRUE(WriteTextFile(dir + "\\gdiprinters.lst", header + kGdi + "\r\n"));
+    // The spooler's directory, where the service looks for shadow files.
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kPrintersKey, m_printersKey.put()),
+              ERROR_SUCCESS);
+    DWORD cb = sizeof(m_savedSpool);
+    m_bHadSpool = RegQueryValueExW(m_printersKey.get(), L"DefaultSpoolDirectory", nullptr,
+                                   nullptr, reinterpret_cast<BYTE*>(m_savedSpool),
+                                   &cb) == ERROR_SUCCESS;
+    m_cbSavedSpool = cb;
+    const std::wstring spool = AnsiToWide(dir);
+    RegSetValueExW(m_printersKey.get(), L"DefaultSpoolDirectory", 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(spool.c_str()),
+                   static_cast<DWORD>((spool.size() + 1) * sizeof(wchar_t)));
     const char* db = getenv("QUILLON_PRINTER_CONTROL_DB");
     ASSERT_NE(db, nullptr) << "QUILLON_PRINTER_CONTROL_DB names the service's database";
     std::string dsn = std::string("Driver=SQLite3;Database=") + db;
@@ -123,6 +147,32 @@ class PrinterControlTest : public ::testing::Test {
     RegSetValueExA(key, "DSN", 0, REG_SZ, reinterpret_cast<const BYTE*>(dsn.c_str()),
                    static_cast<DWORD>(dsn.size() + 1));
     RegCloseKey(key);
+  }
+
+  void RestoreSpoolDirectory() {
+    if (!m_printersKey) return;
+    if (m_bHadSpool) {
+      RegSetValueExW(m_printersKey.get(), L"DefaultSpoolDirectory", 0, REG_SZ,
+                     reinterpret_cast<const BYTE*>(m_savedSpool), m_cbSavedSpool);
+    } else {
+      RegDeleteValueW(m_printersKey.get(), L"DefaultSpoolDirectory");
+    }
+  }
+
+  // One number the service's database holds.
+  static int64_t QueryDatabase(const std::string& sql) {
+    ConnectionPtr connection;
+    connection.CreateInstance();
+    connection->Open((std::string("Driver=SQLite3;Database=") +
+                      getenv("QUILLON_PRINTER_CONTROL_DB")).c_str());
+    COdbcStatement stmt(connection->Handle());
+    stmt.ExecDirect(AnsiToWide(sql));
+    SQLBIGINT value = -1;
+    SQLLEN ind = 0;
+    if (stmt.Fetch()) SQLGetData(stmt.Handle(), 1, SQL_C_SBIGINT, &value, sizeof(value), &ind);
+    stmt.Free();
+    connection->Close();
+    return value;
   }
 
   // An installed service starts with every new Wine session: never leave one.
@@ -171,6 +221,10 @@ class PrinterControlTest : public ::testing::Test {
   }
 
   sim::SpoolerDriver spooler;
+  RegKey m_printersKey;
+  wchar_t m_savedSpool[MAX_PATH] = {};
+  DWORD m_cbSavedSpool = 0;
+  bool m_bHadSpool = false;
   SC_HANDLE m_manager = nullptr;
   SC_HANDLE m_service = nullptr;
 };
@@ -199,6 +253,46 @@ TEST_F(PrinterControlTest, JobUnderADeleteRuleLeavesTheQueue) {
   std::vector<sim::JobCommand> expected = {{kDelete, id, JOB_CONTROL_DELETE, true}};
   EXPECT_EQ(spooler.Commands(), expected);
   EXPECT_EQ(spooler.Queue(kDelete), std::vector<DWORD>{});
+}
+
+TEST_F(PrinterControlTest, AJobFinishedOnAGdiPrinterBecomesOneRow) {
+  sim::JobFields job = JobOf("gdi-user");
+  job.totalBytes = 3000;
+  DWORD id = spooler.AddJob(kGdi, job);
+  // Its shadow file asks for 3 copies.
+  std::string shadow(400, '\0');
+  shadow[0] = 0x66;
+  const uint32_t devModeOffset = 200;
+  const int16_t nCopies = 3;
+  std::memcpy(&shadow[40], &devModeOffset, 4);
+  std::memcpy(&shadow[devModeOffset + 86], &nCopies, 2);
+  char szShadow[32];
+  snprintf(szShadow, sizeof(szShadow), "\\%05u.shd", static_cast<unsigned>(id));
+  ASSERT_TRUE(WriteTextFile(ServiceDir() + szShadow, shadow));
+  ASSERT_TRUE(WaitForDecisions(kGdi, 1));
+
+  // The service pulses JOB_EVENT once the job's row is written.
+  UniqueHandle jobEvent(OpenEventA(SYNCHRONIZE, FALSE, "JOB_EVENT"));
+  ASSERT_TRUE(jobEvent) << GetLastError();
+  UniqueHandle ready(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  DWORD woken = WAIT_TIMEOUT;
+  std::thread waiter(
+      [&] { woken = SignalObjectAndWait(ready.get(), jobEvent.get(), kWaitMs, FALSE); });
+  ASSERT_EQ(WaitForSingleObject(ready.get(), kWaitMs), WAIT_OBJECT_0);
+  spooler.UpdateJob(id, [](sim::JobFields& f) {
+    f.status = JOB_STATUS_PRINTED;
+    f.bytesPrinted = 3000;
+  });
+  waiter.join();
+  ASSERT_EQ(woken, WAIT_OBJECT_0) << "the service never accounted the job";
+
+  EXPECT_EQ(QueryDatabase("SELECT COUNT(*) FROM PRNDATA"), 1);
+  EXPECT_EQ(QueryDatabase("SELECT Pages FROM PRNDATA"), 6) << "2 pages, 3 copies";
+  EXPECT_EQ(QueryDatabase("SELECT JobSize FROM PRNDATA"), 3000);
+  EXPECT_EQ(QueryDatabase("SELECT COUNT(*) FROM PRNDATA d JOIN PRINTERS p ON "
+                          "p.idPrinter = d.idPrinter WHERE p.PrnName = 'Sim GDI'"),
+            1);
+  DeleteFileA((ServiceDir() + szShadow).c_str());
 }
 
 TEST_F(PrinterControlTest, ServiceStopsPromptlyOnRequest) {
