@@ -21,6 +21,9 @@ class HousekeepingTest : public ::testing::Test {
     for (const std::string& name : m_keys) {
       RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kGdiSettingsKey) + "\\" + name).c_str());
     }
+    // Left behind, the parent key would keep the settings key from being
+    // deleted by the tests of the other settings.
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kGdiSettingsKey);
   }
 
   void Watch(const char* pszName, DWORD dwKind) {

@@ -5,11 +5,15 @@
 #include <ctime>
 #include <map>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
 #include "db_test_support.h"
+#include "job_accounting/job_thread.h"
 #include "monitor_harness.h"
+#include "printer_monitor/printer_watcher.h"
+#include "printer_monitor/queue_housekeeping.h"
 #include "service_core/lock.h"
 
 namespace {
@@ -239,6 +243,62 @@ TEST_P(WatcherTest, PrintersBeyondOneWaitAreWatched) {
   EXPECT_EQ(h->spooler->Counts().commands, 1u);
   ASSERT_TRUE(h->StopWatcher());
   EXPECT_EQ(h->spooler->Counts().openNotifications, 0);
+}
+
+TEST_P(WatcherTest, RealJobThreadGivesItsBlocksBack) {
+  h->service->m_pfnJobThread = JobThread;
+  h->WriteLists({}, {"Laser"});
+  ASSERT_TRUE(h->StartWatcher(1));
+  DWORD id = h->spooler->AddJob("Laser", JobOf("bob"));
+  ASSERT_TRUE(h->WaitFetched(1));
+  h->spooler->UpdateJob(id, [](sim::JobFields& f) { f.status = JOB_STATUS_PRINTED; });
+  // The second block is the per-job thread's to give back.
+  ASSERT_TRUE(h->WaitFetched(2));
+  EXPECT_EQ(h->spooler->Counts().blocksGiven, 2u);
+  EXPECT_EQ(JobTable().size(), 1u);
+}
+
+TEST_P(WatcherTest, FailedLoadLeavesNoPrinterOpen) {
+  h->WriteLists({"Laser"}, {});
+  DeleteFileA(kGdiPrinterListFile);
+  ASSERT_TRUE(CreateDirectoryA(kGdiPrinterListFile, nullptr));
+  h->watcher.reset(CreateThread(nullptr, 0, WatchPrinters, h->service.get(), 0, nullptr));
+  ASSERT_EQ(WaitForSingleObject(h->watcher.get(), kWaitMs), static_cast<DWORD>(WAIT_OBJECT_0));
+  RemoveDirectoryA(kGdiPrinterListFile);
+  EXPECT_EQ(h->spooler->Counts().openPrinters, 0);
+  EXPECT_TRUE(h->service->m_printers.empty());
+  EXPECT_EQ(h->eventLog->Ids(), std::vector<DWORD>{EVMSG_ERROR});
+}
+
+TEST_P(WatcherTest, PrinterThatCannotBeArmedIsStillKeptClean) {
+  ASSERT_TRUE(h->spooler->AddPrinter("Unarmed"));
+  h->spooler->RefuseNotifications("Unarmed", true);
+  h->WriteLists({"Laser"}, {"Unarmed"});
+  ASSERT_TRUE(h->StartWatcher(1));
+  sim::JobFields complete = JobOf("bob");
+  complete.status = JOB_STATUS_COMPLETE;
+  DWORD id = h->spooler->AddJob("Unarmed", complete);
+  EXPECT_EQ(h->spooler->Counts().fetches, 0u);
+  EXPECT_TRUE(h->eventLog->Events().empty());
+  RunHousekeepingPass(*h->service, static_cast<DWORD>(time(nullptr)), nullptr);
+  EXPECT_EQ(h->spooler->Commands(),
+            (std::vector<sim::JobCommand>{{"Unarmed", id, JOB_CONTROL_DELETE, true}}));
+}
+
+// A housekeeping pass holds the list shared while it uses a printer; the
+// watcher's stop closes the printers only after it has let go. The half
+// second only bounds how long the absence of the close is looked for.
+TEST_P(WatcherTest, StopClosesNoPrinterWhileAHousekeepingPassUsesIt) {
+  h->WriteLists({}, {"Laser"});
+  ASSERT_TRUE(h->StartWatcher(1));
+  {
+    std::shared_lock<std::shared_mutex> pass(h->service->m_printersLock);
+    SetEvent(h->stop.get());
+    EXPECT_EQ(WaitForSingleObject(h->watcher.get(), 500), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(h->spooler->Counts().openPrinters, 1);
+  }
+  ASSERT_EQ(WaitForSingleObject(h->watcher.get(), kWaitMs), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(h->spooler->Counts().openPrinters, 0);
 }
 
 INSTANTIATE_FOR_BOTH_DATABASES(WatcherTest);
