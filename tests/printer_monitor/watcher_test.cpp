@@ -255,7 +255,8 @@ TEST_P(WatcherTest, RealJobThreadGivesItsBlocksBack) {
   // The second block is the per-job thread's to give back.
   ASSERT_TRUE(h->WaitFetched(2));
   EXPECT_EQ(h->spooler->Counts().blocksGiven, 2u);
-  EXPECT_EQ(JobTable().size(), 1u);
+  // The job's accounting took the entry the watcher stored for it.
+  EXPECT_EQ(JobTable().size(), 0u);
 }
 
 TEST_P(WatcherTest, FailedLoadLeavesNoPrinterOpen) {
