@@ -21,32 +21,17 @@
 #include "database/record_classes.h"
 #include "database/recordset.h"
 #include "database/record_transfer.h"
+#include "plain_insert_rate.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void FillRecord(CPrnDataRecord& record, int i) {
-  PrepareForAppend(record);
-  record.lIdPrinter = 1 + i % 50;
-  record.lIdUser = 1 + i % 500;
-  record.lIdComp = 1 + i % 200;
-  std::snprintf(record.szDocName, sizeof(record.szDocName), "Document %d.pdf", i);
-  record.lPages = 1 + i % 30;
-  record.lJobSize = 10000 + i;
-  record.lSubmitted = 1700000000 + i;
-  record.nPaperSize = 9;
-  record.nPaperLength = 2970;
-  record.nPaperWidth = 2100;
-  record.nDuplex = 1;
-  record.nColor = 2;
-}
-
 double LayerRowsPerSecond(const ConnectionPtr& conn, int nRows) {
   Clock::time_point start = Clock::now();
   for (int i = 0; i < nRows; ++i) {
     CPrnDataRecord record;
-    FillRecord(record, i);
+    FillBenchRecord(record, i);
     CRecordset rs;
     rs.Open("PRNDATA", conn);
     rs.AddNew(&record);
@@ -55,29 +40,6 @@ double LayerRowsPerSecond(const ConnectionPtr& conn, int nRows) {
       std::fprintf(stderr, "no id came back\n");
       std::exit(1);
     }
-  }
-  std::chrono::duration<double> elapsed = Clock::now() - start;
-  return nRows / elapsed.count();
-}
-
-double PlainRowsPerSecond(const ConnectionPtr& conn, int nRows) {
-  std::lock_guard<std::recursive_mutex> lock(conn->Mutex());
-  COdbcStatement stmt(conn->Handle());
-  stmt.Prepare(
-      L"INSERT INTO PRNDATA (idPrinter, idUser, idComp, DocName, Pages, JobSize, "
-      L"Submitted, PaperSize, PaperLength, PaperWidth, Color, Duplex) "
-      L"VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  Clock::time_point start = Clock::now();
-  for (int i = 0; i < nRows; ++i) {
-    CPrnDataRecord r;
-    FillRecord(r, i);
-    std::vector<CParameterValue> values = {
-        r.lIdPrinter, r.lIdUser, r.lIdComp, std::string(r.szDocName), r.lPages,
-        r.lJobSize, r.lSubmitted, CParameterValue::SmallInt(r.nPaperSize),
-        CParameterValue::SmallInt(r.nPaperLength), CParameterValue::SmallInt(r.nPaperWidth),
-        CParameterValue::SmallInt(r.nColor), CParameterValue::SmallInt(r.nDuplex)};
-    BindParameters(stmt, values);
-    stmt.Execute();
   }
   std::chrono::duration<double> elapsed = Clock::now() - start;
   return nRows / elapsed.count();
