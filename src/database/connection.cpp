@@ -46,7 +46,8 @@ void CConnection::Open(const char* pszConnectionString) {
     RaiseOdbcError(SQL_HANDLE_ENV, m_hEnv);
   }
 
-  std::wstring wide = AnsiToWide(pszConnectionString);
+  m_connectionString = pszConnectionString ? pszConnectionString : "";
+  std::wstring wide = AnsiToWide(m_connectionString.c_str());
   SQLRETURN rc = SQLDriverConnectW(
       m_hDbc, nullptr, reinterpret_cast<SQLWCHAR*>(&wide[0]),
       static_cast<SQLSMALLINT>(wide.size()), nullptr, 0, nullptr,
@@ -61,6 +62,31 @@ void CConnection::Close() {
   if (m_pSession) m_pSession->Clear();
   if (!SQL_SUCCEEDED(SQLDisconnect(m_hDbc))) RaiseOdbcError(SQL_HANDLE_DBC, m_hDbc);
   m_bConnected = false;
+}
+
+void CConnection::Reopen() {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  if (m_pSession) m_pSession->Clear();
+  if (m_bConnected) SQLDisconnect(m_hDbc);
+  m_bConnected = false;
+  const std::string connectionString = m_connectionString;
+  Open(connectionString.c_str());
+}
+
+void CConnection::BeginTransaction() {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  if (!SQL_SUCCEEDED(SQLSetConnectAttrW(m_hDbc, SQL_ATTR_AUTOCOMMIT,
+                                        reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0))) {
+    RaiseOdbcError(SQL_HANDLE_DBC, m_hDbc);
+  }
+}
+
+void CConnection::EndTransaction(bool bCommit) {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, m_hDbc, bCommit ? SQL_COMMIT : SQL_ROLLBACK);
+  SQLSetConnectAttrW(m_hDbc, SQL_ATTR_AUTOCOMMIT,
+                     reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+  if (!SQL_SUCCEEDED(rc)) RaiseOdbcError(SQL_HANDLE_DBC, m_hDbc);
 }
 
 CSessionCache& CConnection::Session() {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <string>
 
 class CSessionCache;
 
@@ -21,6 +22,17 @@ class CConnection {
   // Disconnects; raises _com_error when the driver refuses.
   void Close();
   bool IsOpen() const { return m_bConnected; }
+  // Disconnects (a refusal is ignored: the link is gone anyway) and connects
+  // again with the string of the last Open, under the connection's mutex, so
+  // that no other user sees it half reopened. The session cache is emptied;
+  // the service's reference caches stay valid, since ids do not change.
+  // Raises _com_error when the database still cannot be reached.
+  void Reopen();
+  // Starts or ends a transaction; hold Mutex() from Begin to End, so that no
+  // other thread's statement runs inside it. EndTransaction always leaves
+  // the connection in auto-commit again.
+  void BeginTransaction();
+  void EndTransaction(bool bCommit);
 
   SQLHDBC Handle() const { return m_hDbc; }
   // Serialises use of the connection: drivers differ in what they allow
@@ -46,6 +58,7 @@ class CConnection {
   bool m_bConnected;
   mutable std::recursive_mutex m_mutex;
   std::unique_ptr<CSessionCache> m_pSession;
+  std::string m_connectionString;   // of the last Open, for Reopen
 };
 
 // Reference-counted pointer to the connection. Like a COM smart pointer,

@@ -1,5 +1,6 @@
 // CQuillonService::AccountJob and GetJobSize: a finished job becomes one row
 // of PRNDATA, with its printer, user and computer registered on the way.
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <limits>
@@ -17,6 +18,8 @@
 #include "job_accounting/client_computer.h"
 #include "job_accounting/counted_file.h"
 #include "job_accounting/job_data.h"
+#include "job_accounting/job_journal.h"
+#include "database/odbc_statement.h"
 #include "service_core/exc.h"
 #include "service_core/lock.h"
 #include "service_core/quillon_service.h"
@@ -120,45 +123,127 @@ int CQuillonService::AccountJob(const JOB_DATA& job) {
   // Step 9.
   const DWORD dwBytes = GetJobSize(job.dwJobId, printer.c_str());
 
-  // Steps 10 and 11: the database work, on this thread's COM apartment.
+  // Steps 10 and 11: the database work, on this thread's COM apartment; a
+  // job that cannot be written now is journaled.
+  JOURNALED_JOB facts;
+  facts.printer = printer;
+  facts.user = user;
+  facts.computer = szComputer;
+  facts.document = document;
   {
+    CPrnDataRecord row;
+    Fill(row, document, lPages, dwBytes, job);
+    facts.lPages = row.lPages;
+    facts.lJobSize = row.lJobSize;
+    facts.lSubmitted = row.lSubmitted;
+    facts.nPaperSize = nPaperSize;
+    facts.nPaperLength = row.nPaperLength;
+    facts.nPaperWidth = row.nPaperWidth;
+    facts.nColor = row.nColor;
+    facts.nDuplex = row.nDuplex;
+  }
+  bool bBehind;
+  {
+    std::lock_guard<std::mutex> lock(m_journalLock);
+    bBehind = m_nJournaled > 0;
+  }
+  if (bBehind) {
+    KeepJob(facts, "");   // after the jobs journaled before it
+  } else {
     ComApartment apartment;
+    HRESULT hr = E_FAIL;
+    std::string why;
     try {
-      int32_t idPrinter = -1;
-      if (!mapPrinters.Find(printer.c_str(), idPrinter)) {
-        int hr = RegisterPrinter(pConnection, m_registrations, printer.c_str(), idPrinter, 1);
-        if (hr < 0) throw _com_error(hr);
-        mapPrinters.Store(printer.c_str(), idPrinter);
-      }
-      int32_t idComp = -1;
-      int hr = RegisterComputer(pConnection, m_registrations, szComputer, idComp, 1);
-      if (hr < 0) throw _com_error(hr);
-      int32_t idUser = -1;
-      if (!mapUsers.Find(user.c_str(), idUser)) AddUser(user.c_str(), idUser);
-
-      CPrnDataRecord row;
-      row.lIdPrinter = idPrinter;
-      row.lIdUser = idUser;
-      row.lIdComp = idComp;
-      row.nPaperSize = nPaperSize;
-      Fill(row, document, lPages, dwBytes, job);
-      PrepareForAppend(row);
-      CRecordset recordset;
-      // The bare table: the append neither reads nor holds its rows.
-      recordset.Open("PRNDATA", pConnection);
-      recordset.AddNew(&row);
-      recordset.Close();
-      EnsurePrinterUser(pConnection, m_registrations, idPrinter, idUser);
-      EnsurePrinterComputer(pConnection, m_registrations, idPrinter, idComp);
-    } catch (const _com_error&) {
-      // The row is not written; the job still counts as accounted.
+      hr = WriteJob(facts, false);
+    } catch (const _com_error& e) {
+      hr = e.Error();
+      why = ComErrorText(e);
+      const std::string diagnostic = ComErrorDescription(e);
+      if (!diagnostic.empty()) why += " - " + diagnostic;
     } catch (const std::bad_alloc&) {
+      hr = E_OUTOFMEMORY;
     }
+    if (FAILED(hr)) KeepJob(facts, why.empty() ? ComErrorText(hr) : why);
   }
 
-  // Step 12: whether or not the row could be written.
+  // Step 12: whether the row was written or journaled.
   PulseJobEvent();
   return 1;
+}
+
+HRESULT CQuillonService::WriteJob(const JOURNALED_JOB& job, bool bKeyed) {
+  int32_t idPrinter = -1;
+  if (!mapPrinters.Find(job.printer.c_str(), idPrinter)) {
+    int hr = RegisterPrinter(pConnection, m_registrations, job.printer.c_str(), idPrinter, 1);
+    if (hr < 0) throw _com_error(hr);
+    mapPrinters.Store(job.printer.c_str(), idPrinter);
+  }
+  int32_t idComp = -1;
+  int hr = RegisterComputer(pConnection, m_registrations, job.computer.c_str(), idComp, 1);
+  if (hr < 0) throw _com_error(hr);
+  int32_t idUser = -1;
+  if (!mapUsers.Find(job.user.c_str(), idUser) && !AddUser(job.user.c_str(), idUser)) {
+    RaiseComError(E_FAIL, L"The user cannot be added.");
+  }
+
+  CPrnDataRecord row;
+  row.lIdPrinter = idPrinter;
+  row.lIdUser = idUser;
+  row.lIdComp = idComp;
+  std::memset(row.szDocName, 0, sizeof(row.szDocName));
+  std::memcpy(row.szDocName, job.document.c_str(),
+              std::min(job.document.size(), sizeof(row.szDocName) - 1));
+  row.lPages = job.lPages;
+  row.lJobSize = job.lJobSize;
+  row.lSubmitted = job.lSubmitted;
+  row.nPaperSize = job.nPaperSize;
+  row.nPaperLength = job.nPaperLength;
+  row.nPaperWidth = job.nPaperWidth;
+  row.nColor = job.nColor;
+  row.nDuplex = job.nDuplex;
+  PrepareForAppend(row);
+  bool bSkipped = false;
+  if (!bKeyed) {
+    CRecordset recordset;
+    // The bare table: the append neither reads nor holds its rows.
+    recordset.Open("PRNDATA", pConnection);
+    recordset.AddNew(&row);
+    recordset.Close();
+  } else {
+    // The row and its key commit together or not at all: a key in the
+    // table says that the row is there.
+    CConnection* pConn = pConnection.operator->();
+    std::lock_guard<std::recursive_mutex> lock(pConn->Mutex());
+    pConn->BeginTransaction();
+    try {
+      CRecordset keys;
+      keys.Open("JOURNALKEYS WHERE JournalKey = ?", pConnection, {job.key});
+      bSkipped = !keys.IsEOF();
+      keys.Close();
+      if (!bSkipped) {
+        CRecordset recordset;
+        recordset.Open("PRNDATA", pConnection);
+        recordset.AddNew(&row);
+        recordset.Close();
+        COdbcStatement insert(pConn->Handle());
+        insert.ExecDirect(L"INSERT INTO JOURNALKEYS (JournalKey) VALUES ('" +
+                          AnsiToWide(job.key) + L"')");
+      }
+      pConn->EndTransaction(true);
+    } catch (...) {
+      try {
+        pConn->EndTransaction(false);
+      } catch (const _com_error&) {
+      }
+      throw;
+    }
+    if (m_pfnAfterReplayCommit) m_pfnAfterReplayCommit(this);
+  }
+  // The links are looked up before they are added: doing them again is
+  // harmless, and a failure leaves the pair uncached for the next job.
+  EnsurePrinterUser(pConnection, m_registrations, idPrinter, idUser);
+  EnsurePrinterComputer(pConnection, m_registrations, idPrinter, idComp);
+  return bSkipped ? S_FALSE : S_OK;
 }
 
 DWORD CQuillonService::GetJobSize(DWORD dwJobId, const char* pszPrinter) {

@@ -45,3 +45,17 @@ void SetModuleDirectory() {
   pszCut[1] = '\0';
   SetCurrentDirectoryA(szPath);
 }
+
+unsigned long ReadJournalLimitKB(unsigned long dwDefault) {
+  RegKey hKey;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, hKey.put()) != ERROR_SUCCESS) {
+    return dwDefault;
+  }
+  DWORD dwType = 0, dwValue = 0, cbData = sizeof(dwValue);
+  if (RegQueryValueExA(hKey.get(), kJournalLimitValue, nullptr, &dwType,
+                       reinterpret_cast<BYTE*>(&dwValue), &cbData) != ERROR_SUCCESS ||
+      dwType != REG_DWORD || dwValue == 0) {
+    return dwDefault;
+  }
+  return dwValue;
+}

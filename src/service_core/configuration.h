@@ -11,5 +11,11 @@ const char* ReadConnectionString();
 // directory, so that files opened by a bare name are found beside it.
 void SetModuleDirectory();
 
+// The same key's value "JournalLimitKB" (DWORD): the bound of the journal of
+// jobs not yet recorded, in kilobytes; dwDefault when it is missing, not a
+// DWORD, or 0.
+unsigned long ReadJournalLimitKB(unsigned long dwDefault);
+
+constexpr const char kJournalLimitValue[] = "JournalLimitKB";
 constexpr const char kSettingsKey[] = "Software\\Vornik\\Maravel";
 constexpr const char kDsnValue[] = "DSN";

@@ -6,6 +6,7 @@
 #include "database/com_errors.h"
 #include "database/record_classes.h"
 #include "database/reference_tables.h"
+#include "job_accounting/job_journal.h"
 #include "job_accounting/job_thread.h"
 #include "pipe_intake/pipe_listener.h"
 #include "printer_monitor/printer_watcher.h"
@@ -74,7 +75,13 @@ CQuillonService::CQuillonService()
       m_dwHousekeepingPeriodMs(kHousekeepingPeriodMs),
       m_dwFinishedJobMaxAge(kFinishedJobMaxAge),
       m_dwJobSizeRetryMs(1000),
-      m_hStopRequested(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+      m_pfnAfterReplayCommit(nullptr),
+      m_hStopRequested(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      m_nJournaled(0),
+      m_bOutage(false),
+      m_bReopen(false),
+      m_nReplayFailures(0),
+      m_hReplayKick(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
 
 CQuillonService::~CQuillonService() {
   // The events belong to the worker body, which has closed them by now.
@@ -217,7 +224,11 @@ void CQuillonService::Serve() {
   LoadPermissionTable();
   LoadPrinterTable();
   LoadUserTable();
+  // What an earlier run journaled is written before new jobs come; what
+  // cannot be written yet is left to the replay thread.
+  ReplayJournal();
 
+  UniqueHandle replayer(CreateThread(nullptr, 0, ReplayThread, this, 0, nullptr));
   UniqueHandle watcher(CreateThread(nullptr, 0, WatchPrinters, this, 0, nullptr));
   UniqueHandle housekeeper(
       CreateThread(nullptr, 0, CleanQueues, this, CREATE_SUSPENDED, nullptr));
@@ -239,6 +250,8 @@ void CQuillonService::Serve() {
   }
 
   EndWorkerThreads(watcher.get(), housekeeper.get(), listener.get());
+  // A replay in progress ends with its current job.
+  if (replayer) WaitForSingleObject(replayer.get(), kWorkerStopTimeout);
 }
 
 int CQuillonService::LoadPermissionTable() {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
@@ -36,7 +37,9 @@ constexpr DWORD kHousekeepingPeriodMs = 300000;
 constexpr DWORD kFinishedJobMaxAge = 900;
 
 class CIniFile;
+class CJobJournal;
 struct JOB_DATA;
+struct JOURNALED_JOB;
 
 class CQuillonService : public CSvcBase {
  public:
@@ -81,9 +84,23 @@ class CQuillonService : public CSvcBase {
   // session), pages (the page counter, for a job without a spooler count or
   // with a file to count) and size, appends its PRNDATA row with the
   // printer, user and computer registered on the way, records the
-  // printer's user and computer, and pulses "JOB_EVENT". Always 1; a failed
-  // database step leaves the row out, and nothing is reported.
+  // printer's user and computer, and pulses "JOB_EVENT". Always 1. A job
+  // whose database steps fail, or that comes while the journal still holds
+  // jobs (so that the order stays), is appended to the journal and flushed
+  // before this returns; the first failure of an outage is reported (event
+  // 111), and a job that cannot be journaled either (the journal is full)
+  // is reported with its facts (event 113).
   int AccountJob(const JOB_DATA& job);
+  // Writes the journal's jobs to the database in journal order, each by the
+  // registrations, the append and the links of AccountJob, its row together
+  // with its key in JOURNALKEYS in one transaction, and a job whose key is
+  // there already is skipped; the journal is emptied only when every job
+  // read from it is written. Reopens the connection first when a step
+  // failed since the last success. Reports event 112 when an outage ends.
+  // True when the journal is empty afterwards.
+  bool ReplayJournal();
+  // The journal, in the executable's directory, bound by "JournalLimitKB".
+  CJobJournal& Journal();
   // The job's size in bytes: the watcher's entry in m_jobTable (taken out),
   // else the spooler's JOB_INFO_2 Size, asked up to 30 times while the job
   // still spools. 0 when neither knows it.
@@ -120,6 +137,9 @@ class CQuillonService : public CSvcBase {
   DWORD m_dwFinishedJobMaxAge;
   // The pause between GetJobSize's questions to the spooler (1000 ms).
   DWORD m_dwJobSizeRetryMs;
+  // Called after a replayed row's commit, before anything else: a seam for
+  // the tests that end a replay at that moment. Null in the service.
+  void (*m_pfnAfterReplayCommit)(CQuillonService*);
 
  protected:
   // Creates and opens pConnection from the "DSN" setting; on failure
@@ -143,4 +163,21 @@ class CQuillonService : public CSvcBase {
   UniqueHandle m_hStopRequested;
   // Orders HandleStop against the publishing and withdrawing of m_hStopEvent.
   std::mutex m_stopEventLock;
+
+  // The database side of one job's facts; bKeyed: a journaled job, written
+  // with its key in one transaction. S_FALSE when the key was there already.
+  HRESULT WriteJob(const JOURNALED_JOB& job, bool bKeyed);
+  // Journals a job whose row is not written; reports the outage or the loss.
+  void KeepJob(JOURNALED_JOB& job, const std::string& why);
+  static DWORD WINAPI ReplayThread(LPVOID pParam);
+
+  std::unique_ptr<CJobJournal> m_pJournal;
+  // Orders the journal's appends and clears, and the outage state below.
+  std::mutex m_journalLock;
+  size_t m_nJournaled;       // jobs in the journal, not yet known written
+  bool m_bOutage;            // event 111 reported, 112 not yet
+  bool m_bReopen;            // a step failed: reopen before the next replay
+  unsigned m_nReplayFailures;
+  // Set when a job is journaled: the replay thread tries at once.
+  UniqueHandle m_hReplayKick;
 };

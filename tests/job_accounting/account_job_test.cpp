@@ -15,6 +15,7 @@
 
 #include "db_test_support.h"
 #include "job_accounting/job_data.h"
+#include "job_accounting/job_journal.h"
 #include "net_sessions_sim.h"
 #include "service_core/lock.h"
 #include "service_core/quillon_service.h"
@@ -78,6 +79,7 @@ class AccountJobTest : public DatabaseTest {
     DatabaseTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     g_pScript = &script;
+    DeleteFileA((ExeDirectory() + kJournalFile).c_str());
     service.reset(new CQuillonService());
     service->pConnection = conn;
     service->m_pfnGetPageCount = TestPageCounter;
@@ -86,6 +88,7 @@ class AccountJobTest : public DatabaseTest {
   }
   void TearDown() override {
     service.reset();
+    DeleteFileA((ExeDirectory() + kJournalFile).c_str());
     g_pScript = nullptr;
     DatabaseTest::TearDown();
   }
@@ -353,6 +356,65 @@ TEST_P(AccountJobTest, TheUsersSessionNamesTheComputer) {
   service->AccountJob(other);
   EXPECT_EQ(db->QueryTexts("SELECT CompName FROM COMPUTERS"),
             std::vector<std::string>{"SPOOLED"});
+}
+
+// Replay: jobs journaled during an outage are written once, in order.
+struct ReplayEnded {};
+
+TEST_P(AccountJobTest, JobsJournaledWhileInsertsFailAreWrittenOnceInOrderWhenTheyWork) {
+  db->FailInserts("PRNDATA");
+  for (int n = 1; n <= 3; ++n) {
+    JOB_DATA job = Job(n, 1, 100 + n);
+    job.tSubmitted = 1700000000 + n;
+    EXPECT_EQ(service->AccountJob(job), 1);
+  }
+  EXPECT_EQ(db->Count("PRNDATA"), 0);
+  EXPECT_FALSE(service->ReplayJournal()) << "the inserts still fail";
+  db->Exec(db->Kind() == Backend::SQLite ? "DROP TRIGGER fail_PRNDATA"
+                                          : "DROP TRIGGER fail_PRNDATA ON PRNDATA");
+  // A job while the journal holds jobs goes behind them.
+  JOB_DATA fourth = Job(4, 1, 104);
+  fourth.tSubmitted = 1700000004;
+  service->AccountJob(fourth);
+  EXPECT_EQ(db->Count("PRNDATA"), 0) << "a new job overtook the journaled ones";
+  EXPECT_TRUE(service->ReplayJournal());
+  EXPECT_EQ(db->QueryTexts("SELECT Submitted FROM PRNDATA ORDER BY idPrnData"),
+            (std::vector<std::string>{"1700000001", "1700000002", "1700000003", "1700000004"}));
+  EXPECT_EQ(db->QueryTexts("SELECT Pages FROM PRNDATA ORDER BY idPrnData"),
+            (std::vector<std::string>{"1", "2", "3", "4"}));
+  EXPECT_EQ(db->Count("PRNDATA", "DocName = 'Report.pdf' AND PaperLength = 2794 AND "
+                                 "PaperWidth = 2159 AND Color = 2 AND Duplex = 2"),
+            4);
+  EXPECT_TRUE(service->ReplayJournal());
+  EXPECT_EQ(db->Count("PRNDATA"), 4) << "a second replay wrote again";
+  service->AccountJob(Job(5, 1, 105));
+  EXPECT_EQ(db->Count("PRNDATA"), 5) << "once the journal is empty, jobs are written directly";
+}
+
+TEST_P(AccountJobTest, AReplayEndedAfterARowsCommitWritesNoRowTwice) {
+  db->FailInserts("PRNDATA");
+  for (int n = 1; n <= 3; ++n) service->AccountJob(Job(n, 1, 100 + n));
+  db->Exec(db->Kind() == Backend::SQLite ? "DROP TRIGGER fail_PRNDATA"
+                                          : "DROP TRIGGER fail_PRNDATA ON PRNDATA");
+  // The service ends right after the second row's commit, before the
+  // journal learns of it.
+  static int s_nCommits;
+  s_nCommits = 0;
+  service->m_pfnAfterReplayCommit = [](CQuillonService*) {
+    if (++s_nCommits == 2) throw ReplayEnded();
+  };
+  EXPECT_THROW(service->ReplayJournal(), ReplayEnded);
+  EXPECT_EQ(db->Count("PRNDATA"), 2);
+
+  // The next start replays the same journal (the old service object closed
+  // its connection).
+  service.reset(new CQuillonService());
+  service->pConnection = db->Connect();
+  service->m_pfnGetPageCount = TestPageCounter;
+  EXPECT_TRUE(service->ReplayJournal());
+  EXPECT_EQ(db->QueryTexts("SELECT Pages FROM PRNDATA ORDER BY idPrnData"),
+            (std::vector<std::string>{"1", "2", "3"}));
+  EXPECT_EQ(db->Count("JOURNALKEYS"), 3);
 }
 
 INSTANTIATE_FOR_BOTH_DATABASES(AccountJobTest);

@@ -61,3 +61,10 @@ CREATE TABLE PRNDATA (
   Color       SMALLINT,
   Duplex      SMALLINT
 );
+
+-- The keys of journaled jobs already written, each in the transaction of its
+-- PRNDATA row, so that a job replayed again is recognised and not recorded
+-- twice. The service creates the table when it is missing.
+CREATE TABLE JOURNALKEYS (
+  JournalKey VARCHAR(64) NOT NULL PRIMARY KEY
+);
