@@ -1,5 +1,7 @@
 #include "job_accounting/counted_file.h"
 
+#include "job_accounting/job_journal.h"
+
 #include <windows.h>
 
 #include <cstring>
@@ -53,7 +55,7 @@ std::string ModuleDirectory(std::string* pExeName) {
 
 bool IsServiceFile(const std::string& name, const std::string& exeName) {
   for (const char* own : {exeName.c_str(), "pagecnt.dll", kPrinterListFile,
-                          kGdiPrinterListFile, kListTempFile}) {
+                          kGdiPrinterListFile, kListTempFile, kJournalFile}) {
     if (_stricmp(name.c_str(), own) == 0) return true;
   }
   return false;

@@ -16,6 +16,7 @@
 // - a device name (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, CONIN$,
 //   CONOUT$), with or without an extension;
 // - one of the service's own files: its executable, pagecnt.dll,
-//   printers.lst, gdiprinters.lst, copy.bak, also when named by a short
+//   printers.lst, gdiprinters.lst, copy.bak, the journal quillon.jnl, also
+//   when named by a short
 //   (8.3) alias.
 std::string CountedFilePath(const char* pszName);

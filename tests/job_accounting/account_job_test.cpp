@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "database/odbc_statement.h"
 #include "db_test_support.h"
 #include "job_accounting/job_data.h"
 #include "job_accounting/job_journal.h"
@@ -415,6 +416,28 @@ TEST_P(AccountJobTest, AReplayEndedAfterARowsCommitWritesNoRowTwice) {
   EXPECT_EQ(db->QueryTexts("SELECT Pages FROM PRNDATA ORDER BY idPrnData"),
             (std::vector<std::string>{"1", "2", "3"}));
   EXPECT_EQ(db->Count("JOURNALKEYS"), 3);
+}
+
+TEST_P(AccountJobTest, AJobAfterTheServerDroppedTheConnectionIsWrittenOnReconnection) {
+  if (db->Kind() != Backend::PostgreSQL) GTEST_SKIP() << "a server ends the connection";
+  service->AccountJob(Job(1, 1, 101));
+  // The server ends the service's session, as a restart of the server does.
+  SQLBIGINT pid = 0;
+  {
+    COdbcStatement stmt(conn->Handle());
+    stmt.ExecDirect(L"SELECT pg_backend_pid()");
+    ASSERT_TRUE(stmt.Fetch());
+    SQLLEN ind = 0;
+    SQLGetData(stmt.Handle(), 1, SQL_C_SBIGINT, &pid, sizeof(pid), &ind);
+  }
+  db->Exec("SELECT pg_terminate_backend(" + std::to_string(pid) + ")");
+  service->AccountJob(Job(2, 1, 102));
+  EXPECT_EQ(db->Count("PRNDATA"), 1) << "the lost connection wrote a row";
+  EXPECT_TRUE(service->ReplayJournal()) << "the connection was not reopened";
+  EXPECT_EQ(db->QueryTexts("SELECT Pages FROM PRNDATA ORDER BY idPrnData"),
+            (std::vector<std::string>{"1", "2"}));
+  service->AccountJob(Job(3, 1, 103));
+  EXPECT_EQ(db->Count("PRNDATA"), 3) << "the reopened connection keeps working";
 }
 
 INSTANTIATE_FOR_BOTH_DATABASES(AccountJobTest);

@@ -55,7 +55,7 @@ TEST(CountedFileTest, TheServicesOwnFilesAreRefusedUnderAnyName) {
   const std::string exe = ExePath().substr(ExePath().find_last_of("\\/") + 1);
   for (std::string name : {exe, std::string("pagecnt.dll"), std::string("PAGECNT.DLL"),
                            std::string("printers.lst"), std::string("GdiPrinters.Lst"),
-                           std::string("copy.bak")}) {
+                           std::string("copy.bak"), std::string("quillon.jnl")}) {
     EXPECT_EQ(CountedFilePath(name.c_str()), "") << name;
   }
   // By its short alias, where the file system gives one.
