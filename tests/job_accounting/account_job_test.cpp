@@ -17,6 +17,7 @@
 #include "db_test_support.h"
 #include "job_accounting/job_data.h"
 #include "job_accounting/job_journal.h"
+#include "event_log_sim.h"
 #include "net_sessions_sim.h"
 #include "service_core/lock.h"
 #include "service_core/quillon_service.h"
@@ -117,6 +118,7 @@ class AccountJobTest : public DatabaseTest {
   PAGE_COUNTER_SCRIPT script;
   sim::Owned<sim::Spooler> spooler;
   sim::Owned<sim::NetSessions> sessions;
+  sim::Owned<sim::EventLog> eventLog;
   std::unique_ptr<CQuillonService> service;
 };
 
@@ -438,6 +440,29 @@ TEST_P(AccountJobTest, AJobAfterTheServerDroppedTheConnectionIsWrittenOnReconnec
             (std::vector<std::string>{"1", "2"}));
   service->AccountJob(Job(3, 1, 103));
   EXPECT_EQ(db->Count("PRNDATA"), 3) << "the reopened connection keeps working";
+}
+
+TEST_P(AccountJobTest, AnOutageIsOneErrorEventWithTheDriversTextAndItsEndOneInformationEvent) {
+  db->FailInserts("PRNDATA");
+  for (int n = 1; n <= 3; ++n) service->AccountJob(Job(n, 1, 100 + n));
+  std::vector<sim::LoggedEvent> events = eventLog->Events();
+  ASSERT_EQ(events.size(), 1u) << "one event for the outage, not one per job";
+  EXPECT_EQ(events[0].id, static_cast<DWORD>(EVMSG_DB_UNREACHABLE));
+  EXPECT_EQ(events[0].type, EVENTLOG_ERROR_TYPE);
+  EXPECT_NE(events[0].text.find("inserts refused"), std::string::npos) << events[0].text;
+  EXPECT_NE(events[0].text.find(": 1 kept now"), std::string::npos) << events[0].text;
+  service->ReplayJournal();   // still failing: no event
+  EXPECT_EQ(eventLog->Events().size(), 1u);
+
+  db->Exec(db->Kind() == Backend::SQLite ? "DROP TRIGGER fail_PRNDATA"
+                                          : "DROP TRIGGER fail_PRNDATA ON PRNDATA");
+  ASSERT_TRUE(service->ReplayJournal());
+  events = eventLog->Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[1].id, static_cast<DWORD>(EVMSG_DB_REACHABLE));
+  EXPECT_EQ(events[1].type, EVENTLOG_INFORMATION_TYPE);
+  EXPECT_NE(events[1].text.find(": 3 journaled jobs were written"), std::string::npos)
+      << events[1].text;
 }
 
 INSTANTIATE_FOR_BOTH_DATABASES(AccountJobTest);
