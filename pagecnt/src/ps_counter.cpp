@@ -35,13 +35,15 @@ uint16_t PaperSizeOf(const PostScriptFacts& facts) {
 }  // namespace
 
 bool CountPostScriptPages(const FileView& file, uint64_t start,
-                          PageCount& result) {
+                          JobCount& result) {
   ByteSource source(file, start, file.size());
   PostScriptFacts facts = ScanPostScript(source, start);
+  result.end = facts.end;
   uint64_t pages = PageCountOf(facts);
   if (pages == 0) return false;
-  result.pages = static_cast<uint32_t>(std::min<uint64_t>(pages, UINT32_MAX));
+  result.pages = pages;
   result.paper_size = PaperSizeOf(facts);
+  result.copies = facts.copies;
   return true;
 }
 

@@ -47,9 +47,11 @@ class Scanner {
   void Scan(ByteSource& source, uint64_t start) {
     bool line_start = true;
     bool in_line = false;
-    for (uint64_t position = start;; ++position) {
+    uint64_t position = start;
+    for (;; ++position) {
       int c = source.At(position);
       if (c < 0 || (c == 0x1B && IsUniversalExit(source, position))) break;
+      if (c == 0x04 && source.Matches(position + 1, "%!")) break;
       // Structuring comments are whole lines beginning "%%", whatever the
       // program around them does.
       if (line_start && c == '%') {
@@ -70,6 +72,7 @@ class Scanner {
     }
     if (in_line) OnCommentLine();
     EndWord();
+    facts_.end = position;
   }
 
  private:
@@ -110,6 +113,22 @@ class Scanner {
       seen_bounding_box_ = true;
     } else if (LineIs("%%DocumentMedia:") && !facts_.document_media.known) {
       OnDocumentMedia(LineValue("%%DocumentMedia:"));
+    } else if (LineIs("%%Requirements:")) {
+      size_t at = line_.find("numcopies(");
+      double value = 0;
+      if (at != std::string::npos &&
+          ReadNumbers(line_.c_str() + at + 10, &value, 1) == 1) {
+        OnCopies(value);
+      }
+    }
+  }
+
+  void OnCopies(double value) {
+    // Beyond this no driver asks; a larger number is damage.
+    constexpr double kMaxCopies = 9999;
+    if (facts_.copies == 0 && nested_documents_ == 0 && value >= 1 &&
+        value <= kMaxCopies) {
+      facts_.copies = static_cast<uint32_t>(value);
     }
   }
 
@@ -210,6 +229,8 @@ class Scanner {
     if (!literal_ && word_ == "showpage") ++facts_.showpages;
     double value = 0;
     bool number = !literal_ && ParseNumber(word_, value);
+    if (copies_next_ && number) OnCopies(value);
+    copies_next_ = literal_ && (word_ == "#copies" || word_ == "NumCopies");
     switch (page_size_step_) {
       case PageSizeStep::kWidth:
         if (number) {
@@ -257,6 +278,7 @@ class Scanner {
   int previous_ = 0;
   std::string word_;
   bool literal_ = false;
+  bool copies_next_ = false;  // the word before was /#copies or /NumCopies
   PageSizeStep page_size_step_ = PageSizeStep::kIdle;
   double width_ = 0;
   double height_ = 0;

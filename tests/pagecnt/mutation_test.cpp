@@ -93,7 +93,7 @@ TEST_F(MutationTest, DamagedCopiesReturnSaneResults) {
     CountOutcome outcome = Count(bytes);
     ASSERT_EQ(outcome.returned != 0, outcome.pages != 0) << "mutation " << i;
     // A PDF page is an object of a dozen bytes at least.
-    if (seed < 3) {
+    if (seed < 3 && bytes.compare(0, 5, "%PDF-") == 0) {
       ASSERT_LE(outcome.pages, bytes.size() / 12) << "mutation " << i;
     }
   }

@@ -1,0 +1,71 @@
+#include "text_counter.h"
+
+#include <algorithm>
+
+#include "pjl.h"
+
+namespace pagecnt {
+
+namespace {
+
+// Enough bytes to tell text from binary data; a file with control bytes
+// only further on is still counted as text, which cannot go wrong worse
+// than counting its form feeds.
+constexpr uint64_t kSniffLength = 4096;
+
+bool IsTextControl(int c) {
+  return c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\b' ||
+         c == 0x1A;  // the end-of-file mark of old editors
+}
+
+}  // namespace
+
+bool LooksLikeText(ByteSource& source, uint64_t start) {
+  bool printable = false;
+  for (uint64_t position = start; position < start + kSniffLength; ++position) {
+    int c = source.At(position);
+    if (c < 0) break;
+    if (c > 0x20 && c != 0x7F) {
+      printable = true;
+    } else if (c != ' ' && !IsTextControl(c)) {
+      return false;
+    }
+  }
+  return printable;
+}
+
+bool CountTextPages(const FileView& file, uint64_t start, JobCount& result) {
+  ByteSource source(file, start, file.size());
+  // Both ways are counted in one pass; the form feeds decide at the end.
+  uint64_t form_feeds = 0;
+  uint64_t by_form_feed = 0;   // pages with a printable character
+  bool page_marked = false;
+  uint64_t lines = 0;          // line ends before the current position
+  uint64_t last_marked_line = 0;
+  bool any_mark = false;
+  uint64_t position = start;
+  for (;; ++position) {
+    int c = source.At(position);
+    if (c < 0) break;
+    if (c == 0x1B && IsUniversalExit(source, position)) break;
+    if (c == '\n') {
+      ++lines;
+    } else if (c == '\f') {
+      ++form_feeds;
+      if (page_marked) ++by_form_feed;
+      page_marked = false;
+    } else if (c > 0x20 && c != 0x7F) {
+      page_marked = true;
+      any_mark = true;
+      last_marked_line = lines;
+    }
+  }
+  if (page_marked) ++by_form_feed;
+  result.end = position;
+  result.pages = form_feeds > 0 ? by_form_feed
+                 : any_mark     ? last_marked_line / kTextLinesPerPage + 1
+                                : 0;
+  return result.pages > 0;
+}
+
+}  // namespace pagecnt
