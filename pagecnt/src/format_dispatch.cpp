@@ -10,6 +10,7 @@
 #include "pjl.h"
 #include "ps_counter.h"
 #include "text_counter.h"
+#include "xps_counter.h"
 
 namespace pagecnt {
 
@@ -66,6 +67,11 @@ bool CountJob(const FileView& file, ByteSource& source, const PrintData& data,
   if (IsPclXlHeader(source, start)) {
     job.format = Format::kPclXl;
     return CountPclXlPages(file, start, job);
+  }
+  if (IsXpsPackage(source, start)) {
+    job.format = Format::kXps;
+    job.end = file.size();
+    return CountXpsPages(file, start, job);
   }
   if (IsPcl5Start(source, data)) {
     job.format = Format::kPcl5;
