@@ -20,8 +20,15 @@ uint64_t PageCountOf(const PostScriptFacts& facts) {
 }
 
 uint16_t PaperSizeOf(const PostScriptFacts& facts) {
-  // The bounding box is where the marks are, so it comes last: it names a
-  // paper only when the marks fill one.
+  // The bounding boxes are where the marks are, so they come last: they
+  // name a paper only when the marks fill one. The first page's box comes
+  // before the document's, which spans every page, and is only taken when
+  // it does name one.
+  if (!facts.document_media.known && !facts.page_size.known &&
+      facts.first_page_bounding_box.known) {
+    const Size& box = facts.first_page_bounding_box;
+    if (uint16_t paper = PaperSizeFromPoints(box.width, box.height)) return paper;
+  }
   const Size bounding_box = facts.first_bounding_box.known
                                 ? facts.first_bounding_box
                                 : facts.last_bounding_box;

@@ -102,6 +102,12 @@ class Scanner {
       seen_pages_ = true;
     } else if (LineIs("%%Page:")) {
       ++facts_.page_comments;
+    } else if (LineIs("%%PageBoundingBox:")) {
+      double box[4];
+      if (!facts_.first_page_bounding_box.known &&
+          ReadNumbers(LineValue("%%PageBoundingBox:"), box, 4) == 4) {
+        facts_.first_page_bounding_box = Size{true, box[2] - box[0], box[3] - box[1]};
+      }
     } else if (LineIs("%%BoundingBox:")) {
       double box[4];
       Size size;

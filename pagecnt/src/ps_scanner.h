@@ -27,6 +27,7 @@ struct PostScriptFacts {
   Size page_size;              // the first /PageSize [w h]
   Size first_bounding_box;     // %%BoundingBox:, as for %%Pages:
   Size last_bounding_box;
+  Size first_page_bounding_box;  // the first %%PageBoundingBox:
   // The first copy count the program asks for: "/#copies n", "/NumCopies
   // n" (as in a setpagedevice dictionary) or "%%Requirements: numcopies(n)".
   // 0 when it asks for none.
