@@ -30,6 +30,16 @@ class ByteSource {
     return Load(position);
   }
 
+  // The bytes from `position` to the end of the block that holds it, for
+  // loops that scan without a call per byte. False at the end.
+  bool Window(uint64_t position, const uint8_t*& data, size_t& length) {
+    if (At(position) < 0) return false;
+    uint64_t offset = position - block_start_;
+    data = block_ + offset;
+    length = static_cast<size_t>(block_length_ - offset);
+    return true;
+  }
+
   // True when the bytes at `position` are `text`.
   bool Matches(uint64_t position, const char* text);
 

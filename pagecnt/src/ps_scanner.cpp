@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <string>
+#include <string_view>
 
 #include "pjl.h"
 
@@ -40,42 +42,138 @@ int ReadNumbers(const char* text, double* values, int wanted) {
   return found;
 }
 
+// Bytes that are part of a word: not white space, not a delimiter, not a
+// line end, and neither ESC nor ^D, which may end the job.
+struct ByteTable {
+  bool value[256] = {};
+  constexpr bool operator[](uint8_t c) const { return value[c]; }
+};
+
+constexpr ByteTable OrdinaryBytes() {
+  ByteTable table;
+  for (int c = 0; c < 256; ++c) table.value[c] = true;
+  for (char c : std::string_view(" \t\r\n\f()<>[]{}/%")) {
+    table.value[static_cast<uint8_t>(c)] = false;
+  }
+  table.value[0] = table.value[0x1B] = table.value[0x04] = false;
+  return table;
+}
+
+// Line ends, the bytes that may end the job, and `extra`.
+constexpr ByteTable StopBytes(std::string_view extra) {
+  ByteTable table;
+  table.value['\r'] = table.value['\n'] = table.value[0x1B] = table.value[0x04] = true;
+  for (char c : extra) table.value[static_cast<uint8_t>(c)] = true;
+  return table;
+}
+
+constexpr ByteTable kOrdinary = OrdinaryBytes();
+// What ends a run in a comment, a string, a hex or base-85 string.
+constexpr ByteTable kCommentStop = StopBytes("");
+constexpr ByteTable kStringStop = StopBytes("()\\");
+constexpr ByteTable kHexStop = StopBytes(">");
+
+// The length of the run of bytes from `data` that `stop` does not hold.
+size_t RunUntil(const ByteTable& stop, const uint8_t* data, size_t length) {
+  size_t n = 0;
+  while (n + 4 <= length && !(stop[data[n]] | stop[data[n + 1]] | stop[data[n + 2]] |
+                              stop[data[n + 3]])) {
+    n += 4;
+  }
+  while (n < length && !stop[data[n]]) ++n;
+  return n;
+}
+
 class Scanner {
  public:
   explicit Scanner(PostScriptFacts& facts) : facts_(facts) {}
 
   void Scan(ByteSource& source, uint64_t start) {
-    bool line_start = true;
-    bool in_line = false;
     uint64_t position = start;
-    for (;; ++position) {
-      int c = source.At(position);
-      if (c < 0 || (c == 0x1B && IsUniversalExit(source, position))) break;
-      if (c == 0x04 && source.Matches(position + 1, "%!")) break;
-      // Structuring comments are whole lines beginning "%%", whatever the
-      // program around them does.
-      if (line_start && c == '%') {
-        in_line = true;
-        line_.clear();
-      }
-      bool line_end = c == '\n' || c == '\r';
-      if (in_line) {
-        if (line_end) {
-          in_line = false;
-          OnCommentLine();
-        } else if (line_.size() < kMaxLineLength) {
-          line_.push_back(static_cast<char>(c));
+    const uint8_t* data = nullptr;
+    size_t length = 0;
+    // The bytes are taken a block at a time; runs of bytes that change
+    // nothing but the current word or skip through a string or comment
+    // are passed in a tight loop, every other byte one at a time.
+    while (source.Window(position, data, length)) {
+      size_t i = 0;
+      while (i < length) {
+        size_t run = Run(data + i, length - i);
+        if (run > 0) {
+          i += run;
+          continue;
         }
+        int c = data[i];
+        if (c == 0x1B && IsUniversalExit(source, position + i)) {
+          Finish(position + i);
+          return;
+        }
+        if (c == 0x04 && source.Matches(position + i + 1, "%!")) {
+          Finish(position + i);
+          return;
+        }
+        OnByte(c);
+        ++i;
       }
-      line_start = line_end;
-      OnProgramByte(c);
+      position += length;
     }
-    if (in_line) OnCommentLine();
+    Finish(position);
+  }
+
+ private:
+  void Finish(uint64_t position) {
+    if (in_line_) OnCommentLine();
     EndWord();
     facts_.end = position;
   }
 
- private:
+  // How many bytes from `data` on the scan may pass without looking at
+  // each: none at a line start or in a comment line, which are collected,
+  // and none that end a word, a string or a comment, start a line or may
+  // start the next job.
+  size_t Run(const uint8_t* data, size_t length) {
+    if (line_start_ || in_line_ || after_less_than_) return 0;
+    size_t n = 0;
+    switch (mode_) {
+      case Mode::kCode: {
+        while (n < length && kOrdinary[data[n]]) ++n;
+        size_t room = kMaxWordLength - std::min(word_.size(), kMaxWordLength);
+        word_.append(reinterpret_cast<const char*>(data), std::min(n, room));
+        return n;
+      }
+      case Mode::kComment:
+        return RunUntil(kCommentStop, data, length);
+      case Mode::kString:
+        return escaped_ ? 0 : RunUntil(kStringStop, data, length);
+      case Mode::kHexString:
+      case Mode::kBase85:
+        n = RunUntil(kHexStop, data, length);
+        if (n > 0) previous_ = data[n - 1];
+        return n;
+    }
+    return 0;
+  }
+
+  void OnByte(int c) {
+    // Structuring comments are whole lines beginning "%%", whatever the
+    // program around them does.
+    if (line_start_ && c == '%') {
+      in_line_ = true;
+      line_.clear();
+    }
+    bool line_end = c == '\n' || c == '\r';
+    if (in_line_) {
+      if (line_end) {
+        in_line_ = false;
+        OnCommentLine();
+      } else if (line_.size() < kMaxLineLength) {
+        line_.push_back(static_cast<char>(c));
+      }
+    }
+    line_start_ = line_end;
+    OnProgramByte(c);
+  }
+
   enum class Mode { kCode, kComment, kString, kHexString, kBase85 };
   enum class PageSizeStep { kIdle, kOpen, kWidth, kHeight, kClose };
 
@@ -231,8 +329,24 @@ class Scanner {
     literal_ = false;
   }
 
+  template <size_t N>
+  bool WordIs(const char (&text)[N]) const {
+    return word_.size() == N - 1 && std::memcmp(word_.data(), text, N - 1) == 0;
+  }
+
   void OnWord() {
-    if (!literal_ && word_ == "showpage") ++facts_.showpages;
+    if (page_size_step_ == PageSizeStep::kIdle && !copies_next_) {
+      // Most words: only a name can start what we look for, and no number
+      // needs converting.
+      if (!literal_) {
+        if (WordIs("showpage")) ++facts_.showpages;
+        return;
+      }
+      copies_next_ = WordIs("#copies") || WordIs("NumCopies");
+      if (WordIs("PageSize")) page_size_step_ = PageSizeStep::kOpen;
+      return;
+    }
+    if (!literal_ && WordIs("showpage")) ++facts_.showpages;
     double value = 0;
     bool number = !literal_ && ParseNumber(word_, value);
     if (copies_next_ && number) OnCopies(value);
@@ -272,6 +386,8 @@ class Scanner {
   }
 
   PostScriptFacts& facts_;
+  bool line_start_ = true;
+  bool in_line_ = false;
   std::string line_;
   int nested_documents_ = 0;
   bool seen_pages_ = false;

@@ -1,6 +1,7 @@
 #include "text_counter.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "pjl.h"
 
@@ -12,6 +13,19 @@ namespace {
 // only further on is still counted as text, which cannot go wrong worse
 // than counting its form feeds.
 constexpr uint64_t kSniffLength = 4096;
+
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+constexpr uint64_t kEightBlanks = 0x2020202020202020ull;
+
+// Whether one of the eight bytes of `word` is below `limit` (at most 128),
+// or is `value`.
+bool HasByteBelow(uint64_t word, uint8_t limit) {
+  return ((word - kOnes * limit) & ~word & kHighBits) != 0;
+}
+bool HasByte(uint64_t word, uint8_t value) {
+  return HasByteBelow(word ^ (kOnes * value), 1);
+}
 
 bool IsTextControl(int c) {
   return c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\b' ||
@@ -43,22 +57,45 @@ bool CountTextPages(const FileView& file, uint64_t start, JobCount& result) {
   uint64_t lines = 0;          // line ends before the current position
   uint64_t last_marked_line = 0;
   bool any_mark = false;
+  auto mark = [&] {
+    page_marked = true;
+    any_mark = true;
+    last_marked_line = lines;
+  };
   uint64_t position = start;
-  for (;; ++position) {
-    int c = source.At(position);
-    if (c < 0) break;
-    if (c == 0x1B && IsUniversalExit(source, position)) break;
-    if (c == '\n') {
-      ++lines;
-    } else if (c == '\f') {
-      ++form_feeds;
-      if (page_marked) ++by_form_feed;
-      page_marked = false;
-    } else if (c > 0x20 && c != 0x7F) {
-      page_marked = true;
-      any_mark = true;
-      last_marked_line = lines;
+  const uint8_t* data = nullptr;
+  size_t length = 0;
+  bool ended = false;
+  while (!ended && source.Window(position, data, length)) {
+    size_t i = 0;
+    while (i < length) {
+      // Eight bytes at a time while none is a control byte or DEL: then
+      // only whether one of them is more than a blank matters.
+      while (i + 8 <= length) {
+        uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        if (HasByteBelow(word, 0x20) || HasByte(word, 0x7F)) break;
+        if (word != kEightBlanks) mark();
+        i += 8;
+      }
+      if (i >= length) break;
+      int c = data[i];
+      if (c == 0x1B && IsUniversalExit(source, position + i)) {
+        ended = true;
+        break;
+      }
+      if (c == '\n') {
+        ++lines;
+      } else if (c == '\f') {
+        ++form_feeds;
+        if (page_marked) ++by_form_feed;
+        page_marked = false;
+      } else if (c > 0x20 && c != 0x7F) {
+        mark();
+      }
+      ++i;
     }
+    position += i;
   }
   if (page_marked) ++by_form_feed;
   result.end = position;

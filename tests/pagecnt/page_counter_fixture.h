@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,11 @@ struct CountOutcome {
   uint32_t pages = 0;
   uint16_t paper = 0;
 };
+
+namespace pagecnt {
+// Failure messages name the language.
+inline void PrintTo(Format format, std::ostream* out) { *out << FormatName(format); }
+}  // namespace pagecnt
 
 // What the counters find beyond the DLL's result block: the language of
 // the first job and the copies the file asks for, as pagecount.exe shows.
