@@ -188,7 +188,14 @@ bool ZipArchive::ReadItem(const Item& item, const std::string& name,
 
 bool ZipArchive::ReadPart(const std::string& name, uint64_t max_bytes,
                           const Consumer& consume) {
-  uint64_t budget = max_bytes;
+  uint64_t budget = std::min(max_bytes, bytes_left_);
+  const uint64_t granted = budget;
+  struct Charge {
+    uint64_t& left;
+    const uint64_t& budget;
+    uint64_t granted;
+    ~Charge() { left -= granted - budget; }
+  } charge{bytes_left_, budget, granted};
   bool stopped = false;
   if (const Item* item = Find(name)) {
     return ReadItem(*item, name, budget, consume, stopped);

@@ -30,8 +30,11 @@ class ZipArchive {
   bool Open();
 
   // Passes the bytes of part `name` to `consume` until it returns false,
-  // the part ends, or `max_bytes` have come out. False when the part is
+  // the part ends, or `max_bytes` have come out. All parts together give
+  // at most kMaxBytesRead, so that a package naming one highly compressed
+  // part many times is read for a bounded time. False when the part is
   // missing or cannot be read from its start.
+  static constexpr uint64_t kMaxBytesRead = 1ull << 30;
   using Consumer = std::function<bool(const char* data, size_t length)>;
   bool ReadPart(const std::string& name, uint64_t max_bytes,
                 const Consumer& consume);
@@ -54,6 +57,7 @@ class ZipArchive {
   ByteSource source_;
   uint64_t start_;
   std::vector<Item> items_;  // sorted by hash
+  uint64_t bytes_left_ = kMaxBytesRead;
 };
 
 // The part name that `reference` (a URI in part `base`) names: absolute
