@@ -68,9 +68,8 @@ constexpr ByteTable StopBytes(std::string_view extra) {
 }
 
 constexpr ByteTable kOrdinary = OrdinaryBytes();
-// What ends a run in a comment, a string, a hex or base-85 string.
+// What ends a run in a comment or a string, in a hex or base-85 string.
 constexpr ByteTable kCommentStop = StopBytes("");
-constexpr ByteTable kStringStop = StopBytes("()\\");
 constexpr ByteTable kHexStop = StopBytes(">");
 
 // The length of the run of bytes from `data` that `stop` does not hold.
@@ -98,6 +97,17 @@ class Scanner {
     while (source.Window(position, data, length)) {
       size_t i = 0;
       while (i < length) {
+        if (skip_line_feed_) {
+          skip_line_feed_ = false;
+          if (data[i] == '\n') {
+            ++i;
+            continue;
+          }
+        }
+        if (data_bytes_ > 0 || data_lines_ > 0) {
+          i += SkipData(data + i, length - i);
+          continue;
+        }
         size_t run = Run(data + i, length - i);
         if (run > 0) {
           i += run;
@@ -121,6 +131,22 @@ class Scanner {
   }
 
  private:
+  // Passes over data that a %%BeginData or %%BeginBinary comment announced;
+  // returns how many bytes of `data` it took.
+  size_t SkipData(const uint8_t* data, size_t length) {
+    size_t n = 0;
+    if (data_bytes_ > 0) {
+      n = static_cast<size_t>(std::min<uint64_t>(data_bytes_, length));
+      data_bytes_ -= n;
+    } else {
+      while (n < length && data_lines_ > 0) {
+        if (data[n++] == '\n') --data_lines_;
+      }
+    }
+    line_start_ = data[n - 1] == '\n' || data[n - 1] == '\r';
+    return n;
+  }
+
   void Finish(uint64_t position) {
     if (in_line_) OnCommentLine();
     EndWord();
@@ -143,8 +169,36 @@ class Scanner {
       }
       case Mode::kComment:
         return RunUntil(kCommentStop, data, length);
-      case Mode::kString:
-        return escaped_ ? 0 : RunUntil(kStringStop, data, length);
+      case Mode::kString: {
+        // Nesting and escapes are followed here too: strings are most of
+        // what image data read as program text looks like. The state is
+        // kept in locals, which the bytes cannot alias.
+        bool escaped = escaped_;
+        int depth = string_depth_;
+        for (; n < length; ++n) {
+          uint8_t c = data[n];
+          if (kCommentStop[c]) {
+            // A line end inside a string matters only when the next line
+            // may be a comment line.
+            bool line_end = c == '\n' || c == '\r';
+            if (!line_end || n + 1 >= length || data[n + 1] == '%') break;
+            escaped = false;
+          } else if (escaped) {
+            escaped = false;
+          } else if (c == '\\') {
+            escaped = true;
+          } else if (c == '(') {
+            ++depth;
+          } else if (c == ')' && --depth == 0) {
+            mode_ = Mode::kCode;
+            ++n;
+            break;
+          }
+        }
+        escaped_ = escaped;
+        string_depth_ = depth;
+        return n;
+      }
       case Mode::kHexString:
       case Mode::kBase85:
         n = RunUntil(kHexStop, data, length);
@@ -166,6 +220,8 @@ class Scanner {
       if (line_end) {
         in_line_ = false;
         OnCommentLine();
+        // The data starts after the line end, which may be CR LF.
+        skip_line_feed_ = c == '\r' && (data_bytes_ > 0 || data_lines_ > 0);
       } else if (line_.size() < kMaxLineLength) {
         line_.push_back(static_cast<char>(c));
       }
@@ -185,7 +241,9 @@ class Scanner {
   }
 
   void OnCommentLine() {
-    if (LineIs("%%BeginDocument")) {
+    if (LineIs("%%BeginBinary:") || LineIs("%%BeginData:")) {
+      OnBeginData();
+    } else if (LineIs("%%BeginDocument")) {
       ++nested_documents_;
     } else if (LineIs("%%EndDocument")) {
       if (nested_documents_ > 0) --nested_documents_;
@@ -233,6 +291,21 @@ class Scanner {
     if (facts_.copies == 0 && nested_documents_ == 0 && value >= 1 &&
         value <= kMaxCopies) {
       facts_.copies = static_cast<uint32_t>(value);
+    }
+  }
+
+  // "%%BeginBinary: bytes" and "%%BeginData: count [type [Bytes|Lines]]"
+  // announce data that the program reads itself, and that is no program
+  // text: it may hold any byte, the Universal Exit's too.
+  void OnBeginData() {
+    bool binary = LineIs("%%BeginBinary:");
+    const char* text = binary ? LineValue("%%BeginBinary:") : LineValue("%%BeginData:");
+    double count = 0;
+    if (ReadNumbers(text, &count, 1) != 1 || count < 1 || count > 1e18) return;
+    if (!binary && line_.find("Lines") != std::string::npos) {
+      data_lines_ = static_cast<uint64_t>(count);
+    } else {
+      data_bytes_ = static_cast<uint64_t>(count);
     }
   }
 
@@ -388,6 +461,9 @@ class Scanner {
   PostScriptFacts& facts_;
   bool line_start_ = true;
   bool in_line_ = false;
+  uint64_t data_bytes_ = 0;  // announced data still to pass over
+  uint64_t data_lines_ = 0;
+  bool skip_line_feed_ = false;
   std::string line_;
   int nested_documents_ = 0;
   bool seen_pages_ = false;

@@ -35,6 +35,9 @@ struct PostScriptFacts {
   uint64_t end = 0;  // where the scan stopped
 };
 
+// Data that %%BeginBinary or %%BeginData announces by its byte or line
+// count is passed over unread.
+//
 // Scans from `start` to the end of the source, to a Universal Exit Language
 // command, or to a ^D followed by "%!" (the start of the next job sent
 // after the end-of-job character), whichever comes first. Linear in the
