@@ -15,8 +15,16 @@ namespace pagecnt {
 // so byte-wise scanning costs one system call per block.
 class ByteSource {
  public:
-  // The bytes [begin, end) of `file`, which must outlive this source.
-  ByteSource(const FileView& file, uint64_t begin, uint64_t end);
+  // Blocks for reading here and there, as PDF objects are read, and for
+  // reading a file from start to end: a system call costs more under some
+  // systems than copying a megabyte.
+  static constexpr size_t kRandomAccessBlock = 64 * 1024;
+  static constexpr size_t kStreamingBlock = 1024 * 1024;
+
+  // The bytes [begin, end) of `file`, which must outlive this source, read
+  // `block_size` bytes at a time.
+  ByteSource(const FileView& file, uint64_t begin, uint64_t end,
+             size_t block_size = kRandomAccessBlock);
   explicit ByteSource(std::shared_ptr<const std::string> data);
 
   uint64_t begin() const { return begin_; }
@@ -57,6 +65,7 @@ class ByteSource {
   uint64_t block_length_ = 0;
   uint64_t begin_ = 0;
   uint64_t end_ = 0;
+  uint64_t block_size_ = kRandomAccessBlock;
 };
 
 }  // namespace pagecnt

@@ -325,7 +325,7 @@ class Pcl5Counter {
 }  // namespace
 
 bool CountPcl5Pages(const FileView& file, uint64_t start, JobCount& result) {
-  ByteSource source(file, start, file.size());
+  ByteSource source(file, start, file.size(), ByteSource::kStreamingBlock);
   Pcl5Counter(source, result).Run(start);
   return result.pages > 0;
 }

@@ -278,6 +278,8 @@ bool IsPclXlHeader(ByteSource& source, uint64_t position) {
 }
 
 bool CountPclXlPages(const FileView& file, uint64_t start, JobCount& result) {
+  // Small blocks: most of a stream is embedded data, which is skipped and
+  // need not be read.
   ByteSource source(file, start, file.size());
   PclXlParser(source, result).Run(start);
   return result.pages > 0;

@@ -43,7 +43,7 @@ uint16_t PaperSizeOf(const PostScriptFacts& facts) {
 
 bool CountPostScriptPages(const FileView& file, uint64_t start,
                           JobCount& result) {
-  ByteSource source(file, start, file.size());
+  ByteSource source(file, start, file.size(), ByteSource::kStreamingBlock);
   PostScriptFacts facts = ScanPostScript(source, start);
   result.end = facts.end;
   uint64_t pages = PageCountOf(facts);

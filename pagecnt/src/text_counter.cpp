@@ -18,13 +18,12 @@ constexpr uint64_t kOnes = 0x0101010101010101ull;
 constexpr uint64_t kHighBits = 0x8080808080808080ull;
 constexpr uint64_t kEightBlanks = 0x2020202020202020ull;
 
-// Whether one of the eight bytes of `word` is below `limit` (at most 128),
-// or is `value`.
-bool HasByteBelow(uint64_t word, uint8_t limit) {
-  return ((word - kOnes * limit) & ~word & kHighBits) != 0;
-}
-bool HasByte(uint64_t word, uint8_t value) {
-  return HasByteBelow(word ^ (kOnes * value), 1);
+// The high bit of each byte of `word` below `limit` (at most 128) is set,
+// counting from the lowest byte, which comes first in memory on the
+// little-endian machines Windows runs on; above the first such byte, other
+// bits may be set too.
+uint64_t BytesBelow(uint64_t word, uint8_t limit) {
+  return (word - kOnes * limit) & ~word & kHighBits;
 }
 
 bool IsTextControl(int c) {
@@ -49,7 +48,7 @@ bool LooksLikeText(ByteSource& source, uint64_t start) {
 }
 
 bool CountTextPages(const FileView& file, uint64_t start, JobCount& result) {
-  ByteSource source(file, start, file.size());
+  ByteSource source(file, start, file.size(), ByteSource::kStreamingBlock);
   // Both ways are counted in one pass; the form feeds decide at the end.
   uint64_t form_feeds = 0;
   uint64_t by_form_feed = 0;   // pages with a printable character
@@ -74,9 +73,19 @@ bool CountTextPages(const FileView& file, uint64_t start, JobCount& result) {
       while (i + 8 <= length) {
         uint64_t word;
         std::memcpy(&word, data + i, 8);
-        if (HasByteBelow(word, 0x20) || HasByte(word, 0x7F)) break;
-        if (word != kEightBlanks) mark();
-        i += 8;
+        uint64_t special = BytesBelow(word, 0x20) | BytesBelow(word ^ (kOnes * 0x7F), 1);
+        if (special == 0) {
+          if (word != kEightBlanks) mark();
+          i += 8;
+          continue;
+        }
+        // The lowest flagged byte is the first special one (flags above it
+        // may be false); the bytes before it are blanks or printable.
+        int before = __builtin_ctzll(special) / 8;
+        uint64_t below = before == 0 ? 0 : ~0ull >> (64 - 8 * before);
+        if ((word ^ kEightBlanks) & below) mark();
+        i += before;
+        break;
       }
       if (i >= length) break;
       int c = data[i];
