@@ -1,8 +1,8 @@
 #include "ps_scanner.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -71,6 +71,20 @@ constexpr ByteTable kOrdinary = OrdinaryBytes();
 // What ends a run in a comment or a string, in a hex or base-85 string.
 constexpr ByteTable kCommentStop = StopBytes("");
 constexpr ByteTable kHexStop = StopBytes(">");
+
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+// The high bit of each byte of `word` that is below `limit` (at most 128),
+// or that is `value`. Bytes count from the lowest, which comes first in
+// memory on the little-endian machines Windows runs on; the lowest flag is
+// exact, flags above it may be false.
+uint64_t BytesBelow(uint64_t word, uint8_t limit) {
+  return (word - kOnes * limit) & ~word & kHighBits;
+}
+uint64_t BytesEqual(uint64_t word, uint8_t value) {
+  return BytesBelow(word ^ (kOnes * value), 1);
+}
 
 // The length of the run of bytes from `data` that `stop` does not hold.
 size_t RunUntil(const ByteTable& stop, const uint8_t* data, size_t length) {
@@ -175,7 +189,20 @@ class Scanner {
         // kept in locals, which the bytes cannot alias.
         bool escaped = escaped_;
         int depth = string_depth_;
-        for (; n < length; ++n) {
+        while (n < length) {
+          if (!escaped && n + 8 <= length) {
+            // Eight bytes at once, up to the first that is a control
+            // byte, a parenthesis or a backslash.
+            uint64_t word;
+            std::memcpy(&word, data + n, 8);
+            uint64_t special = BytesBelow(word, 0x20) | BytesEqual(word, '(') |
+                               BytesEqual(word, ')') | BytesEqual(word, '\\');
+            if (special == 0) {
+              n += 8;
+              continue;
+            }
+            n += static_cast<size_t>(__builtin_ctzll(special) / 8);
+          }
           uint8_t c = data[n];
           if (kCommentStop[c]) {
             // A line end inside a string matters only when the next line
@@ -194,6 +221,7 @@ class Scanner {
             ++n;
             break;
           }
+          ++n;
         }
         escaped_ = escaped;
         string_depth_ = depth;
