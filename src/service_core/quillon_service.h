@@ -61,7 +61,9 @@ class CQuillonService : public CSvcBase {
   // returns 1; the entry is filled in every case.
   int GetPermission(int32_t idPrinter, int32_t idUser, PERMISSION_ENTRY& entry) const;
   // Appends a USERS row for the name and stores its new id in idUser and
-  // mapUsers; 1 when the append ran, 0 on a database error.
+  // mapUsers (the existing row's id when the schema's unique key holds the
+  // name already; see AppendUser); 1 when the append ran, 0 on a database
+  // error.
   int AddUser(const char* pszUserName, int32_t& idUser);
 
   // Fills m_printers from printers.lst, then gdiprinters.lst (created with
