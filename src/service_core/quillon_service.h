@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <shared_mutex>
@@ -14,6 +15,7 @@
 #include "database/permission_entry.h"
 #include "database/reference_caches.h"
 #include "pagecnt.h"
+#include "pipe_intake/pipe_settings.h"
 #include "printer_monitor/prn_obj.h"
 #include "service_core/win_owners.h"
 #include "service_host/svc_base.h"
@@ -122,6 +124,11 @@ class CQuillonService : public CSvcBase {
   DWORD m_dwFinishedJobMaxAge;
   // The pause between GetJobSize's questions to the spooler (1000 ms).
   DWORD m_dwJobSizeRetryMs;
+  // The pipe intake's name, pacing, read time-out and administrator check.
+  CPipeIntakeSettings m_pipeIntake;
+  // How often the worker body had to end the listener forcibly at stop (it
+  // ends by itself on the stop event; this is the last resort).
+  std::atomic<unsigned> m_nListenerTerminations;
 
  protected:
   // Creates and opens pConnection from the "DSN" setting; on failure
