@@ -4,12 +4,12 @@
 
 namespace pagecnt {
 
-namespace {
-constexpr uint64_t kBlockSize = 64 * 1024;
-}  // namespace
-
-ByteSource::ByteSource(const FileView& file, uint64_t begin, uint64_t end)
-    : file_(&file), begin_(begin), end_(std::min(end, file.size())) {
+ByteSource::ByteSource(const FileView& file, uint64_t begin, uint64_t end,
+                       size_t block_size)
+    : file_(&file),
+      begin_(begin),
+      end_(std::min(end, file.size())),
+      block_size_(block_size) {
   if (begin_ > end_) begin_ = end_;
 }
 
@@ -23,9 +23,9 @@ ByteSource::ByteSource(std::shared_ptr<const std::string> data)
 int ByteSource::Load(uint64_t position) {
   if (!file_ || position < begin_ || position >= end_) return -1;
   // Aligned blocks keep short backward steps within the block just read.
-  uint64_t start = std::max(begin_, position - position % kBlockSize);
-  uint64_t length = std::min(kBlockSize, end_ - start);
-  buffer_.resize(static_cast<size_t>(kBlockSize));
+  uint64_t start = std::max(begin_, position - position % block_size_);
+  uint64_t length = std::min(block_size_, end_ - start);
+  buffer_.resize(static_cast<size_t>(block_size_));
   size_t got = file_->Read(start, buffer_.data(), static_cast<size_t>(length));
   block_ = buffer_.data();
   block_start_ = start;

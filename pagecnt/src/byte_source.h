@@ -15,8 +15,16 @@ namespace pagecnt {
 // so byte-wise scanning costs one system call per block.
 class ByteSource {
  public:
-  // The bytes [begin, end) of `file`, which must outlive this source.
-  ByteSource(const FileView& file, uint64_t begin, uint64_t end);
+  // Blocks for reading here and there, as PDF objects are read, and for
+  // reading a file from start to end: a system call costs more under some
+  // systems than copying a megabyte.
+  static constexpr size_t kRandomAccessBlock = 64 * 1024;
+  static constexpr size_t kStreamingBlock = 1024 * 1024;
+
+  // The bytes [begin, end) of `file`, which must outlive this source, read
+  // `block_size` bytes at a time.
+  ByteSource(const FileView& file, uint64_t begin, uint64_t end,
+             size_t block_size = kRandomAccessBlock);
   explicit ByteSource(std::shared_ptr<const std::string> data);
 
   uint64_t begin() const { return begin_; }
@@ -28,6 +36,16 @@ class ByteSource {
     uint64_t offset = position - block_start_;
     if (offset < block_length_) return block_[offset];
     return Load(position);
+  }
+
+  // The bytes from `position` to the end of the block that holds it, for
+  // loops that scan without a call per byte. False at the end.
+  bool Window(uint64_t position, const uint8_t*& data, size_t& length) {
+    if (At(position) < 0) return false;
+    uint64_t offset = position - block_start_;
+    data = block_ + offset;
+    length = static_cast<size_t>(block_length_ - offset);
+    return true;
   }
 
   // True when the bytes at `position` are `text`.
@@ -47,6 +65,7 @@ class ByteSource {
   uint64_t block_length_ = 0;
   uint64_t begin_ = 0;
   uint64_t end_ = 0;
+  uint64_t block_size_ = kRandomAccessBlock;
 };
 
 }  // namespace pagecnt

@@ -1,4 +1,4 @@
-// Choosing the page counter for a print file's page-description language.
+// Choosing the page counter for each job of a print file.
 #pragma once
 
 #include "file_view.h"
@@ -6,8 +6,10 @@
 
 namespace pagecnt {
 
-// Counts the pages of a print file in any language that has a counter.
-// False when the language is not known or its counter finds no page.
+// Counts the pages of a print file: job after job, each in the language
+// that its PJL header names or that its first bytes show, until the end of
+// the file. Data in a language without a counter is passed over up to the
+// next Universal Exit Language command. False when no job has a page.
 bool CountPrintFile(const FileView& file, PageCount& result);
 
 }  // namespace pagecnt

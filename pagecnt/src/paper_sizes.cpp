@@ -43,6 +43,78 @@ constexpr Paper kPapers[] = {
 
 }  // namespace
 
+namespace {
+
+struct CodedPaper {
+  int64_t code;
+  uint16_t paper;
+};
+
+// PCL 5 page size codes.
+constexpr CodedPaper kPcl5Papers[] = {
+    {1, DMPAPER_EXECUTIVE}, {2, DMPAPER_LETTER},   {3, DMPAPER_LEGAL},
+    {6, DMPAPER_TABLOID},   {25, DMPAPER_A5},      {26, DMPAPER_A4},
+    {27, DMPAPER_A3},       {45, DMPAPER_B5},      {46, DMPAPER_B4},
+    {71, DMPAPER_JAPANESE_POSTCARD},               {80, DMPAPER_ENV_MONARCH},
+    {81, DMPAPER_ENV_10},   {90, DMPAPER_ENV_DL},  {91, DMPAPER_ENV_C5},
+    {100, DMPAPER_ENV_B5},
+};
+
+// PCL XL MediaSize enumeration and the names that may stand for it.
+struct NamedPaper {
+  int64_t code;
+  const char* name;
+  uint16_t paper;
+};
+constexpr NamedPaper kPclXlPapers[] = {
+    {0, "LETTER", DMPAPER_LETTER},
+    {1, "LEGAL", DMPAPER_LEGAL},
+    {2, "A4", DMPAPER_A4},
+    {3, "EXEC", DMPAPER_EXECUTIVE},
+    {4, "LEDGER", DMPAPER_TABLOID},
+    {5, "A3", DMPAPER_A3},
+    {6, "COM10", DMPAPER_ENV_10},
+    {7, "MONARCH", DMPAPER_ENV_MONARCH},
+    {8, "C5", DMPAPER_ENV_C5},
+    {9, "DL", DMPAPER_ENV_DL},
+    {10, "JB4", DMPAPER_B4},
+    {11, "JB5", DMPAPER_B5},
+    {12, "B5ENV", DMPAPER_ENV_B5},
+    {14, "JPOST", DMPAPER_JAPANESE_POSTCARD},
+    {16, "A5", DMPAPER_A5},
+    {17, "A6", DMPAPER_A6},
+};
+
+}  // namespace
+
+uint16_t PaperSizeFromPcl5(int64_t code) {
+  for (const CodedPaper& paper : kPcl5Papers) {
+    if (paper.code == code) return paper.paper;
+  }
+  return 0;
+}
+
+uint16_t PaperSizeFromPclXl(int64_t media_size) {
+  for (const NamedPaper& paper : kPclXlPapers) {
+    if (paper.code == media_size) return paper.paper;
+  }
+  return 0;
+}
+
+uint16_t PaperSizeFromPclXlName(const char* name) {
+  for (const NamedPaper& paper : kPclXlPapers) {
+    const char* a = paper.name;
+    const char* b = name;
+    while (*a && *b && *a == (*b >= 'a' && *b <= 'z' ? *b - 32 : *b)) {
+      ++a;
+      ++b;
+    }
+    // "A4", "A4PAPER", "LETTERPAPER": the name may carry a suffix.
+    if (!*a && (!*b || (b[0] | 32) == 'p')) return paper.paper;
+  }
+  return 0;
+}
+
 uint16_t PaperSizeFromPoints(double width, double height) {
   if (!std::isfinite(width) || !std::isfinite(height)) return 0;
   width = std::fabs(width);

@@ -74,8 +74,9 @@ PageTally CountPageObjects(PdfDocument& document) {
 
 }  // namespace
 
-bool CountPdfPages(const FileView& file, uint64_t header, PageCount& result) {
-  PdfDocument document(file, header);
+bool CountPdfPages(const FileView& file, uint64_t header, uint64_t end,
+                   JobCount& result) {
+  PdfDocument document(file, header, end);
   if (!document.ReadXref()) document.RebuildXref();
   PageTally tally = CountFromPageTree(document);
   // Sections that read well may still point at the wrong bytes.

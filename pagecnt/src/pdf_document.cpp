@@ -27,8 +27,8 @@ constexpr int kMaxReferenceChain = 8;
 
 }  // namespace
 
-PdfDocument::PdfDocument(const FileView& file, uint64_t header)
-    : source_(file, 0, file.size()),
+PdfDocument::PdfDocument(const FileView& file, uint64_t header, uint64_t end)
+    : source_(file, 0, end),
       header_(header),
       loads_left_(kMaxLoads),
       parsed_bytes_left_(kMaxParsedBytes),

@@ -23,7 +23,8 @@ namespace pagecnt {
 class PdfDocument {
  public:
   // `header` is the offset of "%PDF-"; offsets in the file count from there.
-  PdfDocument(const FileView& file, uint64_t header);
+  // The document ends at `end`, where a PJL job may go on with other data.
+  PdfDocument(const FileView& file, uint64_t header, uint64_t end);
 
   // Reads the cross-reference sections, newest first. False when they are
   // missing or unreadable, or name no catalogue.

@@ -44,6 +44,31 @@ bool ParseEnterLanguage(const std::string& line, std::string& language) {
   return true;
 }
 
+// The value of "@PJL SET COPIES = n" or "@PJL SET QTY = n", or false. A
+// printer takes the last one before the data; so do we.
+bool ParseCopies(const std::string& line, uint32_t& copies) {
+  std::string text = Upper(line);
+  size_t set = text.find("SET");
+  if (set == std::string::npos) return false;
+  size_t key = text.find("COPIES", set);
+  if (key == std::string::npos) key = text.find("QTY", set);
+  if (key == std::string::npos) return false;
+  size_t equals = text.find('=', key);
+  if (equals == std::string::npos) return false;
+  size_t digits = text.find_first_not_of(" \t", equals + 1);
+  uint32_t value = 0;
+  size_t length = 0;
+  for (; digits != std::string::npos && digits + length < text.size() &&
+         std::isdigit(static_cast<unsigned char>(text[digits + length])) &&
+         length < 6;
+       ++length) {
+    value = value * 10 + static_cast<uint32_t>(text[digits + length] - '0');
+  }
+  if (length == 0 || value == 0) return false;
+  copies = value;
+  return true;
+}
+
 bool IsPjlCommand(ByteSource& source, uint64_t position) {
   static const char kPrefix[] = "@PJL";
   for (int i = 0; i < 4; ++i) {
@@ -59,9 +84,8 @@ bool IsUniversalExit(ByteSource& source, uint64_t position) {
   return source.At(position) == 0x1B && source.Matches(position + 1, "%-12345X");
 }
 
-PrintData SkipJobHeader(ByteSource& source) {
+PrintData SkipJobHeader(ByteSource& source, uint64_t position) {
   PrintData data;
-  uint64_t position = source.begin();
   uint64_t limit = position + kMaxHeaderSize;
   while (position < limit) {
     int c = source.At(position);
@@ -69,9 +93,12 @@ PrintData SkipJobHeader(ByteSource& source) {
       ++position;
     } else if (IsUniversalExit(source, position)) {
       position += 9;
+      data.pjl = true;
     } else if (IsPjlCommand(source, position)) {
+      data.pjl = true;
       std::string line = ReadLine(source, position, limit);
       if (ParseEnterLanguage(line, data.language)) break;
+      ParseCopies(line, data.copies);
     } else {
       break;
     }
@@ -80,6 +107,15 @@ PrintData SkipJobHeader(ByteSource& source) {
   while (source.At(position) == 0x04) ++position;
   data.start = position;
   return data;
+}
+
+uint64_t FindUniversalExit(ByteSource& source, uint64_t position) {
+  for (; position < source.end(); ++position) {
+    int c = source.At(position);
+    if (c < 0) break;
+    if (c == 0x1B && IsUniversalExit(source, position)) return position;
+  }
+  return source.end();
 }
 
 }  // namespace pagecnt

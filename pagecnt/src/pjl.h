@@ -11,11 +11,18 @@ namespace pagecnt {
 struct PrintData {
   uint64_t start = 0;    // first byte after the job header
   std::string language;  // from @PJL ENTER LANGUAGE, upper case; may be empty
+  uint32_t copies = 0;   // from @PJL SET COPIES or QTY; 0 when not set
+  bool pjl = false;      // a Universal Exit or a PJL command came first
 };
 
-// Skips what may precede the print data: ^D (end of a previous job), the
-// Universal Exit Language command, @PJL command lines and blank lines.
-PrintData SkipJobHeader(ByteSource& source);
+// Skips what may precede the print data from `position` on: ^D (end of a
+// previous job), the Universal Exit Language command, @PJL command lines
+// and blank lines.
+PrintData SkipJobHeader(ByteSource& source, uint64_t position);
+
+// The position of the first Universal Exit Language command at or after
+// `position`, or the end of the source when there is none.
+uint64_t FindUniversalExit(ByteSource& source, uint64_t position);
 
 // True when a Universal Exit Language command, which ends the print data
 // of a PJL job, starts at `position`.

@@ -20,8 +20,15 @@ uint64_t PageCountOf(const PostScriptFacts& facts) {
 }
 
 uint16_t PaperSizeOf(const PostScriptFacts& facts) {
-  // The bounding box is where the marks are, so it comes last: it names a
-  // paper only when the marks fill one.
+  // The bounding boxes are where the marks are, so they come last: they
+  // name a paper only when the marks fill one. The first page's box comes
+  // before the document's, which spans every page, and is only taken when
+  // it does name one.
+  if (!facts.document_media.known && !facts.page_size.known &&
+      facts.first_page_bounding_box.known) {
+    const Size& box = facts.first_page_bounding_box;
+    if (uint16_t paper = PaperSizeFromPoints(box.width, box.height)) return paper;
+  }
   const Size bounding_box = facts.first_bounding_box.known
                                 ? facts.first_bounding_box
                                 : facts.last_bounding_box;
@@ -35,13 +42,15 @@ uint16_t PaperSizeOf(const PostScriptFacts& facts) {
 }  // namespace
 
 bool CountPostScriptPages(const FileView& file, uint64_t start,
-                          PageCount& result) {
-  ByteSource source(file, start, file.size());
+                          JobCount& result) {
+  ByteSource source(file, start, file.size(), ByteSource::kStreamingBlock);
   PostScriptFacts facts = ScanPostScript(source, start);
+  result.end = facts.end;
   uint64_t pages = PageCountOf(facts);
   if (pages == 0) return false;
-  result.pages = static_cast<uint32_t>(std::min<uint64_t>(pages, UINT32_MAX));
+  result.pages = pages;
   result.paper_size = PaperSizeOf(facts);
+  result.copies = facts.copies;
   return true;
 }
 

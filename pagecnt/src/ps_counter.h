@@ -12,6 +12,6 @@ namespace pagecnt {
 // finds its paper size when the program states one clearly. False when no
 // page is found.
 bool CountPostScriptPages(const FileView& file, uint64_t start,
-                          PageCount& result);
+                          JobCount& result);
 
 }  // namespace pagecnt

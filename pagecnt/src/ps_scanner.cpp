@@ -1,8 +1,10 @@
 #include "ps_scanner.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "pjl.h"
 
@@ -40,39 +42,222 @@ int ReadNumbers(const char* text, double* values, int wanted) {
   return found;
 }
 
+// Bytes that are part of a word: not white space, not a delimiter, not a
+// line end, and neither ESC nor ^D, which may end the job.
+struct ByteTable {
+  bool value[256] = {};
+  constexpr bool operator[](uint8_t c) const { return value[c]; }
+};
+
+constexpr ByteTable OrdinaryBytes() {
+  ByteTable table;
+  for (int c = 0; c < 256; ++c) table.value[c] = true;
+  for (char c : std::string_view(" \t\r\n\f()<>[]{}/%")) {
+    table.value[static_cast<uint8_t>(c)] = false;
+  }
+  table.value[0] = table.value[0x1B] = table.value[0x04] = false;
+  return table;
+}
+
+// Line ends, the bytes that may end the job, and `extra`.
+constexpr ByteTable StopBytes(std::string_view extra) {
+  ByteTable table;
+  table.value['\r'] = table.value['\n'] = table.value[0x1B] = table.value[0x04] = true;
+  for (char c : extra) table.value[static_cast<uint8_t>(c)] = true;
+  return table;
+}
+
+constexpr ByteTable kOrdinary = OrdinaryBytes();
+// What ends a run in a comment or a string, in a hex or base-85 string.
+constexpr ByteTable kCommentStop = StopBytes("");
+constexpr ByteTable kHexStop = StopBytes(">");
+
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+// The high bit of each byte of `word` that is below `limit` (at most 128),
+// or that is `value`. Bytes count from the lowest, which comes first in
+// memory on the little-endian machines Windows runs on; the lowest flag is
+// exact, flags above it may be false.
+uint64_t BytesBelow(uint64_t word, uint8_t limit) {
+  return (word - kOnes * limit) & ~word & kHighBits;
+}
+uint64_t BytesEqual(uint64_t word, uint8_t value) {
+  return BytesBelow(word ^ (kOnes * value), 1);
+}
+
+// The length of the run of bytes from `data` that `stop` does not hold.
+size_t RunUntil(const ByteTable& stop, const uint8_t* data, size_t length) {
+  size_t n = 0;
+  while (n + 4 <= length && !(stop[data[n]] | stop[data[n + 1]] | stop[data[n + 2]] |
+                              stop[data[n + 3]])) {
+    n += 4;
+  }
+  while (n < length && !stop[data[n]]) ++n;
+  return n;
+}
+
 class Scanner {
  public:
   explicit Scanner(PostScriptFacts& facts) : facts_(facts) {}
 
   void Scan(ByteSource& source, uint64_t start) {
-    bool line_start = true;
-    bool in_line = false;
-    for (uint64_t position = start;; ++position) {
-      int c = source.At(position);
-      if (c < 0 || (c == 0x1B && IsUniversalExit(source, position))) break;
-      // Structuring comments are whole lines beginning "%%", whatever the
-      // program around them does.
-      if (line_start && c == '%') {
-        in_line = true;
-        line_.clear();
-      }
-      bool line_end = c == '\n' || c == '\r';
-      if (in_line) {
-        if (line_end) {
-          in_line = false;
-          OnCommentLine();
-        } else if (line_.size() < kMaxLineLength) {
-          line_.push_back(static_cast<char>(c));
+    uint64_t position = start;
+    const uint8_t* data = nullptr;
+    size_t length = 0;
+    // The bytes are taken a block at a time; runs of bytes that change
+    // nothing but the current word or skip through a string or comment
+    // are passed in a tight loop, every other byte one at a time.
+    while (source.Window(position, data, length)) {
+      size_t i = 0;
+      while (i < length) {
+        if (skip_line_feed_) {
+          skip_line_feed_ = false;
+          if (data[i] == '\n') {
+            ++i;
+            continue;
+          }
         }
+        if (data_bytes_ > 0 || data_lines_ > 0) {
+          i += SkipData(data + i, length - i);
+          continue;
+        }
+        size_t run = Run(data + i, length - i);
+        if (run > 0) {
+          i += run;
+          continue;
+        }
+        int c = data[i];
+        if (c == 0x1B && IsUniversalExit(source, position + i)) {
+          Finish(position + i);
+          return;
+        }
+        if (c == 0x04 && source.Matches(position + i + 1, "%!")) {
+          Finish(position + i);
+          return;
+        }
+        OnByte(c);
+        ++i;
       }
-      line_start = line_end;
-      OnProgramByte(c);
+      position += length;
     }
-    if (in_line) OnCommentLine();
-    EndWord();
+    Finish(position);
   }
 
  private:
+  // Passes over data that a %%BeginData or %%BeginBinary comment announced;
+  // returns how many bytes of `data` it took.
+  size_t SkipData(const uint8_t* data, size_t length) {
+    size_t n = 0;
+    if (data_bytes_ > 0) {
+      n = static_cast<size_t>(std::min<uint64_t>(data_bytes_, length));
+      data_bytes_ -= n;
+    } else {
+      while (n < length && data_lines_ > 0) {
+        if (data[n++] == '\n') --data_lines_;
+      }
+    }
+    line_start_ = data[n - 1] == '\n' || data[n - 1] == '\r';
+    return n;
+  }
+
+  void Finish(uint64_t position) {
+    if (in_line_) OnCommentLine();
+    EndWord();
+    facts_.end = position;
+  }
+
+  // How many bytes from `data` on the scan may pass without looking at
+  // each: none at a line start or in a comment line, which are collected,
+  // and none that end a word, a string or a comment, start a line or may
+  // start the next job.
+  size_t Run(const uint8_t* data, size_t length) {
+    if (line_start_ || in_line_ || after_less_than_) return 0;
+    size_t n = 0;
+    switch (mode_) {
+      case Mode::kCode: {
+        while (n < length && kOrdinary[data[n]]) ++n;
+        size_t room = kMaxWordLength - std::min(word_.size(), kMaxWordLength);
+        word_.append(reinterpret_cast<const char*>(data), std::min(n, room));
+        return n;
+      }
+      case Mode::kComment:
+        return RunUntil(kCommentStop, data, length);
+      case Mode::kString: {
+        // Nesting and escapes are followed here too: strings are most of
+        // what image data read as program text looks like. The state is
+        // kept in locals, which the bytes cannot alias.
+        bool escaped = escaped_;
+        int depth = string_depth_;
+        while (n < length) {
+          if (!escaped && n + 8 <= length) {
+            // Eight bytes at once, up to the first that is a control
+            // byte, a parenthesis or a backslash.
+            uint64_t word;
+            std::memcpy(&word, data + n, 8);
+            uint64_t special = BytesBelow(word, 0x20) | BytesEqual(word, '(') |
+                               BytesEqual(word, ')') | BytesEqual(word, '\\');
+            if (special == 0) {
+              n += 8;
+              continue;
+            }
+            n += static_cast<size_t>(__builtin_ctzll(special) / 8);
+          }
+          uint8_t c = data[n];
+          if (kCommentStop[c]) {
+            // A line end inside a string matters only when the next line
+            // may be a comment line.
+            bool line_end = c == '\n' || c == '\r';
+            if (!line_end || n + 1 >= length || data[n + 1] == '%') break;
+            escaped = false;
+          } else if (escaped) {
+            escaped = false;
+          } else if (c == '\\') {
+            escaped = true;
+          } else if (c == '(') {
+            ++depth;
+          } else if (c == ')' && --depth == 0) {
+            mode_ = Mode::kCode;
+            ++n;
+            break;
+          }
+          ++n;
+        }
+        escaped_ = escaped;
+        string_depth_ = depth;
+        return n;
+      }
+      case Mode::kHexString:
+      case Mode::kBase85:
+        n = RunUntil(kHexStop, data, length);
+        if (n > 0) previous_ = data[n - 1];
+        return n;
+    }
+    return 0;
+  }
+
+  void OnByte(int c) {
+    // Structuring comments are whole lines beginning "%%", whatever the
+    // program around them does.
+    if (line_start_ && c == '%') {
+      in_line_ = true;
+      line_.clear();
+    }
+    bool line_end = c == '\n' || c == '\r';
+    if (in_line_) {
+      if (line_end) {
+        in_line_ = false;
+        OnCommentLine();
+        // The data starts after the line end, which may be CR LF.
+        skip_line_feed_ = c == '\r' && (data_bytes_ > 0 || data_lines_ > 0);
+      } else if (line_.size() < kMaxLineLength) {
+        line_.push_back(static_cast<char>(c));
+      }
+    }
+    line_start_ = line_end;
+    OnProgramByte(c);
+  }
+
   enum class Mode { kCode, kComment, kString, kHexString, kBase85 };
   enum class PageSizeStep { kIdle, kOpen, kWidth, kHeight, kClose };
 
@@ -84,7 +269,9 @@ class Scanner {
   }
 
   void OnCommentLine() {
-    if (LineIs("%%BeginDocument")) {
+    if (LineIs("%%BeginBinary:") || LineIs("%%BeginData:")) {
+      OnBeginData();
+    } else if (LineIs("%%BeginDocument")) {
       ++nested_documents_;
     } else if (LineIs("%%EndDocument")) {
       if (nested_documents_ > 0) --nested_documents_;
@@ -99,6 +286,12 @@ class Scanner {
       seen_pages_ = true;
     } else if (LineIs("%%Page:")) {
       ++facts_.page_comments;
+    } else if (LineIs("%%PageBoundingBox:")) {
+      double box[4];
+      if (!facts_.first_page_bounding_box.known &&
+          ReadNumbers(LineValue("%%PageBoundingBox:"), box, 4) == 4) {
+        facts_.first_page_bounding_box = Size{true, box[2] - box[0], box[3] - box[1]};
+      }
     } else if (LineIs("%%BoundingBox:")) {
       double box[4];
       Size size;
@@ -110,6 +303,37 @@ class Scanner {
       seen_bounding_box_ = true;
     } else if (LineIs("%%DocumentMedia:") && !facts_.document_media.known) {
       OnDocumentMedia(LineValue("%%DocumentMedia:"));
+    } else if (LineIs("%%Requirements:")) {
+      size_t at = line_.find("numcopies(");
+      double value = 0;
+      if (at != std::string::npos &&
+          ReadNumbers(line_.c_str() + at + 10, &value, 1) == 1) {
+        OnCopies(value);
+      }
+    }
+  }
+
+  void OnCopies(double value) {
+    // Beyond this no driver asks; a larger number is damage.
+    constexpr double kMaxCopies = 9999;
+    if (facts_.copies == 0 && nested_documents_ == 0 && value >= 1 &&
+        value <= kMaxCopies) {
+      facts_.copies = static_cast<uint32_t>(value);
+    }
+  }
+
+  // "%%BeginBinary: bytes" and "%%BeginData: count [type [Bytes|Lines]]"
+  // announce data that the program reads itself, and that is no program
+  // text: it may hold any byte, the Universal Exit's too.
+  void OnBeginData() {
+    bool binary = LineIs("%%BeginBinary:");
+    const char* text = binary ? LineValue("%%BeginBinary:") : LineValue("%%BeginData:");
+    double count = 0;
+    if (ReadNumbers(text, &count, 1) != 1 || count < 1 || count > 1e18) return;
+    if (!binary && line_.find("Lines") != std::string::npos) {
+      data_lines_ = static_cast<uint64_t>(count);
+    } else {
+      data_bytes_ = static_cast<uint64_t>(count);
     }
   }
 
@@ -206,10 +430,28 @@ class Scanner {
     literal_ = false;
   }
 
+  template <size_t N>
+  bool WordIs(const char (&text)[N]) const {
+    return word_.size() == N - 1 && std::memcmp(word_.data(), text, N - 1) == 0;
+  }
+
   void OnWord() {
-    if (!literal_ && word_ == "showpage") ++facts_.showpages;
+    if (page_size_step_ == PageSizeStep::kIdle && !copies_next_) {
+      // Most words: only a name can start what we look for, and no number
+      // needs converting.
+      if (!literal_) {
+        if (WordIs("showpage")) ++facts_.showpages;
+        return;
+      }
+      copies_next_ = WordIs("#copies") || WordIs("NumCopies");
+      if (WordIs("PageSize")) page_size_step_ = PageSizeStep::kOpen;
+      return;
+    }
+    if (!literal_ && WordIs("showpage")) ++facts_.showpages;
     double value = 0;
     bool number = !literal_ && ParseNumber(word_, value);
+    if (copies_next_ && number) OnCopies(value);
+    copies_next_ = literal_ && (word_ == "#copies" || word_ == "NumCopies");
     switch (page_size_step_) {
       case PageSizeStep::kWidth:
         if (number) {
@@ -245,6 +487,11 @@ class Scanner {
   }
 
   PostScriptFacts& facts_;
+  bool line_start_ = true;
+  bool in_line_ = false;
+  uint64_t data_bytes_ = 0;  // announced data still to pass over
+  uint64_t data_lines_ = 0;
+  bool skip_line_feed_ = false;
   std::string line_;
   int nested_documents_ = 0;
   bool seen_pages_ = false;
@@ -257,6 +504,7 @@ class Scanner {
   int previous_ = 0;
   std::string word_;
   bool literal_ = false;
+  bool copies_next_ = false;  // the word before was /#copies or /NumCopies
   PageSizeStep page_size_step_ = PageSizeStep::kIdle;
   double width_ = 0;
   double height_ = 0;

@@ -27,11 +27,21 @@ struct PostScriptFacts {
   Size page_size;              // the first /PageSize [w h]
   Size first_bounding_box;     // %%BoundingBox:, as for %%Pages:
   Size last_bounding_box;
+  Size first_page_bounding_box;  // the first %%PageBoundingBox:
+  // The first copy count the program asks for: "/#copies n", "/NumCopies
+  // n" (as in a setpagedevice dictionary) or "%%Requirements: numcopies(n)".
+  // 0 when it asks for none.
+  uint32_t copies = 0;
+  uint64_t end = 0;  // where the scan stopped
 };
 
-// Scans from `start` to the end of the source or to a Universal Exit
-// Language command, whichever comes first. Linear in the bytes scanned,
-// with constant memory.
+// Data that %%BeginBinary or %%BeginData announces by its byte or line
+// count is passed over unread.
+//
+// Scans from `start` to the end of the source, to a Universal Exit Language
+// command, or to a ^D followed by "%!" (the start of the next job sent
+// after the end-of-job character), whichever comes first. Linear in the
+// bytes scanned, with constant memory.
 PostScriptFacts ScanPostScript(ByteSource& source, uint64_t start);
 
 }  // namespace pagecnt

@@ -1,10 +1,12 @@
 #include "database/com_errors.h"
 
+#include <oledberr.h>
 #include <oleauto.h>
 #include <sqlext.h>
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 #include "database/wide_text.h"
 #include "service_core/win_owners.h"
@@ -26,6 +28,7 @@ namespace {
 
 struct DiagRecord {
   std::wstring state;
+  SQLINTEGER nNative = 0;
   std::wstring text;
 };
 
@@ -38,15 +41,30 @@ bool FirstDiag(SQLSMALLINT nHandleType, SQLHANDLE hHandle, DiagRecord* out) {
                                 szText, 1024, &cchText);
   if (!SQL_SUCCEEDED(rc)) return false;
   out->state.assign(reinterpret_cast<wchar_t*>(szState));
+  out->nNative = nNative;
   out->text.assign(reinterpret_cast<wchar_t*>(szText));
   return true;
 }
 
-HRESULT HResultForState(const std::wstring& state) {
+// The SQLite driver reports every engine error as HY000 with the engine's
+// result code as the native error and "[SQLite]" before its text; 19 is
+// SQLITE_CONSTRAINT ("UNIQUE constraint failed: PRINTERS.PrnName (19)").
+constexpr SQLINTEGER kSqliteConstraint = 19;
+constexpr wchar_t kSqlitePrefix[] = L"[SQLite]";
+
+bool IsSqliteConstraint(const DiagRecord& diag) {
+  return diag.state == L"HY000" && diag.nNative == kSqliteConstraint &&
+         diag.text.compare(0, wcslen(kSqlitePrefix), kSqlitePrefix) == 0;
+}
+
+HRESULT HResultForDiag(const DiagRecord& diag) {
+  const std::wstring& state = diag.state;
+  if (IsSqliteConstraint(diag)) return DB_E_INTEGRITYVIOLATION;
   if (state == L"HY001") return E_OUTOFMEMORY;
   if (state == L"HYT00" || state == L"HYT01") {
     return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
   }
+  if (state.compare(0, 2, L"23") == 0) return DB_E_INTEGRITYVIOLATION;
   return E_FAIL;
 }
 
@@ -76,9 +94,13 @@ void RaiseOdbcError(SQLSMALLINT nHandleType, SQLHANDLE hHandle) {
   DiagRecord first;
   HRESULT hr = E_FAIL;
   if (hHandle && FirstDiag(nHandleType, hHandle, &first)) {
-    hr = HResultForState(first.state);
+    hr = HResultForDiag(first);
   }
   RaiseComError(hr, OdbcDiagnostics(nHandleType, hHandle));
+}
+
+bool IsConstraintViolation(const _com_error& e) {
+  return e.Error() == DB_E_INTEGRITYVIOLATION;
 }
 
 std::string ComErrorText(HRESULT hr) {

@@ -16,8 +16,17 @@
 std::wstring OdbcDiagnostics(SQLSMALLINT nHandleType, SQLHANDLE hHandle);
 
 // Raises the failure of an ODBC call on that handle: E_FAIL unless the
-// diagnostic's SQLSTATE names a better-fitting HRESULT.
+// diagnostic's SQLSTATE names a better-fitting HRESULT. A refusal by a
+// constraint raises DB_E_INTEGRITYVIOLATION: SQLSTATE class 23 (PostgreSQL
+// says 23505 for a unique key, 23514 for a CHECK), or the SQLite driver's
+// HY000 with SQLITE_CONSTRAINT (19) as its native error.
 [[noreturn]] void RaiseOdbcError(SQLSMALLINT nHandleType, SQLHANDLE hHandle);
+
+// True when the database refused a row for a constraint: a unique key
+// (another writer holds the value), but also NOT NULL, CHECK, or an SQLite
+// trigger's RAISE(ABORT). Callers that expect a unique key look the row up
+// before trusting it.
+bool IsConstraintViolation(const _com_error& e);
 
 // The system's text for the error's HRESULT, in the manner of
 // _com_error::ErrorMessage.

@@ -1,10 +1,29 @@
 #include "database/printer_links.h"
 
+#include <cstring>
 #include <new>
+#include <string>
 
+#include "database/append_seam.h"
 #include "database/com_errors.h"
 #include "database/record_classes.h"
 #include "database/recordset.h"
+
+namespace {
+
+// Whether the source selects a row for the pair; the recordset stays open
+// (and the connection held) for an append to its table.
+bool LinkExists(const ConnectionPtr& pConnection, const char* pszSource,
+                int32_t lIdPrinter, int32_t lIdMember, CRecordset& recordset,
+                CPrinterLinkRecord& record) {
+  record.dwIdPrinterStatus = kStatusUnset;
+  record.dwIdMemberStatus = kStatusUnset;
+  recordset.Open(pszSource, pConnection, {lIdPrinter, lIdMember});
+  recordset.BindToRecordset(&record);
+  return record.dwIdPrinterStatus == adFldOK && record.dwIdMemberStatus == adFldOK;
+}
+
+}  // namespace
 
 int EnsurePrinterLink(ConnectionPtr pConnection, const char* pszSource,
                       CPairCache& cache, int32_t lIdPrinter, int32_t lIdMember) {
@@ -15,16 +34,23 @@ int EnsurePrinterLink(ConnectionPtr pConnection, const char* pszSource,
 
   try {
     CPrinterLinkRecord record;
-    record.dwIdPrinterStatus = kStatusUnset;
-    record.dwIdMemberStatus = kStatusUnset;
     CRecordset recordset;
-    recordset.Open(pszSource, pConnection, {lIdPrinter, lIdMember});
-    recordset.BindToRecordset(&record);
-    if (record.dwIdPrinterStatus != adFldOK || record.dwIdMemberStatus != adFldOK) {
+    if (!LinkExists(pConnection, pszSource, lIdPrinter, lIdMember, recordset, record)) {
       record.lIdPrinter = lIdPrinter;
       record.lIdMember = lIdMember;
       PrepareForAppend(record);
-      recordset.AddNew(&record);
+      RunBeforeAppendSeam(std::string(pszSource, std::strcspn(pszSource, " ")).c_str());
+      try {
+        recordset.AddNew(&record);
+      } catch (const _com_error& e) {
+        // Another service appended the pair since the lookup, and the
+        // unique key refused ours; without the pair there, the refusal
+        // had another cause and stands.
+        if (!IsConstraintViolation(e)) throw;
+        CPrinterLinkRecord found;
+        CRecordset again;
+        if (!LinkExists(pConnection, pszSource, lIdPrinter, lIdMember, again, found)) throw;
+      }
     }
     cache.Add(dwPrinter, dwMember);
     recordset.Close();

@@ -12,7 +12,9 @@
 
 // Makes sure the pair has a row in the table that pszSource selects from;
 // the source has two "?" markers, for the printer id and the member id in
-// that order. Returns 0, or the HRESULT of the failure that ended it (the
+// that order. When the schema's unique key refuses the append because
+// another service appended the pair since the lookup, the pair is there
+// all the same. Returns 0, or the HRESULT of the failure that ended it (the
 // pair is then not cached, so the next call tries again).
 int EnsurePrinterLink(ConnectionPtr pConnection, const char* pszSource,
                       CPairCache& cache, int32_t lIdPrinter, int32_t lIdMember);

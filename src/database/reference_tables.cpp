@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "database/append_seam.h"
 #include "database/com_errors.h"
 #include "database/field_text.h"
 #include "database/record_classes.h"
@@ -74,7 +75,20 @@ int AppendUser(const ConnectionPtr& pConnection, CNameIdMap& users,
     CRecordset recordset;
     // The bare table: the append neither reads nor holds its rows.
     recordset.Open("USERS", pConnection);
-    recordset.AddNew(&record);
+    RunBeforeAppendSeam("USERS");
+    try {
+      recordset.AddNew(&record);
+    } catch (const _com_error& e) {
+      // The unique key holds the name already (another service appended
+      // it, or it was never loaded): that row is the user's. Without the
+      // row, the refusal had another cause and stands.
+      if (!IsConstraintViolation(e)) throw;
+      record.dwIdUserStatus = kStatusUnset;
+      CRecordset existing;
+      existing.Open("USERS WHERE UserName = ?", pConnection, {name});
+      existing.BindToRecordset(&record);
+      if (record.dwIdUserStatus != adFldOK) throw;
+    }
     if (record.dwIdUserStatus == adFldOK && record.dwUserNameStatus == adFldOK) {
       idUser = record.lIdUser;
       users.Store(name.c_str(), record.lIdUser);

@@ -18,7 +18,10 @@ int LoadUserRows(const ConnectionPtr& pConnection, CNameIdMap& users);
 
 // Appends a USERS row for the name (cut to 254 bytes) without reading the
 // table and, when the new id comes back, stores it in idUser and in the
-// user map. 1 when the append ran (idUser is left alone if no id came
-// back), 0 on a database error or a null name.
+// user map. When the schema's unique key refuses the name (another service
+// appended it, or the map did not hold it), the row that holds it is the
+// user's: its id is stored alike. On a schema without the key the name
+// gets a further row, as always. 1 when the append ran (idUser is left
+// alone if no id came back), 0 on a database error or a null name.
 int AppendUser(const ConnectionPtr& pConnection, CNameIdMap& users,
                const char* pszUserName, int32_t& idUser);

@@ -20,8 +20,8 @@ namespace {
 // How long the worker body waits for the watcher and the housekeeping thread
 // to see the stop event before it closes the events under them.
 constexpr DWORD kWorkerStopTimeout = 20000;
-// The listener may end by itself on the stop event; only after this grace
-// is it forced to end.
+// The listener ends by itself on the stop event; only a listener that has
+// not ended after this grace is forced to end.
 constexpr DWORD kListenerGrace = 2000;
 // A forcibly ended thread is gone within moments; the wait is only a bound.
 constexpr DWORD kTerminateTimeout = 5000;
@@ -76,6 +76,7 @@ CQuillonService::CQuillonService()
       m_dwFinishedJobMaxAge(kFinishedJobMaxAge),
       m_dwJobSizeRetryMs(1000),
       m_pfnAfterReplayCommit(nullptr),
+      m_nListenerTerminations(0),
       m_hStopRequested(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       m_nJournaled(0),
       m_bOutage(false),
@@ -188,11 +189,13 @@ bool CQuillonService::ServeOnce() {
 
 void CQuillonService::EndWorkerThreads(HANDLE hWatcher, HANDLE hHousekeeper,
                                        HANDLE hListener) {
-  // The listener may sit in ConnectNamedPipe, where it cannot see the stop
-  // event: it is forced to end. Not at once, though: a thread ended while it
-  // is still starting up can take the loader lock with it, and then every
-  // later thread start and exit of the process hangs.
+  // The listener waits for clients together with the stop event and ends at
+  // once. Forcing it to end is a last resort for a listener that hangs, and
+  // never at once: a thread ended while it is still starting up can take the
+  // loader lock with it, and then every later thread start and exit of the
+  // process hangs.
   if (hListener && WaitForSingleObject(hListener, kListenerGrace) == WAIT_TIMEOUT) {
+    ++m_nListenerTerminations;
     TerminateThread(hListener, 0);
     WaitForSingleObject(hListener, kTerminateTimeout);
   }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include "database/permission_entry.h"
 #include "database/reference_caches.h"
 #include "pagecnt.h"
+#include "pipe_intake/pipe_settings.h"
 #include "printer_monitor/prn_obj.h"
 #include "service_core/win_owners.h"
 #include "service_host/svc_base.h"
@@ -64,7 +66,9 @@ class CQuillonService : public CSvcBase {
   // returns 1; the entry is filled in every case.
   int GetPermission(int32_t idPrinter, int32_t idUser, PERMISSION_ENTRY& entry) const;
   // Appends a USERS row for the name and stores its new id in idUser and
-  // mapUsers; 1 when the append ran, 0 on a database error.
+  // mapUsers (the existing row's id when the schema's unique key holds the
+  // name already; see AppendUser); 1 when the append ran, 0 on a database
+  // error.
   int AddUser(const char* pszUserName, int32_t& idUser);
 
   // Fills m_printers from printers.lst, then gdiprinters.lst (created with
@@ -140,6 +144,11 @@ class CQuillonService : public CSvcBase {
   // Called after a replayed row's commit, before anything else: a seam for
   // the tests that end a replay at that moment. Null in the service.
   void (*m_pfnAfterReplayCommit)(CQuillonService*);
+  // The pipe intake's name, pacing, read time-out and administrator check.
+  CPipeIntakeSettings m_pipeIntake;
+  // How often the worker body had to end the listener forcibly at stop (it
+  // ends by itself on the stop event; this is the last resort).
+  std::atomic<unsigned> m_nListenerTerminations;
 
  protected:
   // Creates and opens pConnection from the "DSN" setting; on failure

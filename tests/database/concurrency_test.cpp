@@ -108,8 +108,10 @@ TEST_P(ConcurrencyTest, SharedConnectionAndCachesStayConsistent) {
                                  "'-' || CAST(Pages % 1000 AS VARCHAR(9))"),
             0);
   // Registrations run one at a time on the connection: one row per name.
+  // Users are appended without a lookup; the unique key keeps them single.
   EXPECT_EQ(db->Count("PRINTERS"), kPrinters);
   EXPECT_EQ(db->Count("COMPUTERS"), kComputers);
+  EXPECT_EQ(db->Count("USERS"), kUsers);
   EXPECT_EQ(db->QueryInt("SELECT COUNT(*) FROM (SELECT idPrinter, idUser FROM PRNUSERS "
                          "GROUP BY idPrinter, idUser HAVING COUNT(*) > 1) d"),
             0);

@@ -18,8 +18,23 @@ std::string Env(const char* pszName) {
   return psz ? psz : "";
 }
 
+// The unique keys of names and pairs, and what they were before.
+constexpr const char kUniqueIndex[] = "CREATE UNIQUE INDEX UX_";
+constexpr const char kPlainIndex[] = "CREATE INDEX IX_";
+constexpr int kUniqueKeys = 5;
+
+// A statement of the schema with its unique index made a plain one.
+std::string WithoutUniqueKey(std::string statement, int* pReplaced) {
+  size_t at = statement.find(kUniqueIndex);
+  if (at != std::string::npos) {
+    statement.replace(at, sizeof(kUniqueIndex) - 1, kPlainIndex);
+    ++*pReplaced;
+  }
+  return statement;
+}
+
 // The schema files hold one statement per ";" at a line end.
-std::vector<std::string> SchemaStatements(Backend backend) {
+std::vector<std::string> SchemaStatements(Backend backend, Schema schema) {
   std::string path = Env("QUILLON_SCHEMA_DIR") +
                      (backend == Backend::SQLite ? "/sqlite.sql" : "/postgresql.sql");
   std::ifstream in(path);
@@ -33,6 +48,14 @@ std::vector<std::string> SchemaStatements(Backend backend) {
     if (end != std::string::npos && line[end] == ';') {
       statements.push_back(current);
       current.clear();
+    }
+  }
+  if (schema == Schema::WithoutUniqueKeys) {
+    int nReplaced = 0;
+    for (std::string& statement : statements) statement = WithoutUniqueKey(statement, &nReplaced);
+    if (nReplaced != kUniqueKeys) {
+      throw std::runtime_error(path + ": expected " + std::to_string(kUniqueKeys) +
+                               " unique indexes, found " + std::to_string(nReplaced));
     }
   }
   return statements;
@@ -64,7 +87,7 @@ std::string CTestDatabase::Unavailable(Backend backend) {
   return "";
 }
 
-CTestDatabase::CTestDatabase(Backend backend) : m_backend(backend) {
+CTestDatabase::CTestDatabase(Backend backend, Schema schema) : m_backend(backend) {
   int nSerial = ++g_nSerial;
   std::string tag = std::to_string(GetCurrentProcessId()) + "_" + std::to_string(nSerial);
   if (backend == Backend::SQLite) {
@@ -84,7 +107,7 @@ CTestDatabase::CTestDatabase(Backend backend) : m_backend(backend) {
             m_schema + "}";
   }
   m_helper = Connect();
-  for (const std::string& statement : SchemaStatements(backend)) Exec(statement);
+  for (const std::string& statement : SchemaStatements(backend, schema)) Exec(statement);
 }
 
 CTestDatabase::~CTestDatabase() {
@@ -206,7 +229,7 @@ void DatabaseTest::SetUp() {
     if (!Env("QUILLON_TEST_PG_REQUIRED").empty()) FAIL() << reason;
     GTEST_SKIP() << reason;
   }
-  db.reset(new CTestDatabase(GetParam()));
+  db.reset(new CTestDatabase(GetParam(), SchemaOfTest()));
   conn = db->Connect();
 }
 

@@ -16,9 +16,13 @@
 
 enum class Backend { SQLite, PostgreSQL };
 
+// The service's schema as it is, or as databases were created before names
+// and pairs became unique keys (the same tables with plain indexes).
+enum class Schema { Current, WithoutUniqueKeys };
+
 class CTestDatabase {
  public:
-  explicit CTestDatabase(Backend backend);
+  explicit CTestDatabase(Backend backend, Schema schema = Schema::Current);
   ~CTestDatabase();
 
   // Empty when the backend can be used here, else why not.
@@ -27,6 +31,8 @@ class CTestDatabase {
   Backend Kind() const { return m_backend; }
   // A new, open connection to this test's database.
   ConnectionPtr Connect() const;
+  // The ODBC connection string of this test's database, for other programs.
+  const std::string& ConnectionString() const { return m_dsn; }
 
   // Runs statements on the helper's own connection.
   void Exec(const std::string& sql) const;
@@ -57,6 +63,8 @@ std::string SqlText(const std::string& text);
 // Test fixture run once per backend; skips a backend that is not set up.
 class DatabaseTest : public ::testing::TestWithParam<Backend> {
  protected:
+  // The schema each test's database is created with.
+  virtual Schema SchemaOfTest() const { return Schema::Current; }
   void SetUp() override;
   void TearDown() override;
 

@@ -110,25 +110,6 @@ TEST_P(ReferenceCacheTest, LoadsStopAtAnErrorKeepingWhatWasRead) {
   EXPECT_EQ(Action(1, 1), 2);   // entries already held stay
 }
 
-TEST_P(ReferenceCacheTest, PrinterLoadKeepsTheLaterDuplicateAndSeparatesCase) {
-  db->Exec("INSERT INTO PRINTERS (PrnName) VALUES ('Laser'), ('laser'), ('Laser')");
-  service->mapPrinters.Store("stale", 99);
-  ASSERT_EQ(service->LoadPrinterTable(), 1);
-  EXPECT_EQ(service->mapPrinters.Size(), 2u);   // emptied first
-  int32_t id = 0;
-  ASSERT_TRUE(service->mapPrinters.Find("Laser", id));
-  EXPECT_EQ(id, 3);
-  ASSERT_TRUE(service->mapPrinters.Find("laser", id));
-  EXPECT_EQ(id, 2);
-  EXPECT_FALSE(service->mapPrinters.Find("LASER", id));
-  EXPECT_FALSE(service->mapPrinters.Find("stale", id));
-
-  db->Exec("INSERT INTO USERS (UserName) VALUES ('O''Brien')");
-  ASSERT_EQ(service->LoadUserTable(), 1);
-  ASSERT_TRUE(service->mapUsers.Find("O'Brien", id));
-  EXPECT_EQ(id, 1);
-}
-
 TEST_P(ReferenceCacheTest, AddUserAppendsAndCachesTheNewId) {
   db->Exec("INSERT INTO USERS (UserName) VALUES ('ann')");
   ASSERT_EQ(service->LoadUserTable(), 1);
@@ -176,5 +157,32 @@ TEST_P(ReferenceCacheTest, AddUserThatFailsReturnsZeroAndChangesNothing) {
 }
 
 INSTANTIATE_FOR_BOTH_DATABASES(ReferenceCacheTest);
+
+// A database created before names became unique keys may hold a name twice.
+class ReferenceCacheOnOldSchemaTest : public ReferenceCacheTest {
+ protected:
+  Schema SchemaOfTest() const override { return Schema::WithoutUniqueKeys; }
+};
+
+TEST_P(ReferenceCacheOnOldSchemaTest, PrinterLoadKeepsTheLaterDuplicateAndSeparatesCase) {
+  db->Exec("INSERT INTO PRINTERS (PrnName) VALUES ('Laser'), ('laser'), ('Laser')");
+  service->mapPrinters.Store("stale", 99);
+  ASSERT_EQ(service->LoadPrinterTable(), 1);
+  EXPECT_EQ(service->mapPrinters.Size(), 2u);   // emptied first
+  int32_t id = 0;
+  ASSERT_TRUE(service->mapPrinters.Find("Laser", id));
+  EXPECT_EQ(id, 3);
+  ASSERT_TRUE(service->mapPrinters.Find("laser", id));
+  EXPECT_EQ(id, 2);
+  EXPECT_FALSE(service->mapPrinters.Find("LASER", id));
+  EXPECT_FALSE(service->mapPrinters.Find("stale", id));
+
+  db->Exec("INSERT INTO USERS (UserName) VALUES ('O''Brien')");
+  ASSERT_EQ(service->LoadUserTable(), 1);
+  ASSERT_TRUE(service->mapUsers.Find("O'Brien", id));
+  EXPECT_EQ(id, 1);
+}
+
+INSTANTIATE_FOR_BOTH_DATABASES(ReferenceCacheOnOldSchemaTest);
 
 }  // namespace

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +19,7 @@
 #include "database/odbc_statement.h"
 #include "database/wide_text.h"
 #include "service_core/win_owners.h"
+#include "spool_fixture.h"
 #include "spooler_driver.h"
 
 namespace {
@@ -30,7 +31,6 @@ const char kPause[] = "Sim Pause";
 const char kFree[] = "Sim Free";
 const char kDelete[] = "Sim Delete";
 const char kGdi[] = "Sim GDI";
-const char kPrintersKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers";
 const DWORD kWaitMs = 30000;
 
 std::string FullPath(const char* path) {
@@ -113,7 +113,7 @@ class PrinterControlTest : public ::testing::Test {
     }
     RemoveService();
     sim::SpoolerDriver::RemoveOverrideFor(kExeName);
-    RestoreSpoolDirectory();
+    m_spoolDirectory.reset();
     if (m_manager) CloseServiceHandle(m_manager);
   }
 
@@ -128,17 +128,7 @@ class PrinterControlTest : public ::testing::Test {
                               header + kPause + "\r\n" + kFree + "\r\n" + kDelete + "\r\n"));
     ASSERT_TRUE(WriteTextFile(dir + "\\gdiprinters.lst", header + kGdi + "\r\n"));
     // The spooler's directory, where the service looks for shadow files.
-    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kPrintersKey, m_printersKey.put()),
-              ERROR_SUCCESS);
-    DWORD cb = sizeof(m_savedSpool);
-    m_bHadSpool = RegQueryValueExW(m_printersKey.get(), L"DefaultSpoolDirectory", nullptr,
-                                   nullptr, reinterpret_cast<BYTE*>(m_savedSpool),
-                                   &cb) == ERROR_SUCCESS;
-    m_cbSavedSpool = cb;
-    const std::wstring spool = AnsiToWide(dir);
-    RegSetValueExW(m_printersKey.get(), L"DefaultSpoolDirectory", 0, REG_SZ,
-                   reinterpret_cast<const BYTE*>(spool.c_str()),
-                   static_cast<DWORD>((spool.size() + 1) * sizeof(wchar_t)));
+    m_spoolDirectory.reset(new CSpoolDirectorySetting(dir));
     const char* db = getenv("QUILLON_PRINTER_CONTROL_DB");
     ASSERT_NE(db, nullptr) << "QUILLON_PRINTER_CONTROL_DB names the service's database";
     std::string dsn = std::string("Driver=SQLite3;Database=") + db;
@@ -147,16 +137,6 @@ class PrinterControlTest : public ::testing::Test {
     RegSetValueExA(key, "DSN", 0, REG_SZ, reinterpret_cast<const BYTE*>(dsn.c_str()),
                    static_cast<DWORD>(dsn.size() + 1));
     RegCloseKey(key);
-  }
-
-  void RestoreSpoolDirectory() {
-    if (!m_printersKey) return;
-    if (m_bHadSpool) {
-      RegSetValueExW(m_printersKey.get(), L"DefaultSpoolDirectory", 0, REG_SZ,
-                     reinterpret_cast<const BYTE*>(m_savedSpool), m_cbSavedSpool);
-    } else {
-      RegDeleteValueW(m_printersKey.get(), L"DefaultSpoolDirectory");
-    }
   }
 
   // One number the service's database holds.
@@ -221,10 +201,7 @@ class PrinterControlTest : public ::testing::Test {
   }
 
   sim::SpoolerDriver spooler;
-  RegKey m_printersKey;
-  wchar_t m_savedSpool[MAX_PATH] = {};
-  DWORD m_cbSavedSpool = 0;
-  bool m_bHadSpool = false;
+  std::unique_ptr<CSpoolDirectorySetting> m_spoolDirectory;
   SC_HANDLE m_manager = nullptr;
   SC_HANDLE m_service = nullptr;
 };
@@ -260,12 +237,7 @@ TEST_F(PrinterControlTest, AJobFinishedOnAGdiPrinterBecomesOneRow) {
   job.totalBytes = 3000;
   DWORD id = spooler.AddJob(kGdi, job);
   // Its shadow file asks for 3 copies.
-  std::string shadow(400, '\0');
-  shadow[0] = 0x66;
-  const uint32_t devModeOffset = 200;
-  const int16_t nCopies = 3;
-  std::memcpy(&shadow[40], &devModeOffset, 4);
-  std::memcpy(&shadow[devModeOffset + 86], &nCopies, 2);
+  const std::string shadow = ShadowFileBytes(0x66, 200, 3);
   char szShadow[32];
   snprintf(szShadow, sizeof(szShadow), "\\%05u.shd", static_cast<unsigned>(id));
   ASSERT_TRUE(WriteTextFile(ServiceDir() + szShadow, shadow));

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <thread>
 
@@ -15,50 +14,9 @@
 #include "net_sessions_sim.h"
 #include "service_core/lock.h"
 #include "service_core/win_owners.h"
+#include "spool_fixture.h"
 
 namespace {
-
-const char kPrintersKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers";
-
-// The harness's directory becomes the spooler's directory for the test.
-class SpoolDirectory {
- public:
-  explicit SpoolDirectory(const std::string& dir) {
-    RegCreateKeyA(HKEY_LOCAL_MACHINE, kPrintersKey, m_key.put());
-    DWORD cb = sizeof(m_saved);
-    m_bHad = RegQueryValueExW(m_key.get(), L"DefaultSpoolDirectory", nullptr, nullptr,
-                              reinterpret_cast<BYTE*>(m_saved), &cb) == ERROR_SUCCESS;
-    m_cbSaved = cb;
-    std::wstring wide(dir.begin(), dir.end());
-    RegSetValueExW(m_key.get(), L"DefaultSpoolDirectory", 0, REG_SZ,
-                   reinterpret_cast<const BYTE*>(wide.c_str()),
-                   static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
-  }
-  ~SpoolDirectory() {
-    if (m_bHad) {
-      RegSetValueExW(m_key.get(), L"DefaultSpoolDirectory", 0, REG_SZ,
-                     reinterpret_cast<const BYTE*>(m_saved), m_cbSaved);
-    } else {
-      RegDeleteValueW(m_key.get(), L"DefaultSpoolDirectory");
-    }
-  }
-
- private:
-  RegKey m_key;
-  wchar_t m_saved[MAX_PATH] = {};
-  DWORD m_cbSaved = 0;
-  bool m_bHad = false;
-};
-
-// A shadow file of the first layout whose device mode asks for nCopies.
-std::string ShadowFile(int16_t nCopies) {
-  std::string bytes(400, '\0');
-  bytes[0] = 0x66;
-  const uint32_t devModeOffset = 200;
-  std::memcpy(&bytes[40], &devModeOffset, 4);
-  std::memcpy(&bytes[devModeOffset + 86], &nCopies, 2);
-  return bytes;
-}
 
 TEST(GdiJobRoadTest, AFinishedJobBecomesOneRowWithItsShadowFilesCopies) {
   const std::string unavailable = CTestDatabase::Unavailable(Backend::SQLite);
@@ -66,7 +24,7 @@ TEST(GdiJobRoadTest, AFinishedJobBecomesOneRowWithItsShadowFilesCopies) {
   CTestDatabase db(Backend::SQLite);
   CMonitorHarness harness;
   sim::Owned<sim::NetSessions> sessions;
-  SpoolDirectory spoolDirectory(harness.dir.Path());
+  CSpoolDirectorySetting spoolDirectory(harness.dir.Path());
   harness.service->m_pfnJobThread = JobThread;   // the real one this time
   harness.service->pConnection = db.Connect();
   UniqueHandle jobEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
@@ -88,7 +46,7 @@ TEST(GdiJobRoadTest, AFinishedJobBecomesOneRowWithItsShadowFilesCopies) {
   const DWORD id = harness.spooler->AddJob("GDI 1", fields);
   char szShadow[32];
   snprintf(szShadow, sizeof(szShadow), "%05u.shd", static_cast<unsigned>(id));
-  harness.dir.Write(szShadow, ShadowFile(3));
+  harness.dir.Write(szShadow, ShadowFileBytes(0x66, 200, 3));
   ASSERT_TRUE(harness.WaitFetched(1));
 
   // The job finishes; the accounting pulses JOB_EVENT when its row is in.

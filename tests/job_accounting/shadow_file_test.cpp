@@ -9,57 +9,28 @@
 #include <vector>
 
 #include "job_accounting/shadow_file.h"
+#include "spool_fixture.h"
 #include "service_core/win_owners.h"
 
 namespace {
 
-const char kPrintersKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers";
-
 class ShadowFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char szTemp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, szTemp);
-    m_dir = std::string(szTemp) + "quillon-spool-" + std::to_string(GetCurrentProcessId());
-    CreateDirectoryA(m_dir.c_str(), nullptr);
-    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kPrintersKey, m_key.put()), ERROR_SUCCESS);
-    DWORD cb = sizeof(m_saved);
-    m_bHadValue = RegQueryValueExW(m_key.get(), L"DefaultSpoolDirectory", nullptr, nullptr,
-                                   reinterpret_cast<BYTE*>(m_saved), &cb) == ERROR_SUCCESS;
-    m_cbSaved = cb;
-    SetSpoolDirectory(m_dir);
-  }
-  void TearDown() override {
+  ShadowFileTest() : m_dir(MakeDirectory()), m_setting(m_dir) {}
+  ~ShadowFileTest() override {
     for (const std::string& file : m_files) DeleteFileA(file.c_str());
     RemoveDirectoryA(m_dir.c_str());
-    if (m_bHadValue) {
-      RegSetValueExW(m_key.get(), L"DefaultSpoolDirectory", 0, REG_SZ,
-                     reinterpret_cast<const BYTE*>(m_saved), m_cbSaved);
-    } else {
-      RegDeleteValueW(m_key.get(), L"DefaultSpoolDirectory");
-    }
   }
 
-  void SetSpoolDirectory(const std::string& dir) {
-    std::wstring wide(dir.begin(), dir.end());
-    RegSetValueExW(m_key.get(), L"DefaultSpoolDirectory", 0, REG_SZ,
-                   reinterpret_cast<const BYTE*>(wide.c_str()),
-                   static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
+  static std::string MakeDirectory() {
+    char szTemp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, szTemp);
+    std::string dir = std::string(szTemp) + "quillon-spool-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(dir.c_str(), nullptr);
+    return dir;
   }
 
-  // A shadow file: the signature byte, the device-mode offset in the field
-  // the signature selects, and dmCopies at that offset + 86.
-  static std::vector<BYTE> Shadow(BYTE signature, uint32_t devModeOffset, int16_t copies,
-                                  size_t cbFile = 400) {
-    std::vector<BYTE> bytes(cbFile, 0);
-    bytes[0] = signature;
-    const size_t field = signature == 0x66 ? 40 : 44;
-    if (field + 4 <= cbFile) std::memcpy(&bytes[field], &devModeOffset, 4);
-    if (devModeOffset + 88 <= cbFile) std::memcpy(&bytes[devModeOffset + 86], &copies, 2);
-    return bytes;
-  }
-
-  std::string Write(int32_t jobId, const std::vector<BYTE>& bytes) {
+  std::string Write(int32_t jobId, const std::string& bytes) {
     char szName[32];
     snprintf(szName, sizeof(szName), "\\%05d.shd", static_cast<int>(jobId));
     std::string path = m_dir + szName;
@@ -82,11 +53,8 @@ class ShadowFileTest : public ::testing::Test {
   }
 
   std::string m_dir;
+  CSpoolDirectorySetting m_setting;
   std::vector<std::string> m_files;
-  RegKey m_key;
-  wchar_t m_saved[MAX_PATH] = {};
-  DWORD m_cbSaved = 0;
-  bool m_bHadValue = false;
 };
 
 TEST_F(ShadowFileTest, BothLayoutsGiveTheStoredCount) {
@@ -96,16 +64,16 @@ TEST_F(ShadowFileTest, BothLayoutsGiveTheStoredCount) {
   } cases[] = {{0x66, 3}, {0x67, 3}, {0x66, 0}, {0x01, 7}};
   int32_t job = 10;
   for (const Case& c : cases) {
-    std::string path = Write(job, Shadow(c.signature, 200, c.copies));
+    std::string path = Write(job, ShadowFileBytes(c.signature, 200, c.copies));
     EXPECT_EQ(ReadShadowCopies(job), c.copies) << "signature " << int(c.signature);
     EXPECT_TRUE(OpenedByNobody(path));
     ++job;
   }
   // The first layout reads its offset at byte 40, not 44.
-  std::vector<BYTE> bytes = Shadow(0x66, 200, 3);
+  std::string bytes = ShadowFileBytes(0x66, 200, 3);
   uint32_t decoy = 100;
   std::memcpy(&bytes[44], &decoy, 4);
-  bytes[186] = 9;
+  bytes[186] = 9;   // dmCopies of a device mode at 100
   Write(20, bytes);
   EXPECT_EQ(ReadShadowCopies(20), 3);
 }
@@ -113,13 +81,13 @@ TEST_F(ShadowFileTest, BothLayoutsGiveTheStoredCount) {
 TEST_F(ShadowFileTest, WhatCannotBeReadCountsAsOneCopy) {
   struct Case {
     const char* label;
-    std::vector<BYTE> bytes;
+    std::string bytes;
   } cases[] = {
-      {"40 bytes: no room for the offset", Shadow(0x66, 200, 3, 40)},
-      {"43 bytes: the offset cut short", Shadow(0x66, 200, 3, 43)},
-      {"offset beyond the end", Shadow(0x66, 5000, 3)},
-      {"count cut short", Shadow(0x66, 400 - 87, 3)},
-      {"offset near 4 GB", Shadow(0x67, 0xFFFFFFF0u, 3)},
+      {"40 bytes: no room for the offset", ShadowFileBytes(0x66, 200, 3, 40)},
+      {"43 bytes: the offset cut short", ShadowFileBytes(0x66, 200, 3, 43)},
+      {"offset beyond the end", ShadowFileBytes(0x66, 5000, 3)},
+      {"count cut short", ShadowFileBytes(0x66, 400 - 87, 3)},
+      {"offset near 4 GB", ShadowFileBytes(0x67, 0xFFFFFFF0u, 3)},
       {"empty file", {}},
   };
   int32_t job = 30;
@@ -138,7 +106,7 @@ TEST_F(ShadowFileTest, FileNamesHaveFiveDigitsAtLeast) {
   EXPECT_STREQ(wszPath, L"C:\\SPOOL\\00042.shd");
   FormatShadowFileName(L"C:\\SPOOL", 123456, wszPath);
   EXPECT_STREQ(wszPath, L"C:\\SPOOL\\123456.shd");
-  Write(123456, Shadow(0x66, 200, 4));
+  Write(123456, ShadowFileBytes(0x66, 200, 4));
   EXPECT_EQ(ReadShadowCopies(123456), 4);
 }
 
@@ -148,15 +116,15 @@ TEST_F(ShadowFileTest, TheSpoolDirectoryComesFromTheRegistry) {
   EXPECT_EQ(std::wstring(wszDir), std::wstring(m_dir.begin(), m_dir.end()));
 
   // 129 characters fit the 260-byte area, 130 do not.
-  SetSpoolDirectory("C:\\" + std::string(126, 's'));
+  m_setting.Set("C:\\" + std::string(126, 's'));
   EXPECT_TRUE(GetSpoolDirectory(wszDir));
-  SetSpoolDirectory("C:\\" + std::string(127, 's'));
+  m_setting.Set("C:\\" + std::string(127, 's'));
   EXPECT_FALSE(GetSpoolDirectory(wszDir));
   EXPECT_STREQ(wszDir, L"");
 
-  RegDeleteValueW(m_key.get(), L"DefaultSpoolDirectory");
+  m_setting.Remove();
   EXPECT_FALSE(GetSpoolDirectory(wszDir));
-  Write(50, Shadow(0x66, 200, 3));
+  Write(50, ShadowFileBytes(0x66, 200, 3));
   EXPECT_EQ(ReadShadowCopies(50), 1) << "no spool directory";
 }
 

@@ -1,6 +1,7 @@
 // Damaged copies of valid files, made deterministically: every call must
 // return, and a count it gives must be one the file could hold.
 #include <cstdint>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -93,8 +94,39 @@ TEST_F(MutationTest, DamagedCopiesReturnSaneResults) {
     CountOutcome outcome = Count(bytes);
     ASSERT_EQ(outcome.returned != 0, outcome.pages != 0) << "mutation " << i;
     // A PDF page is an object of a dozen bytes at least.
-    if (seed < 3) {
+    if (seed < 3 && bytes.compare(0, 5, "%PDF-") == 0) {
       ASSERT_LE(outcome.pages, bytes.size() / 12) << "mutation " << i;
+    }
+  }
+}
+
+TEST_F(MutationTest, DamagedCorpusFilesOfEveryLanguageReturn) {
+  // The smallest rendered file of each language, and a text file.
+  std::map<std::string, CorpusFile> smallest;
+  std::map<std::string, size_t> sizes;
+  for (const CorpusFile& file : Corpus()) {
+    size_t size = ReadCorpusFile(file.name).size();
+    if (!smallest.count(file.language) || size < sizes[file.language]) {
+      smallest[file.language] = file;
+      sizes[file.language] = size;
+    }
+  }
+  ASSERT_GE(smallest.size(), 5u) << "no corpus in " << CorpusDirectory();
+  std::vector<std::pair<std::string, std::string>> seeds;
+  for (const auto& [language, file] : smallest) {
+    seeds.emplace_back(file.name, ReadCorpusFile(file.name));
+  }
+  std::string text;
+  for (int i = 0; i < 200; ++i) text += "line " + std::to_string(i) + (i % 70 ? "\r\n" : "\f");
+  seeds.emplace_back("text", text);
+  std::mt19937 random(20261209);
+  for (const auto& [name, bytes] : seeds) {
+    for (int i = 0; i < 150; ++i) {
+      std::string damaged = Mutate(bytes, random);
+      CountOutcome outcome = Count(damaged);
+      ASSERT_EQ(outcome.returned != 0, outcome.pages != 0) << name << " mutation " << i;
+      // One byte at least for each page, in every language without macros.
+      ASSERT_LE(outcome.pages, damaged.size()) << name << " mutation " << i;
     }
   }
 }

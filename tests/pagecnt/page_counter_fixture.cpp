@@ -1,6 +1,10 @@
 #include "page_counter_fixture.h"
 
 #include <fstream>
+#include <sstream>
+
+#include "file_view.h"
+#include "format_dispatch.h"
 
 HMODULE PageCounterTest::module_ = nullptr;
 PFN_GET_PAGE_COUNT PageCounterTest::get_page_count_ = nullptr;
@@ -59,4 +63,54 @@ CountOutcome PageCounterTest::CountFile(const std::string& path) {
   outcome.pages = result.dwPages;
   outcome.paper = result.wPaperSize;
   return outcome;
+}
+
+FileDetails PageCounterTest::Examine(const std::string& path) {
+  FileDetails details;
+  pagecnt::FileView file;
+  if (!file.Open(path.c_str())) return details;
+  pagecnt::PageCount count;
+  pagecnt::CountPrintFile(file, count);
+  details.format = count.format;
+  details.copies = count.copies;
+  details.jobs = count.jobs;
+  return details;
+}
+
+FileDetails PageCounterTest::ExamineBytes(const std::string& bytes) {
+  return Examine(WriteFile("examined.spl", bytes));
+}
+
+std::string PageCounterTest::CorpusDirectory() {
+  char value[MAX_PATH] = {};
+  DWORD length = GetEnvironmentVariableA("PAGECNT_CORPUS", value, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return "";
+  // A Linux path, which Wine shows on drive Z:.
+  std::string path = std::string("Z:") + value;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+std::vector<CorpusFile> PageCounterTest::Corpus() {
+  std::vector<CorpusFile> files;
+  std::ifstream manifest(CorpusDirectory() + "\\manifest.txt");
+  std::string line;
+  while (std::getline(manifest, line)) {
+    std::istringstream fields(line);
+    CorpusFile file;
+    std::string copies;
+    if (!(fields >> file.name >> file.language >> file.pages >> file.paper >> copies)) continue;
+    file.copies = copies == "-" ? -1 : std::stoi(copies);
+    files.push_back(file);
+  }
+  return files;
+}
+
+std::string PageCounterTest::ReadCorpusFile(const std::string& name) {
+  std::ifstream in(CorpusDirectory() + "\\" + name, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
 }

@@ -74,6 +74,20 @@ TEST_F(PostScriptCountTest, PjlWrappedJobWithControlD) {
   EXPECT_EQ(Count("\x04%!PS\n" + Pages(3, false) + "\x04").pages, 3u);
 }
 
+TEST_F(PostScriptCountTest, AnnouncedDataIsPassedOverByItsCount) {
+  // Binary data with bytes of a Universal Exit, a comment line and
+  // showpage, which are data and not program.
+  std::string data = "\x1b%-12345X\n%%Page: 9 9\nshowpage\n(";
+  std::string job = "%!PS-Adobe-3.0\n%%EndComments\n%%Page: 1 1\n"
+                    "%%BeginBinary: " + std::to_string(data.size()) + "\r\n" + data +
+                    "\n%%EndBinary\nshowpage\n%%Page: 2 2\n"
+                    "%%BeginData: 2 Hex Lines\n%%Page: 8 8\n(\n%%EndData\nshowpage\n";
+  CountOutcome outcome = Count(job);
+  EXPECT_EQ(outcome.pages, 2u);
+  // Unannounced, the same bytes end the job at the Universal Exit.
+  EXPECT_EQ(Count("%!PS-Adobe-3.0\n%%Page: 1 1\n" + data + "\n%%Page: 2 2\n").pages, 1u);
+}
+
 TEST_F(PostScriptCountTest, PaperSizeWhenTheJobStatesIt) {
   struct Case {
     std::string header;

@@ -1,26 +1,30 @@
 -- The service's database on SQLite. Create it with:
 --   sqlite3 /var/lib/quillon/quillon.db < sqlite.sql
 -- The service addresses columns by position: keep the column order.
--- Ids are generated (INTEGER PRIMARY KEY is the rowid); names are not
--- unique, as the service tolerates duplicate rows.
+-- Ids are generated (INTEGER PRIMARY KEY is the rowid). Names and pairs
+-- are unique keys, so that several services recording into one database
+-- at once cannot add a printer, user, computer or pair twice; a service
+-- whose append meets the key uses the row that is there. (A database
+-- created without these keys works too, as the service tolerates
+-- duplicate rows.)
 
 CREATE TABLE PRINTERS (
   idPrinter INTEGER PRIMARY KEY AUTOINCREMENT,
   PrnName   VARCHAR(254) NOT NULL
 );
-CREATE INDEX IX_PRINTERS_PrnName ON PRINTERS (PrnName);
+CREATE UNIQUE INDEX UX_PRINTERS_PrnName ON PRINTERS (PrnName);
 
 CREATE TABLE USERS (
   idUser   INTEGER PRIMARY KEY AUTOINCREMENT,
   UserName VARCHAR(254) NOT NULL
 );
-CREATE INDEX IX_USERS_UserName ON USERS (UserName);
+CREATE UNIQUE INDEX UX_USERS_UserName ON USERS (UserName);
 
 CREATE TABLE COMPUTERS (
   idComp   INTEGER PRIMARY KEY AUTOINCREMENT,
   CompName VARCHAR(19) NOT NULL
 );
-CREATE INDEX IX_COMPUTERS_CompName ON COMPUTERS (CompName);
+CREATE UNIQUE INDEX UX_COMPUTERS_CompName ON COMPUTERS (CompName);
 
 -- -1 in idPrinter or idUser stands for every printer or every user.
 CREATE TABLE PRNPERMISSIONS (
@@ -35,14 +39,14 @@ CREATE TABLE PRNUSERS (
   idPrinter INTEGER NOT NULL,
   idUser    INTEGER NOT NULL
 );
-CREATE INDEX IX_PRNUSERS_Pair ON PRNUSERS (idPrinter, idUser);
+CREATE UNIQUE INDEX UX_PRNUSERS_Pair ON PRNUSERS (idPrinter, idUser);
 
 CREATE TABLE PRNCOMPS (
   idPrnComp INTEGER PRIMARY KEY AUTOINCREMENT,
   idPrinter INTEGER NOT NULL,
   idComp    INTEGER NOT NULL
 );
-CREATE INDEX IX_PRNCOMPS_Pair ON PRNCOMPS (idPrinter, idComp);
+CREATE UNIQUE INDEX UX_PRNCOMPS_Pair ON PRNCOMPS (idPrinter, idComp);
 
 -- One row per accounted print job. Submitted: seconds since 1970-01-01 UTC.
 CREATE TABLE PRNDATA (
