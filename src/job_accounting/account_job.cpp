@@ -230,6 +230,7 @@ HRESULT CQuillonService::WriteJob(const JOURNALED_JOB& job, bool bKeyed) {
                           AnsiToWide(job.key) + L"')");
       }
       pConn->EndTransaction(true);
+      if (!bSkipped) ++m_nReplayWritten;
     } catch (...) {
       try {
         pConn->EndTransaction(false);

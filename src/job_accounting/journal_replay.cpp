@@ -77,7 +77,6 @@ void CQuillonService::KeepJob(JOURNALED_JOB& job, const std::string& why) {
 bool CQuillonService::ReplayJournal() {
   CJobJournal& journal = Journal();
   ComApartment apartment;
-  size_t nWritten = 0;
   for (;;) {
     std::vector<JOURNALED_JOB> jobs;
     bool bReopen;
@@ -97,7 +96,7 @@ bool CQuillonService::ReplayJournal() {
                           L"(JournalKey VARCHAR(64) NOT NULL PRIMARY KEY)");
       }
       for (const JOURNALED_JOB& job : jobs) {
-        if (WriteJob(job, true) == S_OK) ++nWritten;
+        WriteJob(job, true);
       }
     } catch (const _com_error&) {
       std::lock_guard<std::mutex> lock(m_journalLock);
@@ -114,9 +113,10 @@ bool CQuillonService::ReplayJournal() {
   }
   std::lock_guard<std::mutex> lock(m_journalLock);
   m_nReplayFailures = 0;
-  if (m_bOutage || nWritten) {
+  if (m_bOutage || m_nReplayWritten) {
     m_bOutage = false;
-    const std::string written = std::to_string(nWritten);
+    const std::string written = std::to_string(m_nReplayWritten);
+    m_nReplayWritten = 0;
     ReportToEventLog(EVENTLOG_INFORMATION_TYPE, EVMSG_DB_REACHABLE, written.c_str());
   }
   return true;

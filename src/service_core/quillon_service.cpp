@@ -82,6 +82,7 @@ CQuillonService::CQuillonService()
       m_bOutage(false),
       m_bReopen(false),
       m_nReplayFailures(0),
+      m_nReplayWritten(0),
       m_hReplayKick(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
 
 CQuillonService::~CQuillonService() {

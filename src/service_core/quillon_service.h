@@ -187,6 +187,7 @@ class CQuillonService : public CSvcBase {
   bool m_bOutage;            // event 111 reported, 112 not yet
   bool m_bReopen;            // a step failed: reopen before the next replay
   unsigned m_nReplayFailures;
+  size_t m_nReplayWritten;   // by the replays since the outage began
   // Set when a job is journaled: the replay thread tries at once.
   UniqueHandle m_hReplayKick;
 };

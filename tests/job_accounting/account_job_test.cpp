@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "database/com_errors.h"
 #include "database/odbc_statement.h"
 #include "db_test_support.h"
 #include "job_accounting/job_data.h"
@@ -453,10 +454,19 @@ TEST_P(AccountJobTest, AnOutageIsOneErrorEventWithTheDriversTextAndItsEndOneInfo
   EXPECT_NE(events[0].text.find(": 1 kept now"), std::string::npos) << events[0].text;
   service->ReplayJournal();   // still failing: no event
   EXPECT_EQ(eventLog->Events().size(), 1u);
+  // A replay ended after its first row: that row counts in the end's event.
+  static int s_nCommits;
+  s_nCommits = 0;
+  service->m_pfnAfterReplayCommit = [](CQuillonService*) {
+    if (++s_nCommits == 1) RaiseComError(E_FAIL, L"ended after the first row");
+  };
 
   db->Exec(db->Kind() == Backend::SQLite ? "DROP TRIGGER fail_PRNDATA"
                                           : "DROP TRIGGER fail_PRNDATA ON PRNDATA");
+  EXPECT_FALSE(service->ReplayJournal());
+  EXPECT_EQ(db->Count("PRNDATA"), 1);
   ASSERT_TRUE(service->ReplayJournal());
+  EXPECT_EQ(db->Count("PRNDATA"), 3);
   events = eventLog->Events();
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[1].id, static_cast<DWORD>(EVMSG_DB_REACHABLE));
