@@ -150,7 +150,7 @@ int CQuillonService::AccountJob(const JOB_DATA& job) {
   if (bBehind) {
     KeepJob(facts, "");   // after the jobs journaled before it
   } else {
-    ComApartment apartment;
+    EnsureThreadComApartment();
     HRESULT hr = E_FAIL;
     std::string why;
     try {
