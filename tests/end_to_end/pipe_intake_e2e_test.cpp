@@ -13,6 +13,7 @@
 #include "database/connection.h"
 #include "database/odbc_statement.h"
 #include "database/wide_text.h"
+#include "installed_service.h"
 #include "pipe_client_support.h"
 #include "pipe_intake/pipe_protocol.h"
 #include "service_core/win_owners.h"
@@ -26,20 +27,8 @@ const char kExeName[] = "quillon.exe";
 const char kPrinter[] = "Sim Free";
 const DWORD kWaitMs = 30000;
 
-std::string FullPath(const char* path) {
-  char full[MAX_PATH] = {};
-  GetFullPathNameA(path, MAX_PATH, full, nullptr);
-  return full;
-}
 std::string ServiceDir() { return FullPath(QUILLON_PIPE_E2E_DIR); }
 std::string ServiceExe() { return ServiceDir() + "\\" + kExeName; }
-
-bool WriteTextFile(const std::string& path, const std::string& text) {
-  UniqueHandle h(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  DWORD written = 0;
-  return h && WriteFile(h.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-         written == text.size();
-}
 
 // Runs a program with the arguments and waits for it; its exit code.
 DWORD RunProgram(const std::string& exe, const std::string& args) {
@@ -168,28 +157,8 @@ class PipeIntakeEndToEnd : public ::testing::Test {
     connection->Close();
     return rows;
   }
-  void RemoveService() {
-    ScHandle service(OpenServiceA(m_manager.get(), kName, SERVICE_ALL_ACCESS));
-    if (!service) return;
-    SERVICE_STATUS status;
-    const DWORD pid = ProcessIdOf(service.get());
-    ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-    WaitForProcessEnd(pid, kWaitMs);
-    DeleteService(service.get());
-  }
-  static DWORD ProcessIdOf(SC_HANDLE service) {
-    SERVICE_STATUS_PROCESS ssp = {};
-    DWORD needed = 0;
-    QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&ssp),
-                         sizeof(ssp), &needed);
-    return ssp.dwProcessId;
-  }
-  DWORD ServiceProcessId() const { return ProcessIdOf(m_service.get()); }
-  static bool WaitForProcessEnd(DWORD pid, DWORD timeoutMs) {
-    if (!pid) return true;
-    UniqueHandle h(OpenProcess(SYNCHRONIZE, FALSE, pid));
-    return !h || WaitForSingleObject(h.get(), timeoutMs) == WAIT_OBJECT_0;
-  }
+  void RemoveService() { RemoveInstalledService(m_manager.get(), kName, kWaitMs); }
+  DWORD ServiceProcessId() const { return ServiceProcessIdOf(m_service.get()); }
 
   sim::SpoolerDriver spooler;
   ScHandle m_manager;

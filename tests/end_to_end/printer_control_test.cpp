@@ -19,6 +19,7 @@
 #include "database/odbc_statement.h"
 #include "database/wide_text.h"
 #include "service_core/win_owners.h"
+#include "installed_service.h"
 #include "spool_fixture.h"
 #include "spooler_driver.h"
 
@@ -33,23 +34,8 @@ const char kDelete[] = "Sim Delete";
 const char kGdi[] = "Sim GDI";
 const DWORD kWaitMs = 30000;
 
-std::string FullPath(const char* path) {
-  char full[MAX_PATH] = {};
-  GetFullPathNameA(path, MAX_PATH, full, nullptr);
-  return full;
-}
-
 std::string ServiceDir() { return FullPath(QUILLON_PRINTER_CONTROL_DIR); }
 std::string ServiceExe() { return ServiceDir() + "\\" + kExeName; }
-
-bool WriteTextFile(const std::string& path, const std::string& text) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  BOOL ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(h);
-  return ok && written == text.size();
-}
 
 // Runs the service's program with the arguments and waits for it; its exit code.
 DWORD RunQuillon(const std::string& args) {
@@ -155,38 +141,8 @@ class PrinterControlTest : public ::testing::Test {
     return value;
   }
 
-  // An installed service starts with every new Wine session: never leave one.
-  void RemoveService() {
-    SC_HANDLE service = OpenServiceA(m_manager, kName, SERVICE_ALL_ACCESS);
-    if (!service) return;
-    SERVICE_STATUS status;
-    SERVICE_STATUS_PROCESS ssp = {};
-    DWORD needed = 0;
-    QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&ssp),
-                         sizeof(ssp), &needed);
-    ControlService(service, SERVICE_CONTROL_STOP, &status);
-    WaitForProcessEnd(ssp.dwProcessId, kWaitMs);
-    DeleteService(service);
-    CloseServiceHandle(service);
-  }
-
-  DWORD ServiceProcessId() const {
-    SERVICE_STATUS_PROCESS ssp = {};
-    DWORD needed = 0;
-    QueryServiceStatusEx(m_service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&ssp),
-                         sizeof(ssp), &needed);
-    return ssp.dwProcessId;
-  }
-
-  // The service process ending is the reliable sign of a stopped service.
-  static bool WaitForProcessEnd(DWORD pid, DWORD timeoutMs) {
-    if (!pid) return true;
-    HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
-    if (!h) return true;
-    bool ended = WaitForSingleObject(h, timeoutMs) == WAIT_OBJECT_0;
-    CloseHandle(h);
-    return ended;
-  }
+  void RemoveService() { RemoveInstalledService(m_manager, kName, kWaitMs); }
+  DWORD ServiceProcessId() const { return ServiceProcessIdOf(m_service); }
 
   // Until the service has fetched the printer's queue `fetches` times and
   // given back every block: it has then decided on what it fetched.
