@@ -15,6 +15,21 @@ bool WriteTextFile(const std::string& path, const std::string& text) {
          written == text.size();
 }
 
+DWORD RunProgram(const std::string& exe, const std::string& args) {
+  STARTUPINFOA si = {};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi = {};
+  std::string cmd = "\"" + exe + "\" " + args;
+  if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    return 9999;
+  }
+  UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  if (WaitForSingleObject(process.get(), 120000) != WAIT_OBJECT_0) return 9999;
+  DWORD code = 9999;
+  GetExitCodeProcess(process.get(), &code);
+  return code;
+}
+
 DWORD ServiceProcessIdOf(SC_HANDLE service) {
   SERVICE_STATUS_PROCESS ssp = {};
   DWORD needed = 0;

@@ -13,6 +13,10 @@ std::string FullPath(const char* path);
 // Writes the bytes to the file, replacing it; true when all were written.
 bool WriteTextFile(const std::string& path, const std::string& text);
 
+// Runs the program with the arguments and waits for it; its exit code, or
+// 9999 when it could not be started or did not end within two minutes.
+DWORD RunProgram(const std::string& exe, const std::string& args);
+
 // The process id of the service's process, 0 when none runs.
 DWORD ServiceProcessIdOf(SC_HANDLE service);
 

@@ -30,21 +30,6 @@ const DWORD kWaitMs = 30000;
 std::string ServiceDir() { return FullPath(QUILLON_PIPE_E2E_DIR); }
 std::string ServiceExe() { return ServiceDir() + "\\" + kExeName; }
 
-// Runs a program with the arguments and waits for it; its exit code.
-DWORD RunProgram(const std::string& exe, const std::string& args) {
-  STARTUPINFOA si = {};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi = {};
-  std::string cmd = "\"" + exe + "\" " + args;
-  if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-    return 9999;
-  }
-  UniqueHandle process(pi.hProcess), thread(pi.hThread);
-  WaitForSingleObject(process.get(), 120000);
-  DWORD code = STILL_ACTIVE;
-  GetExitCodeProcess(process.get(), &code);
-  return code;
-}
 DWORD Quillonctl(const std::string& args) { return RunProgram(FullPath(QUILLONCTL_EXE), args); }
 
 // The handles open in another process, by duplicating each handle value:
