@@ -148,22 +148,19 @@ int CQuillonService::AccountJob(const JOB_DATA& job) {
     bBehind = m_nJournaled > 0;
   }
   if (bBehind) {
-    KeepJob(facts, "");   // after the jobs journaled before it
+    KeepJob(facts, "", false);   // after the jobs journaled before it
   } else {
     EnsureThreadComApartment();
-    HRESULT hr = E_FAIL;
-    std::string why;
     try {
-      hr = WriteJob(facts, false);
+      WriteJob(facts, false);
     } catch (const _com_error& e) {
-      hr = e.Error();
-      why = ComErrorText(e);
+      std::string why = ComErrorText(e);
       const std::string diagnostic = ComErrorDescription(e);
       if (!diagnostic.empty()) why += " - " + diagnostic;
+      KeepJob(facts, why, JudgeFailure(&e).bReopen);
     } catch (const std::bad_alloc&) {
-      hr = E_OUTOFMEMORY;
+      KeepJob(facts, ComErrorText(E_OUTOFMEMORY), JudgeFailure(nullptr).bReopen);
     }
-    if (FAILED(hr)) KeepJob(facts, why.empty() ? ComErrorText(hr) : why);
   }
 
   // Step 12: whether the row was written or journaled.
