@@ -179,6 +179,19 @@ bool IsConnectionLost(const _com_error& e) {
 
 bool IsBusy(const _com_error& e) { return ClassifyDbFailure(e) == DbFailure::Busy; }
 
+void PassErrorInfo(const _com_error* pError) {
+  IErrorInfo* pInfo = pError ? pError->ErrorInfo() : nullptr;   // add-ref'd for us
+  SetErrorInfo(0, pInfo);
+  if (pInfo) pInfo->Release();
+}
+
+void RaisePassedError(HRESULT hr) {
+  IErrorInfo* pInfo = nullptr;
+  if (GetErrorInfo(0, &pInfo) != S_OK) pInfo = nullptr;
+  // The exception takes over the reference GetErrorInfo gave us.
+  throw _com_error(hr, pInfo, false);
+}
+
 bool IsConstraintViolation(const _com_error& e) {
   return e.Error() == DB_E_INTEGRITYVIOLATION;
 }

@@ -62,6 +62,14 @@ std::wstring OdbcDiagnostics(SQLSMALLINT nHandleType, SQLHANDLE hHandle);
 // before trusting it.
 bool IsConstraintViolation(const _com_error& e);
 
+// For functions that report a failure as an HRESULT: PassErrorInfo makes
+// the error's info the thread's error info (COM's SetErrorInfo), or clears
+// it when there is none, before the function returns the HRESULT; the
+// caller's RaisePassedError raises the HRESULT with that info, so that the
+// driver's diagnostic and its class survive the HRESULT.
+void PassErrorInfo(const _com_error* pError);
+[[noreturn]] void RaisePassedError(HRESULT hr);
+
 // The system's text for the error's HRESULT, in the manner of
 // _com_error::ErrorMessage.
 std::string ComErrorText(const _com_error& e);

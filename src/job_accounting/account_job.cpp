@@ -172,12 +172,12 @@ HRESULT CQuillonService::WriteJob(const JOURNALED_JOB& job, bool bKeyed) {
   int32_t idPrinter = -1;
   if (!mapPrinters.Find(job.printer.c_str(), idPrinter)) {
     int hr = RegisterPrinter(pConnection, m_registrations, job.printer.c_str(), idPrinter, 1);
-    if (hr < 0) throw _com_error(hr);
+    if (hr < 0) RaisePassedError(hr);
     mapPrinters.Store(job.printer.c_str(), idPrinter);
   }
   int32_t idComp = -1;
   int hr = RegisterComputer(pConnection, m_registrations, job.computer.c_str(), idComp, 1);
-  if (hr < 0) throw _com_error(hr);
+  if (hr < 0) RaisePassedError(hr);
   int32_t idUser = -1;
   if (!mapUsers.Find(job.user.c_str(), idUser) && !AddUser(job.user.c_str(), idUser)) {
     RaiseComError(E_FAIL, L"The user cannot be added.");

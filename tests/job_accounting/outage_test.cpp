@@ -168,7 +168,13 @@ TEST_P(OutageTest, JobsWhileAnotherConnectionLocksTheFileAreWrittenOnceInOrderAf
   service->pConnection = shortWait;
   service->AccountJob(Named(L"One.pdf", 1));
   db->Exec("BEGIN EXCLUSIVE");
-  for (DWORD n = 2; n <= 4; ++n) service->AccountJob(Named(L"Job" + std::to_wstring(n), n));
+  for (DWORD n = 2; n <= 4; ++n) {
+    // A computer not yet known: the first statement to meet the lock is its
+    // registration's, whose failure reaches the replay as an HRESULT.
+    JOB_DATA job = Named(L"Job" + std::to_wstring(n), n);
+    Put(job.wszComputer, kJobComputerChars, L"WS-NEW" + std::to_wstring(n));
+    service->AccountJob(job);
+  }
   const bool bReplayedLocked = service->ReplayJournal();
   db->Exec("COMMIT");
   EXPECT_FALSE(bReplayedLocked);
