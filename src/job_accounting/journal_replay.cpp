@@ -168,6 +168,7 @@ bool CQuillonService::ReplayJournal() {
           // A refusal of the job behind a refused one: the database refuses
           // more than one job, and the streak stays as it is.
           if (!verdict.bRefusal || pRefused) throw;
+          // The rule that passes a job over is set out in refusal_streak.h.
           m_refusals.Refused(job.key, GetTickCount64());
           if (i + 1 == jobs.size() ||
               !m_refusals.Reached(job.key, m_nPassOverRefusals, m_dwPassOverAfterMs)) {
