@@ -11,17 +11,32 @@
 #include "database/wide_text.h"
 #include "service_core/win_owners.h"
 
-void RaiseComError(HRESULT hr, const std::wstring& description) {
+namespace {
+
+constexpr wchar_t kOdbcSource[] = L"ODBC";
+
+[[noreturn]] void RaiseWithInfo(HRESULT hr, const std::wstring& description,
+                                const wchar_t* pwszSource, DWORD dwHelpContext) {
   IErrorInfo* pErrorInfo = nullptr;
   ICreateErrorInfo* pCreate = nullptr;
   if (SUCCEEDED(CreateErrorInfo(&pCreate))) {
     pCreate->SetDescription(const_cast<LPOLESTR>(description.c_str()));
+    if (pwszSource) {
+      pCreate->SetSource(const_cast<LPOLESTR>(pwszSource));
+      pCreate->SetHelpContext(dwHelpContext);
+    }
     pCreate->QueryInterface(IID_IErrorInfo,
                             reinterpret_cast<void**>(&pErrorInfo));
     pCreate->Release();
   }
   // The exception takes over our reference to the error info.
   throw _com_error(hr, pErrorInfo, false);
+}
+
+}  // namespace
+
+void RaiseComError(HRESULT hr, const std::wstring& description) {
+  RaiseWithInfo(hr, description, nullptr, 0);
 }
 
 namespace {
@@ -52,9 +67,21 @@ bool FirstDiag(SQLSMALLINT nHandleType, SQLHANDLE hHandle, DiagRecord* out) {
 constexpr SQLINTEGER kSqliteConstraint = 19;
 constexpr wchar_t kSqlitePrefix[] = L"[SQLite]";
 
+// SQLITE_BUSY: another connection holds a lock the statement needs, past
+// the busy time-out; SQLITE_LOCKED: a conflict within the same connection.
+constexpr SQLINTEGER kSqliteBusy = 5;
+constexpr SQLINTEGER kSqliteLocked = 6;
+
+bool IsSqliteEngineError(const std::wstring& state, const std::wstring& text) {
+  return state == L"HY000" && text.compare(0, wcslen(kSqlitePrefix), kSqlitePrefix) == 0;
+}
+
 bool IsSqliteConstraint(const DiagRecord& diag) {
-  return diag.state == L"HY000" && diag.nNative == kSqliteConstraint &&
-         diag.text.compare(0, wcslen(kSqlitePrefix), kSqlitePrefix) == 0;
+  return IsSqliteEngineError(diag.state, diag.text) && diag.nNative == kSqliteConstraint;
+}
+
+bool StartsWith(const std::wstring& text, const wchar_t* pwszPrefix) {
+  return text.compare(0, wcslen(pwszPrefix), pwszPrefix) == 0;
 }
 
 HRESULT HResultForDiag(const DiagRecord& diag) {
@@ -92,11 +119,77 @@ std::wstring OdbcDiagnostics(SQLSMALLINT nHandleType, SQLHANDLE hHandle) {
 
 void RaiseOdbcError(SQLSMALLINT nHandleType, SQLHANDLE hHandle) {
   DiagRecord first;
-  HRESULT hr = E_FAIL;
   if (hHandle && FirstDiag(nHandleType, hHandle, &first)) {
-    hr = HResultForDiag(first);
+    RaiseWithInfo(HResultForDiag(first), OdbcDiagnostics(nHandleType, hHandle), kOdbcSource,
+                  static_cast<DWORD>(first.nNative));
   }
-  RaiseComError(hr, OdbcDiagnostics(nHandleType, hHandle));
+  // The driver left no record: nothing can be said of the link.
+  RaiseComError(E_FAIL, OdbcDiagnostics(nHandleType, hHandle));
+}
+
+bool GetOdbcDiagnostic(const _com_error& e, ODBC_DIAGNOSTIC* pDiag) {
+  IErrorInfo* pInfo = e.ErrorInfo();   // add-ref'd for us
+  if (!pInfo) return false;
+  BSTR source = nullptr, description = nullptr;
+  DWORD dwContext = 0;
+  bool bOdbc = false;
+  if (SUCCEEDED(pInfo->GetSource(&source)) && source && wcscmp(source, kOdbcSource) == 0 &&
+      SUCCEEDED(pInfo->GetDescription(&description)) && description &&
+      SUCCEEDED(pInfo->GetHelpContext(&dwContext))) {
+    // "[SQLSTATE] text", as OdbcDiagnostics writes it.
+    const std::wstring all(description, SysStringLen(description));
+    if (all.size() >= 8 && all[0] == L'[' && all[6] == L']' && all[7] == L' ') {
+      pDiag->state = all.substr(1, 5);
+      pDiag->nNative = static_cast<long>(static_cast<SQLINTEGER>(dwContext));
+      pDiag->text = all.substr(8);
+      bOdbc = true;
+    }
+  }
+  SysFreeString(source);
+  SysFreeString(description);
+  pInfo->Release();
+  return bOdbc;
+}
+
+DbFailure ClassifyDiagnostic(const ODBC_DIAGNOSTIC& diag) {
+  const std::wstring& state = diag.state;
+  if (StartsWith(state, L"08") || state == L"HYT01" || state == L"57P01" ||
+      state == L"57P02" || state == L"57P03") {
+    return DbFailure::ConnectionLost;
+  }
+  if (IsSqliteEngineError(state, diag.text) &&
+      (diag.nNative == kSqliteBusy || diag.nNative == kSqliteLocked)) {
+    return DbFailure::Busy;
+  }
+  if (state == L"55P03" || state == L"40P01" || state == L"40001" || StartsWith(state, L"53") ||
+      state == L"57014" || state == L"HYT00" || state == L"HY001") {
+    return DbFailure::Busy;
+  }
+  return DbFailure::Refused;
+}
+
+DbFailure ClassifyDbFailure(const _com_error& e) {
+  ODBC_DIAGNOSTIC diag;
+  return GetOdbcDiagnostic(e, &diag) ? ClassifyDiagnostic(diag) : DbFailure::Unknown;
+}
+
+bool IsConnectionLost(const _com_error& e) {
+  return ClassifyDbFailure(e) == DbFailure::ConnectionLost;
+}
+
+bool IsBusy(const _com_error& e) { return ClassifyDbFailure(e) == DbFailure::Busy; }
+
+void PassErrorInfo(const _com_error* pError) {
+  IErrorInfo* pInfo = pError ? pError->ErrorInfo() : nullptr;   // add-ref'd for us
+  SetErrorInfo(0, pInfo);
+  if (pInfo) pInfo->Release();
+}
+
+void RaisePassedError(HRESULT hr) {
+  IErrorInfo* pInfo = nullptr;
+  if (GetErrorInfo(0, &pInfo) != S_OK) pInfo = nullptr;
+  // The exception takes over the reference GetErrorInfo gave us.
+  throw _com_error(hr, pInfo, false);
 }
 
 bool IsConstraintViolation(const _com_error& e) {

@@ -7,11 +7,17 @@
 #include <utility>
 
 #include "database/com_errors.h"
+#include "database/odbc_statement.h"
 #include "database/session_cache.h"
 #include "database/wide_text.h"
 
 CConnection::CConnection()
-    : m_cRef(1), m_hEnv(nullptr), m_hDbc(nullptr), m_bConnected(false) {}
+    : m_cRef(1),
+      m_hEnv(nullptr),
+      m_hDbc(nullptr),
+      m_bConnected(false),
+      m_nReopens(0),
+      m_nProbes(0) {}
 
 CConnection::~CConnection() {
   // Statements must be freed before their connection disconnects.
@@ -69,8 +75,24 @@ void CConnection::Reopen() {
   if (m_pSession) m_pSession->Clear();
   if (m_bConnected) SQLDisconnect(m_hDbc);
   m_bConnected = false;
+  ++m_nReopens;
   const std::string connectionString = m_connectionString;
   Open(connectionString.c_str());
+}
+
+bool CConnection::Probe() {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  ++m_nProbes;
+  if (!m_bConnected) return false;
+  try {
+    COdbcStatement stmt(m_hDbc);
+    stmt.ExecDirect(L"SELECT 1");
+    return stmt.Fetch();
+  } catch (const _com_error&) {
+    return false;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 void CConnection::BeginTransaction() {

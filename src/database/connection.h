@@ -28,6 +28,13 @@ class CConnection {
   // the service's reference caches stay valid, since ids do not change.
   // Raises _com_error when the database still cannot be reached.
   void Reopen();
+  // Whether the connection still answers: runs "SELECT 1" under the
+  // connection's mutex. Never raises; false when not open or on failure.
+  // Cheap enough to ask after a failure that names no cause.
+  bool Probe();
+  // How often Reopen and Probe ran, for diagnostics and tests.
+  unsigned Reopens() const { return m_nReopens; }
+  unsigned Probes() const { return m_nProbes; }
   // Starts or ends a transaction; hold Mutex() from Begin to End, so that no
   // other thread's statement runs inside it. EndTransaction always leaves
   // the connection in auto-commit again.
@@ -59,6 +66,8 @@ class CConnection {
   mutable std::recursive_mutex m_mutex;
   std::unique_ptr<CSessionCache> m_pSession;
   std::string m_connectionString;   // of the last Open, for Reopen
+  std::atomic<unsigned> m_nReopens;
+  std::atomic<unsigned> m_nProbes;
 };
 
 // Reference-counted pointer to the connection. Like a COM smart pointer,

@@ -39,7 +39,10 @@ int Register(const ConnectionPtr& pConnection, CNameIdCache& cache,
              const NAME_TABLE<TRecord, N>& table, const char* pszName,
              int32_t& lId, int bInsert) {
   lId = -1;
-  if (!pszName) return E_POINTER;
+  if (!pszName) {
+    PassErrorInfo(nullptr);
+    return E_POINTER;
+  }
   const std::string name = CutToWidth(pszName, table.cbWidth);
   int32_t lCached = -1;
   if (cache.FindId(name, &lCached)) {
@@ -78,8 +81,10 @@ int Register(const ConnectionPtr& pConnection, CNameIdCache& cache,
     recordset.Close();
     return 0;
   } catch (const _com_error& e) {
+    PassErrorInfo(&e);
     return e.Error();
   } catch (const std::bad_alloc&) {
+    PassErrorInfo(nullptr);
     return E_OUTOFMEMORY;
   }
 }

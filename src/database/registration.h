@@ -15,7 +15,8 @@
 // when there is none and bInsert is non-zero; -1 when no id is known.
 // When the schema's unique key refuses the append because another service
 // appended the name since the lookup, that service's row is the name's.
-// Returns 0 when the operation ran to its end, else the failing HRESULT.
+// Returns 0 when the operation ran to its end, else the failing HRESULT,
+// its error info passed on (com_errors.h: RaisePassedError).
 int RegisterComputer(ConnectionPtr pConnection, CRegistrationCaches& caches,
                      const char* pszName, int32_t& lIdComp, int bInsert);
 int RegisterPrinter(ConnectionPtr pConnection, CRegistrationCaches& caches,

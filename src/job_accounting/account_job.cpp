@@ -148,22 +148,19 @@ int CQuillonService::AccountJob(const JOB_DATA& job) {
     bBehind = m_nJournaled > 0;
   }
   if (bBehind) {
-    KeepJob(facts, "");   // after the jobs journaled before it
+    KeepJob(facts, "", false);   // after the jobs journaled before it
   } else {
     EnsureThreadComApartment();
-    HRESULT hr = E_FAIL;
-    std::string why;
     try {
-      hr = WriteJob(facts, false);
+      WriteJob(facts, false);
     } catch (const _com_error& e) {
-      hr = e.Error();
-      why = ComErrorText(e);
+      std::string why = ComErrorText(e);
       const std::string diagnostic = ComErrorDescription(e);
       if (!diagnostic.empty()) why += " - " + diagnostic;
+      KeepJob(facts, why, JudgeFailure(&e).bReopen);
     } catch (const std::bad_alloc&) {
-      hr = E_OUTOFMEMORY;
+      KeepJob(facts, ComErrorText(E_OUTOFMEMORY), JudgeFailure(nullptr).bReopen);
     }
-    if (FAILED(hr)) KeepJob(facts, why.empty() ? ComErrorText(hr) : why);
   }
 
   // Step 12: whether the row was written or journaled.
@@ -175,12 +172,12 @@ HRESULT CQuillonService::WriteJob(const JOURNALED_JOB& job, bool bKeyed) {
   int32_t idPrinter = -1;
   if (!mapPrinters.Find(job.printer.c_str(), idPrinter)) {
     int hr = RegisterPrinter(pConnection, m_registrations, job.printer.c_str(), idPrinter, 1);
-    if (hr < 0) throw _com_error(hr);
+    if (hr < 0) RaisePassedError(hr);
     mapPrinters.Store(job.printer.c_str(), idPrinter);
   }
   int32_t idComp = -1;
   int hr = RegisterComputer(pConnection, m_registrations, job.computer.c_str(), idComp, 1);
-  if (hr < 0) throw _com_error(hr);
+  if (hr < 0) RaisePassedError(hr);
   int32_t idUser = -1;
   if (!mapUsers.Find(job.user.c_str(), idUser) && !AddUser(job.user.c_str(), idUser)) {
     RaiseComError(E_FAIL, L"The user cannot be added.");

@@ -9,11 +9,19 @@
 // rows it committed and writes only the others. Why none is lost: the job
 // is flushed to the journal before AccountJob returns, and the journal is
 // emptied only when a replay found every job it read written.
+//
+// Why the connection is reopened only when needed: a new connection costs a
+// login, and it empties the prepared statements; a refusal or a lock does
+// not go away by reconnecting. The replay reopens after a lost connection
+// (com_errors.h: IsConnectionLost), or after a failure that names no cause
+// when the connection no longer answers a probe; after a busy database it
+// waits for the back-off and retries as it is.
 #include <algorithm>
 #include <string>
 
 #include "database/com_errors.h"
 #include "database/odbc_statement.h"
+#include "database/wide_text.h"
 #include "job_accounting/job_journal.h"
 #include "service_core/configuration.h"
 #include "service_core/quillon_service.h"
@@ -49,13 +57,33 @@ CJobJournal& CQuillonService::Journal() {
   return *m_pJournal;
 }
 
-void CQuillonService::KeepJob(JOURNALED_JOB& job, const std::string& why) {
+CQuillonService::FAILURE_VERDICT CQuillonService::JudgeFailure(const _com_error* pError) {
+  FAILURE_VERDICT verdict = {pError ? ClassifyDbFailure(*pError) : DbFailure::Unknown, false,
+                             false};
+  switch (verdict.kind) {
+    case DbFailure::ConnectionLost:
+      verdict.bReopen = true;
+      break;
+    case DbFailure::Busy:
+      break;
+    case DbFailure::Refused:
+    case DbFailure::Unknown: {
+      const bool bSound = pConnection && pConnection->Probe();
+      verdict.bReopen = !bSound;
+      verdict.bRefusal = bSound && verdict.kind == DbFailure::Refused;
+      break;
+    }
+  }
+  return verdict;
+}
+
+void CQuillonService::KeepJob(JOURNALED_JOB& job, const std::string& why, bool bReopen) {
   CJobJournal& journal = Journal();
   std::lock_guard<std::mutex> lock(m_journalLock);
   const CJobJournal::Append result = journal.Add(job);
   if (result == CJobJournal::Append::Written) {
     ++m_nJournaled;
-    m_bReopen = true;
+    if (bReopen) m_bReopen = true;
     if (!m_bOutage && !why.empty()) {
       m_bOutage = true;
       const std::string kept = std::to_string(m_nJournaled);
@@ -74,6 +102,36 @@ void CQuillonService::KeepJob(JOURNALED_JOB& job, const std::string& why) {
   ReportToEventLog(EVENTLOG_ERROR_TYPE, EVMSG_JOURNAL_FULL, reason.c_str(), facts.c_str());
 }
 
+namespace {
+
+std::string FailureText(const _com_error& e) {
+  std::string text = ComErrorText(e);
+  const std::string diagnostic = ComErrorDescription(e);
+  if (!diagnostic.empty()) text += " - " + diagnostic;
+  return text;
+}
+
+std::string OneLine(std::string text) {
+  std::replace(text.begin(), text.end(), '\n', ';');
+  std::replace(text.begin(), text.end(), '\r', ' ');
+  return text;
+}
+
+}  // namespace
+
+void CQuillonService::PassOver(const JOURNALED_JOB& job, const std::string& why) {
+  {
+    COdbcStatement insert(pConnection->Handle());
+    insert.ExecDirect(L"INSERT INTO JOURNALKEYS (JournalKey) VALUES ('" + AnsiToWide(job.key) +
+                      L"')");
+  }
+  const std::string refused = std::to_string(m_refusals.Refusals()) + " times in " +
+                              std::to_string(m_refusals.SpanMs() / 1000) + " s";
+  m_refusals.Reset();
+  ReportToEventLog(EVENTLOG_ERROR_TYPE, EVMSG_JOB_PASSED_OVER, refused.c_str(),
+                   OneLine(why).c_str(), OneLine(CJobJournal::Encode(job)).c_str());
+}
+
 bool CQuillonService::ReplayJournal() {
   CJobJournal& journal = Journal();
   ComApartment apartment;
@@ -86,24 +144,56 @@ bool CQuillonService::ReplayJournal() {
       jobs = journal.ReadAll();
       m_nJournaled = jobs.size();
       bReopen = m_bReopen;
+      m_bReopen = false;
     }
+    // The verdict on a job's own failure, judged where it happened.
+    FAILURE_VERDICT verdict = {DbFailure::Unknown, false, false};
+    bool bJudged = false;
     try {
       if (bReopen && pConnection) pConnection->Reopen();
-      m_bReopen = false;
       {
         COdbcStatement create(pConnection->Handle());
         create.ExecDirect(L"CREATE TABLE IF NOT EXISTS JOURNALKEYS "
                           L"(JournalKey VARCHAR(64) NOT NULL PRIMARY KEY)");
       }
-      for (const JOURNALED_JOB& job : jobs) {
-        WriteJob(job, true);
+      const JOURNALED_JOB* pRefused = nullptr;   // passed over once the next is written
+      std::string refusedWhy;
+      for (size_t i = 0; i < jobs.size(); ++i) {
+        const JOURNALED_JOB& job = jobs[i];
+        try {
+          WriteJob(job, true);
+        } catch (const _com_error& e) {
+          verdict = JudgeFailure(&e);
+          bJudged = true;
+          // A refusal of the job behind a refused one: the database refuses
+          // more than one job, and the streak stays as it is.
+          if (!verdict.bRefusal || pRefused) throw;
+          // The rule that passes a job over is set out in refusal_streak.h.
+          m_refusals.Refused(job.key, GetTickCount64());
+          if (i + 1 == jobs.size() ||
+              !m_refusals.Reached(job.key, m_nPassOverRefusals, m_dwPassOverAfterMs)) {
+            throw;
+          }
+          pRefused = &job;
+          refusedWhy = FailureText(e);
+          bJudged = false;
+          continue;
+        }
+        if (pRefused) {
+          PassOver(*pRefused, refusedWhy);
+          pRefused = nullptr;
+        }
       }
-    } catch (const _com_error&) {
+      m_refusals.Reset();
+    } catch (const _com_error& e) {
+      if (!bJudged) verdict = JudgeFailure(&e);
+      if (!bJudged || !verdict.bRefusal) m_refusals.Reset();
       std::lock_guard<std::mutex> lock(m_journalLock);
-      m_bReopen = true;
+      if (verdict.bReopen) m_bReopen = true;
       ++m_nReplayFailures;
       return false;
     } catch (const std::bad_alloc&) {
+      m_refusals.Reset();
       ++m_nReplayFailures;
       return false;
     }

@@ -76,6 +76,8 @@ CQuillonService::CQuillonService()
       m_dwFinishedJobMaxAge(kFinishedJobMaxAge),
       m_dwJobSizeRetryMs(1000),
       m_pfnAfterReplayCommit(nullptr),
+      m_nPassOverRefusals(kPassOverRefusals),
+      m_dwPassOverAfterMs(kPassOverAfterMs),
       m_nListenerTerminations(0),
       m_hStopRequested(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       m_nJournaled(0),

@@ -12,11 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "database/com_errors.h"
 #include "database/connection.h"
 #include "database/permission_entry.h"
 #include "database/reference_caches.h"
 #include "pagecnt.h"
 #include "pipe_intake/pipe_settings.h"
+#include "job_accounting/refusal_streak.h"
 #include "printer_monitor/prn_obj.h"
 #include "service_core/win_owners.h"
 #include "service_host/svc_base.h"
@@ -100,8 +102,12 @@ class CQuillonService : public CSvcBase {
   // with its key in JOURNALKEYS in one transaction, and a job whose key is
   // there already is skipped; the journal is emptied only when every job
   // read from it is written. Reopens the connection first when a step
-  // failed since the last success. Reports event 112 when an outage ends.
-  // True when the journal is empty afterwards.
+  // since the last success failed with a lost connection, or failed for a
+  // reason it did not name and the connection's probe failed too; any other
+  // failure is retried on the same connection. A job the database keeps
+  // refusing is passed over by the rule in journal_replay.cpp (event 114).
+  // Reports event 112 when an outage ends. True when the journal is empty
+  // afterwards.
   bool ReplayJournal();
   // The journal, in the executable's directory, bound by "JournalLimitKB".
   CJobJournal& Journal();
@@ -144,6 +150,11 @@ class CQuillonService : public CSvcBase {
   // Called after a replayed row's commit, before anything else: a seam for
   // the tests that end a replay at that moment. Null in the service.
   void (*m_pfnAfterReplayCommit)(CQuillonService*);
+  // The limits of the rule that passes over a journaled job the database
+  // keeps refusing (journal_replay.cpp): refusals in a row, and the time
+  // from the first to the last of them. Lowered only by tests.
+  unsigned m_nPassOverRefusals;
+  DWORD m_dwPassOverAfterMs;
   // The pipe intake's name, pacing, read time-out and administrator check.
   CPipeIntakeSettings m_pipeIntake;
   // How often the worker body had to end the listener forcibly at stop (it
@@ -177,7 +188,19 @@ class CQuillonService : public CSvcBase {
   // with its key in one transaction. S_FALSE when the key was there already.
   HRESULT WriteJob(const JOURNALED_JOB& job, bool bKeyed);
   // Journals a job whose row is not written; reports the outage or the loss.
-  void KeepJob(JOURNALED_JOB& job, const std::string& why);
+  // bReopen: the failure calls for a new connection before the replay.
+  void KeepJob(JOURNALED_JOB& job, const std::string& why, bool bReopen);
+  // What a failure of a database step means for the next attempt; pError
+  // is null for a failure that is no _com_error (lack of memory).
+  struct FAILURE_VERDICT {
+    DbFailure kind;
+    bool bReopen;    // the connection is lost, or the probe failed
+    bool bRefusal;   // the database refused, and the probe found it sound
+  };
+  FAILURE_VERDICT JudgeFailure(const _com_error* pError);
+  // Records a passed-over job's key in JOURNALKEYS, so that no replay tries
+  // it again, and reports it with all its facts (event 114).
+  void PassOver(const JOURNALED_JOB& job, const std::string& why);
   static DWORD WINAPI ReplayThread(LPVOID pParam);
 
   std::unique_ptr<CJobJournal> m_pJournal;
@@ -188,6 +211,7 @@ class CQuillonService : public CSvcBase {
   bool m_bReopen;            // a step failed: reopen before the next replay
   unsigned m_nReplayFailures;
   size_t m_nReplayWritten;   // by the replays since the outage began
+  CRefusalStreak m_refusals; // of the job at the head of the journal
   // Set when a job is journaled: the replay thread tries at once.
   UniqueHandle m_hReplayKick;
 };

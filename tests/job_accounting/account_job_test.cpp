@@ -26,102 +26,9 @@
 #include "sim_fixture.h"
 #include "spooler_sim.h"
 
+#include "account_fixture.h"
+
 namespace {
-
-// What the test's page counter is told to do, and what it was asked.
-struct PAGE_COUNTER_SCRIPT {
-  enum Outcome { Counted, Failed, Throws } outcome = Counted;
-  DWORD dwPages = 0;
-  WORD wPaperSize = 0;
-  int calls = 0;
-  std::string file, printer;
-  bool fileExisted = false;
-};
-PAGE_COUNTER_SCRIPT* g_pScript = nullptr;
-
-int __cdecl TestPageCounter(const char* pszFile, const char* pszPrinter,
-                            PAGE_COUNT_RESULT* pResult) {
-  PAGE_COUNTER_SCRIPT& script = *g_pScript;
-  ++script.calls;
-  script.file = pszFile ? pszFile : "<null>";
-  script.printer = pszPrinter ? pszPrinter : "<null>";
-  script.fileExisted = pszFile && *pszFile && GetFileAttributesA(pszFile) != INVALID_FILE_ATTRIBUTES;
-  if (script.outcome == PAGE_COUNTER_SCRIPT::Throws) throw std::runtime_error("counter failed");
-  if (script.outcome == PAGE_COUNTER_SCRIPT::Failed) return 0;
-  pResult->dwPages = script.dwPages;
-  pResult->wPaperSize = script.wPaperSize;
-  return 1;
-}
-
-void Put(WCHAR* pwszField, size_t cchField, const std::wstring& text) {
-  std::memset(pwszField, 0, cchField * sizeof(WCHAR));
-  std::wmemcpy(reinterpret_cast<wchar_t*>(pwszField), text.c_str(),
-               std::min(text.size(), cchField));
-}
-
-std::string ExeDirectory() {
-  char szPath[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, szPath, MAX_PATH);
-  std::string dir(szPath);
-  return dir.substr(0, dir.find_last_of("\\/") + 1);
-}
-
-bool Exists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void Touch(const std::string& path) {
-  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  EXPECT_TRUE(file) << path;
-}
-
-class AccountJobTest : public DatabaseTest {
- protected:
-  void SetUp() override {
-    DatabaseTest::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    g_pScript = &script;
-    DeleteFileA((ExeDirectory() + kJournalFile).c_str());
-    service.reset(new CQuillonService());
-    service->pConnection = conn;
-    service->m_pfnGetPageCount = TestPageCounter;
-    service->m_dwJobSizeRetryMs = 1;
-    spooler->AddPrinter("Laser 1");
-  }
-  void TearDown() override {
-    service.reset();
-    DeleteFileA((ExeDirectory() + kJournalFile).c_str());
-    g_pScript = nullptr;
-    DatabaseTest::TearDown();
-  }
-
-  static JOB_DATA Job(DWORD dwPages, int32_t lCopies, DWORD dwJobId = 7) {
-    JOB_DATA job = {};
-    Put(job.wszPrinter, kJobPrinterChars, L"Laser 1");
-    Put(job.wszDocument, kJobDocumentChars, L"Report.pdf");
-    Put(job.wszUser, kJobUserChars, L"ann");
-    Put(job.wszComputer, kJobComputerChars, L"WS-ANN");
-    job.dwTotalPages = dwPages;
-    job.dwCopies = lCopies;
-    job.tSubmitted = 1700000000;
-    job.dwJobId = dwJobId;
-    job.wPaperSize = DMPAPER_LETTER;
-    job.wPaperLength = 2794;
-    job.wPaperWidth = 2159;
-    job.wColor = DMCOLOR_COLOR;
-    job.wDuplex = DMDUP_VERTICAL;
-    return job;
-  }
-
-  int64_t Pages() const { return db->QueryInt("SELECT Pages FROM PRNDATA"); }
-
-  PAGE_COUNTER_SCRIPT script;
-  sim::Owned<sim::Spooler> spooler;
-  sim::Owned<sim::NetSessions> sessions;
-  sim::Owned<sim::EventLog> eventLog;
-  std::unique_ptr<CQuillonService> service;
-};
 
 TEST_P(AccountJobTest, EveryColumnOfTheRowIsWritten) {
   spooler->AddJob("Laser 1");   // job 1: not this one; the spooler is asked for 7
@@ -374,8 +281,7 @@ TEST_P(AccountJobTest, JobsJournaledWhileInsertsFailAreWrittenOnceInOrderWhenThe
   }
   EXPECT_EQ(db->Count("PRNDATA"), 0);
   EXPECT_FALSE(service->ReplayJournal()) << "the inserts still fail";
-  db->Exec(db->Kind() == Backend::SQLite ? "DROP TRIGGER fail_PRNDATA"
-                                          : "DROP TRIGGER fail_PRNDATA ON PRNDATA");
+  AllowInserts();
   // A job while the journal holds jobs goes behind them.
   JOB_DATA fourth = Job(4, 1, 104);
   fourth.tSubmitted = 1700000004;
@@ -398,8 +304,7 @@ TEST_P(AccountJobTest, JobsJournaledWhileInsertsFailAreWrittenOnceInOrderWhenThe
 TEST_P(AccountJobTest, AReplayEndedAfterARowsCommitWritesNoRowTwice) {
   db->FailInserts("PRNDATA");
   for (int n = 1; n <= 3; ++n) service->AccountJob(Job(n, 1, 100 + n));
-  db->Exec(db->Kind() == Backend::SQLite ? "DROP TRIGGER fail_PRNDATA"
-                                          : "DROP TRIGGER fail_PRNDATA ON PRNDATA");
+  AllowInserts();
   // The service ends right after the second row's commit, before the
   // journal learns of it.
   static int s_nCommits;
@@ -461,8 +366,7 @@ TEST_P(AccountJobTest, AnOutageIsOneErrorEventWithTheDriversTextAndItsEndOneInfo
     if (++s_nCommits == 1) RaiseComError(E_FAIL, L"ended after the first row");
   };
 
-  db->Exec(db->Kind() == Backend::SQLite ? "DROP TRIGGER fail_PRNDATA"
-                                          : "DROP TRIGGER fail_PRNDATA ON PRNDATA");
+  AllowInserts();
   EXPECT_FALSE(service->ReplayJournal());
   EXPECT_EQ(db->Count("PRNDATA"), 1);
   ASSERT_TRUE(service->ReplayJournal());
