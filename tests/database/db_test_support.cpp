@@ -78,6 +78,16 @@ std::string SqlText(const std::string& text) {
   return quoted + "'";
 }
 
+int64_t BackendPid(const ConnectionPtr& conn) {
+  COdbcStatement stmt(conn->Handle());
+  stmt.ExecDirect(L"SELECT pg_backend_pid()");
+  EXPECT_TRUE(stmt.Fetch());
+  SQLBIGINT pid = 0;
+  SQLLEN ind = 0;
+  stmt.Check(SQLGetData(stmt.Handle(), 1, SQL_C_SBIGINT, &pid, sizeof(pid), &ind));
+  return pid;
+}
+
 std::string CTestDatabase::Unavailable(Backend backend) {
   if (Env("QUILLON_SCHEMA_DIR").empty()) return "QUILLON_SCHEMA_DIR is not set";
   if (backend == Backend::PostgreSQL && Env("QUILLON_TEST_PG_DSN").empty()) {

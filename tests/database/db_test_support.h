@@ -60,6 +60,10 @@ class CTestDatabase {
 // An SQL text literal, quotes doubled.
 std::string SqlText(const std::string& text);
 
+// The PostgreSQL server process of the connection's session
+// (pg_backend_pid), as another session names it to end it.
+int64_t BackendPid(const ConnectionPtr& conn);
+
 // Test fixture run once per backend; skips a backend that is not set up.
 class DatabaseTest : public ::testing::TestWithParam<Backend> {
  protected:

@@ -48,16 +48,6 @@ Outcome RunOn(const ConnectionPtr& conn, const wchar_t* pwszSql) {
   return outcome;
 }
 
-int64_t BackendPid(const ConnectionPtr& conn) {
-  COdbcStatement stmt(conn->Handle());
-  stmt.ExecDirect(L"SELECT pg_backend_pid()");
-  EXPECT_TRUE(stmt.Fetch());
-  SQLBIGINT pid = 0;
-  SQLLEN ind = 0;
-  stmt.Check(SQLGetData(stmt.Handle(), 1, SQL_C_SBIGINT, &pid, sizeof(pid), &ind));
-  return pid;
-}
-
 using FailureClassTest = DatabaseTest;
 
 TEST_P(FailureClassTest, AKilledSessionIsLostOnTheFirstStatementAndOnEveryLaterOne) {

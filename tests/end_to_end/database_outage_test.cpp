@@ -74,18 +74,15 @@ Cluster ReadCluster() {
   return cluster;
 }
 
-// Until the file exists with something in it, waking on every change of
-// its directory.
-bool WaitForFileWithContent(const std::string& dir, const std::string& path, DWORD timeoutMs) {
+// Until `done` says so or the time is up, looking again at every change of
+// the names or sizes of the files in `dir`. True when it said so.
+bool WaitForChangeUntil(const std::string& dir, const std::function<bool()>& done,
+                        DWORD timeoutMs) {
   ChangeNotification change(FindFirstChangeNotificationA(
       dir.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE));
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
   for (;;) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&
-        (data.nFileSizeLow || data.nFileSizeHigh)) {
-      return true;
-    }
+    if (done()) return true;
     const ULONGLONG now = GetTickCount64();
     if (now >= deadline) return false;
     // A change made by a host program is seen through the host's file
@@ -98,6 +95,12 @@ bool WaitForFileWithContent(const std::string& dir, const std::string& path, DWO
       Sleep(wait);
     }
   }
+}
+
+bool HasContent(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&
+         (data.nFileSizeLow || data.nFileSizeHigh);
 }
 
 // Runs "scripts/pg-cluster VERB DIR" on the host and waits for it; its
@@ -115,7 +118,7 @@ int ClusterCommand(const std::string& verb, const std::string& clusterDir) {
     return -1;
   }
   UniqueHandle process(pi.hProcess), thread(pi.hThread);
-  if (!WaitForFileWithContent(ServiceDir(), done, 120000)) return -1;
+  if (!WaitForChangeUntil(ServiceDir(), [&] { return HasContent(done); }, 120000)) return -1;
   std::ifstream in(HostPath(done));
   int status = -1;
   in >> status;
@@ -237,27 +240,16 @@ class DatabaseOutageTest : public ::testing::Test {
   // Until PRNDATA holds `count` rows, looking again whenever the journal
   // in the service's directory changes (a replay empties it at its end).
   bool WaitForRows(size_t count) {
-    ChangeNotification change(FindFirstChangeNotificationA(
-        ServiceDir().c_str(), FALSE, FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE));
-    const ULONGLONG deadline = GetTickCount64() + kReplayWaitMs;
-    for (;;) {
-      size_t have = 0;
-      try {
-        have = Rows().size();
-      } catch (const _com_error&) {
-        // Not up yet.
-      }
-      if (have >= count) return true;
-      const ULONGLONG now = GetTickCount64();
-      if (now >= deadline) return false;
-      const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 1000));
-      if (change) {
-        WaitForSingleObject(change.get(), wait);
-        FindNextChangeNotification(change.get());
-      } else {
-        Sleep(wait);
-      }
-    }
+    return WaitForChangeUntil(
+        ServiceDir(),
+        [&] {
+          try {
+            return Rows().size() >= count;
+          } catch (const _com_error&) {
+            return false;   // not up yet
+          }
+        },
+        kReplayWaitMs);
   }
 
   // Runs `submit` while a thread waits on JOB_EVENT; true when the service

@@ -330,15 +330,7 @@ TEST_P(AccountJobTest, AJobAfterTheServerDroppedTheConnectionIsWrittenOnReconnec
   if (db->Kind() != Backend::PostgreSQL) GTEST_SKIP() << "a server ends the connection";
   service->AccountJob(Job(1, 1, 101));
   // The server ends the service's session, as a restart of the server does.
-  SQLBIGINT pid = 0;
-  {
-    COdbcStatement stmt(conn->Handle());
-    stmt.ExecDirect(L"SELECT pg_backend_pid()");
-    ASSERT_TRUE(stmt.Fetch());
-    SQLLEN ind = 0;
-    SQLGetData(stmt.Handle(), 1, SQL_C_SBIGINT, &pid, sizeof(pid), &ind);
-  }
-  db->Exec("SELECT pg_terminate_backend(" + std::to_string(pid) + ")");
+  db->Exec("SELECT pg_terminate_backend(" + std::to_string(BackendPid(conn)) + ")");
   service->AccountJob(Job(2, 1, 102));
   EXPECT_EQ(db->Count("PRNDATA"), 1) << "the lost connection wrote a row";
   EXPECT_TRUE(service->ReplayJournal()) << "the connection was not reopened";

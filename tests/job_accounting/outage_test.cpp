@@ -15,16 +15,6 @@
 
 namespace {
 
-int64_t BackendPid(const ConnectionPtr& conn) {
-  COdbcStatement stmt(conn->Handle());
-  stmt.ExecDirect(L"SELECT pg_backend_pid()");
-  EXPECT_TRUE(stmt.Fetch());
-  SQLBIGINT pid = 0;
-  SQLLEN ind = 0;
-  stmt.Check(SQLGetData(stmt.Handle(), 1, SQL_C_SBIGINT, &pid, sizeof(pid), &ind));
-  return pid;
-}
-
 // Ends the server's session of the connection; returns once it has ended.
 void EndSession(const CTestDatabase& db, int64_t pid) {
   db.Exec("SELECT pg_terminate_backend(" + std::to_string(pid) + ", 10000)");
