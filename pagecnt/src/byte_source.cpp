@@ -1,6 +1,7 @@
 #include "byte_source.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace pagecnt {
 
@@ -35,6 +36,23 @@ int ByteSource::Load(uint64_t position) {
 }
 
 bool ByteSource::Matches(uint64_t position, const char* text) {
+  uint64_t offset = position - block_start_;
+  if (block_length_ > 0 && offset <= block_length_) {
+    for (; *text && offset < block_length_; ++text, ++offset) {
+      if (block_[offset] != static_cast<unsigned char>(*text)) return false;
+    }
+    if (*text == 0) return true;
+    // Past the end of the block: the rest is read aside, so that the bytes
+    // of the block stay where a caller scanning them has them.
+    uint64_t next = block_start_ + block_length_;
+    size_t wanted = std::strlen(text);
+    char rest[32];
+    if (wanted <= sizeof rest) {
+      return file_ && wanted <= end_ - next && file_->Read(next, rest, wanted) == wanted &&
+             std::memcmp(rest, text, wanted) == 0;
+    }
+    position = next;
+  }
   for (; *text; ++text, ++position) {
     if (At(position) != static_cast<unsigned char>(*text)) return false;
   }

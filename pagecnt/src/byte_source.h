@@ -48,7 +48,8 @@ class ByteSource {
     return true;
   }
 
-  // True when the bytes at `position` are `text`.
+  // True when the bytes at `position` are `text`. Looking past the end of
+  // the block that holds `position` leaves that block in place.
   bool Matches(uint64_t position, const char* text);
 
   // Appends the bytes [position, position + length), clipped to the end.

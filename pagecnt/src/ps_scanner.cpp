@@ -6,7 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "ascii85_run.h"
 #include "pjl.h"
+#include "ps_data_start.h"
 
 namespace pagecnt {
 
@@ -105,46 +107,152 @@ class Scanner {
     uint64_t position = start;
     const uint8_t* data = nullptr;
     size_t length = 0;
-    // The bytes are taken a block at a time; runs of bytes that change
-    // nothing but the current word or skip through a string or comment
-    // are passed in a tight loop, every other byte one at a time.
-    while (source.Window(position, data, length)) {
-      size_t i = 0;
-      while (i < length) {
-        if (skip_line_feed_) {
-          skip_line_feed_ = false;
-          if (data[i] == '\n') {
-            ++i;
-            continue;
-          }
-        }
-        if (data_bytes_ > 0 || data_lines_ > 0) {
-          i += SkipData(data + i, length - i);
-          continue;
-        }
-        size_t run = Run(data + i, length - i);
-        if (run > 0) {
-          i += run;
-          continue;
-        }
-        int c = data[i];
-        if (c == 0x1B && IsUniversalExit(source, position + i)) {
-          Finish(position + i);
-          return;
-        }
-        if (c == 0x04 && source.Matches(position + i + 1, "%!")) {
-          Finish(position + i);
-          return;
-        }
-        OnByte(c);
-        ++i;
-      }
-      position += length;
+    while (!finished_ && source.Window(position, data, length)) {
+      position = ScanWindow(source, position, data, length);
     }
-    Finish(position);
+    if (!finished_) Finish(position);
   }
 
  private:
+  enum class Mode { kCode, kComment, kString, kHexString, kBase85 };
+  enum class PageSizeStep { kIdle, kOpen, kWidth, kHeight, kClose };
+  enum class DataStart { kNone, kNextLine, kHere };
+  enum class StretchStep { kMoved, kCommentLine, kResume };
+
+  // Scans the bytes of one window, which start at `position`, and returns
+  // where the scan goes on: after the window, or further back where what
+  // was taken for data turned out to be program text.
+  uint64_t ScanWindow(ByteSource& source, uint64_t position, const uint8_t* data,
+                      size_t length) {
+    // Runs of bytes that change nothing but the current word or skip
+    // through a string, a comment or data are passed in tight loops,
+    // every other byte one at a time.
+    size_t i = 0;
+    while (i < length) {
+      if (skip_line_feed_) {
+        skip_line_feed_ = false;
+        if (data[i] == '\n') {
+          ++i;
+          continue;
+        }
+      }
+      if (data_bytes_ > 0 || data_lines_ > 0) {
+        i += SkipData(data + i, length - i);
+        continue;
+      }
+      if (data_start_ == DataStart::kHere) BeginStretch(position + i);
+      if (stretch_.active && !in_line_) {
+        uint64_t resume = 0;
+        StretchStep step = ContinueStretch(data, length, position, i, resume);
+        if (step == StretchStep::kResume) return resume;
+        if (step == StretchStep::kMoved) continue;
+      }
+      size_t run = Run(data + i, length - i);
+      if (run > 0) {
+        i += run;
+        continue;
+      }
+      int c = data[i];
+      if (c == 0x1B || c == 0x04) {
+        bool job_end = c == 0x1B ? IsUniversalExit(source, position + i)
+                                 : source.Matches(position + i + 1, "%!");
+        if (job_end) {
+          Finish(position + i);
+          return position + i;
+        }
+      }
+      OnByte(c);
+      ++i;
+    }
+    return position + length;
+  }
+
+  // A stretch of ASCII85 data that the program reads from its file, passed
+  // over while it is one (see ps_scanner.h).
+  struct Stretch {
+    bool active = false;
+    uint64_t start = 0;
+    bool start_line_start = false;  // line_start_ where it began
+    uint64_t line = 0;              // the start of its current line
+    bool tilde = false;             // the last window ended in '~'
+  };
+
+  void BeginStretch(uint64_t position) {
+    data_start_ = DataStart::kNone;
+    // The operator that reads the data is program text, not a string or a
+    // comment. Bytes read again after a stretch that failed are not taken
+    // for data again, so that each byte is read at most twice.
+    if (mode_ != Mode::kCode || after_less_than_ || in_line_ || !word_.empty() ||
+        position < no_stretch_before_) {
+      return;
+    }
+    stretch_ = Stretch{true, position, line_start_, position, false};
+  }
+
+  // Passes over data from data[i]; moves `i`, or sets `resume` to where
+  // the scan must read the program from when the bytes are no data.
+  StretchStep ContinueStretch(const uint8_t* data, size_t length, uint64_t position,
+                              size_t& i, uint64_t& resume) {
+    if (line_start_) stretch_.line = position + i;
+    if (stretch_.tilde) {
+      stretch_.tilde = false;
+      if (data[i] != '>') return FailStretch(position + i - 1, resume);
+      EndStretch();
+      ++i;
+      return StretchStep::kMoved;
+    }
+    size_t n = Ascii85DataRun(data + i, length - i, line_start_);
+    // Only comment lines that begin "%%" say anything; the data has a
+    // line that begins with one '%' every few kilobytes.
+    while (i + n + 1 < length && data[i + n] == '%' && data[i + n + 1] != '%') {
+      n += 1 + Ascii85DataRun(data + i + n + 1, length - i - n - 1, false);
+    }
+    if (n > 0) {
+      for (size_t k = n; k > 0; --k) {
+        if (data[i + k - 1] == '\n' || data[i + k - 1] == '\r') {
+          stretch_.line = position + i + k;
+          break;
+        }
+      }
+      line_start_ = data[i + n - 1] == '\n' || data[i + n - 1] == '\r';
+      i += n;
+    }
+    if (i == length) return StretchStep::kMoved;
+    // A comment line is read as anywhere else, then the data goes on.
+    if (data[i] == '%' && line_start_) return StretchStep::kCommentLine;
+    if (data[i] == '~') {
+      line_start_ = false;
+      if (i + 1 == length) {
+        stretch_.tilde = true;
+        ++i;
+        return StretchStep::kMoved;
+      }
+      if (data[i + 1] == '>') {
+        EndStretch();
+        i += 2;
+        return StretchStep::kMoved;
+      }
+    }
+    return FailStretch(position + i, resume);
+  }
+
+  // The byte at `stop` is no data: the line that holds it is read again as
+  // program text, and so is all of the stretch when that is its first
+  // line. The program text around data does not look like it (see
+  // ps_scanner.h), so whole lines of data come before.
+  StretchStep FailStretch(uint64_t stop, uint64_t& resume) {
+    resume = std::max(stretch_.start, stretch_.line);
+    line_start_ = resume == stretch_.start ? stretch_.start_line_start : true;
+    no_stretch_before_ = stop + 1;
+    stretch_.active = false;
+    return StretchStep::kResume;
+  }
+
+  void EndStretch() {
+    stretch_.active = false;
+    data_start_ = DataStart::kNone;
+  }
+
   // Passes over data that a %%BeginData or %%BeginBinary comment announced;
   // returns how many bytes of `data` it took.
   size_t SkipData(const uint8_t* data, size_t length) {
@@ -165,6 +273,7 @@ class Scanner {
     if (in_line_) OnCommentLine();
     EndWord();
     facts_.end = position;
+    finished_ = true;
   }
 
   // How many bytes from `data` on the scan may pass without looking at
@@ -172,6 +281,13 @@ class Scanner {
   // and none that end a word, a string or a comment, start a line or may
   // start the next job.
   size_t Run(const uint8_t* data, size_t length) {
+    if (in_line_ && (mode_ == Mode::kComment || stretch_.active)) {
+      // The rest of a comment line, which is nothing to the program.
+      size_t n = RunUntil(kCommentStop, data, length);
+      size_t room = kMaxLineLength - std::min(line_.size(), kMaxLineLength);
+      line_.append(reinterpret_cast<const char*>(data), std::min(n, room));
+      return n;
+    }
     if (line_start_ || in_line_ || after_less_than_) return 0;
     size_t n = 0;
     switch (mode_) {
@@ -255,11 +371,13 @@ class Scanner {
       }
     }
     line_start_ = line_end;
+    // A comment line in data is no program text.
+    if (stretch_.active) return;
     OnProgramByte(c);
+    if (line_end && data_start_ == DataStart::kNextLine) {
+      data_start_ = mode_ == Mode::kCode ? DataStart::kHere : DataStart::kNone;
+    }
   }
-
-  enum class Mode { kCode, kComment, kString, kHexString, kBase85 };
-  enum class PageSizeStep { kIdle, kOpen, kWidth, kHeight, kClose };
 
   bool LineIs(const char* keyword) const {
     return line_.compare(0, std::strlen(keyword), keyword) == 0;
@@ -269,6 +387,11 @@ class Scanner {
   }
 
   void OnCommentLine() {
+    // Data does not run on into the next page or the trailer.
+    if (stretch_.active &&
+        (LineIs("%%Page:") || LineIs("%%Trailer") || LineIs("%%EOF"))) {
+      EndStretch();
+    }
     if (LineIs("%%BeginBinary:") || LineIs("%%BeginData:")) {
       OnBeginData();
     } else if (LineIs("%%BeginDocument")) {
@@ -436,6 +559,16 @@ class Scanner {
   }
 
   void OnWord() {
+    switch (data_watch_.OnWord(word_, literal_)) {
+      case DataStartWatch::Start::kAfterWord:
+        data_start_ = DataStart::kHere;
+        break;
+      case DataStartWatch::Start::kNextLine:
+        data_start_ = DataStart::kNextLine;
+        break;
+      case DataStartWatch::Start::kNone:
+        break;
+    }
     if (page_size_step_ == PageSizeStep::kIdle && !copies_next_) {
       // Most words: only a name can start what we look for, and no number
       // needs converting.
@@ -487,6 +620,7 @@ class Scanner {
   }
 
   PostScriptFacts& facts_;
+  bool finished_ = false;
   bool line_start_ = true;
   bool in_line_ = false;
   uint64_t data_bytes_ = 0;  // announced data still to pass over
@@ -508,6 +642,11 @@ class Scanner {
   PageSizeStep page_size_step_ = PageSizeStep::kIdle;
   double width_ = 0;
   double height_ = 0;
+
+  DataStartWatch data_watch_;
+  DataStart data_start_ = DataStart::kNone;
+  Stretch stretch_;
+  uint64_t no_stretch_before_ = 0;
 };
 
 }  // namespace

@@ -35,13 +35,40 @@ struct PostScriptFacts {
   uint64_t end = 0;  // where the scan stopped
 };
 
-// Data that %%BeginBinary or %%BeginData announces by its byte or line
-// count is passed over unread.
-//
 // Scans from `start` to the end of the source, to a Universal Exit Language
 // command, or to a ^D followed by "%!" (the start of the next job sent
 // after the end-of-job character), whichever comes first. Linear in the
 // bytes scanned, with constant memory.
+//
+// Two kinds of data in the file are passed over rather than read as
+// program text, which is what makes the scan fast on jobs of images:
+//
+// Data that %%BeginBinary or %%BeginData announces by its byte or line
+// count is passed over unread.
+//
+// ASCII85 data that the program reads from its own file: after the words
+// that make the interpreter read what follows as such data (see
+// ps_data_start.h; Ghostscript's ps2write writes every image so) the bytes
+// are only checked to be ASCII85 digits ('!' to 'u', 'z') or line ends,
+// many at a time, up to the end marker "~>". This stays exact:
+//  - Comment lines that begin "%%" are read there as anywhere else, so
+//    %%Page:, %%Pages: and the rest count as before. A line that begins
+//    with one '%' says nothing, in data or not.
+//  - Program text cannot hide in it: no space, brace or control byte is a
+//    digit, nor a letter from v to y, and showpage has a w.
+//  - A byte that is no digit ends the data there, and the line holding it
+//    is read again from its start as program text (all of the data, when
+//    that is its first line). So a Universal Exit, a ^D, or a program that
+//    follows data without its end marker is read as before; where the
+//    words were misread as starting data, no more than whole lines made
+//    only of digits, without a space, are passed over.
+//  - %%Page:, %%Trailer and %%EOF end the data too: it does not run on
+//    into the next page.
+//  - Each byte is passed over at most twice: bytes read again after data
+//    that ended early are not taken for data again.
+// Unlike when the data was read as program text, a '(' in it no longer
+// opens a string that hides the program after the data, and bytes in it
+// that look like /PageSize or /#copies no longer count.
 PostScriptFacts ScanPostScript(ByteSource& source, uint64_t start);
 
 }  // namespace pagecnt

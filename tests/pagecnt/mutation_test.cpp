@@ -43,6 +43,13 @@ std::vector<std::string> Seeds() {
       "\x1b%-12345X@PJL ENTER LANGUAGE=POSTSCRIPT\r\n\x04%!\n"
       "%%BeginDocument\n%%Pages: 1\n%%EndDocument\nshowpage showpage\n"
       "\x1b%-12345X",
+      // Image data that the program reads from the file, which the
+      // scanner passes over.
+      "%!PS\n4 4 8 [4 0 0 4 0 0] currentfile /ASCII85Decode filter\nimage\n"
+      "87cURD]i,\"Ebo80(%%Page:9\n%B<~>\nshowpage\nBI\n/F[/A85]\nID\n"
+      "9jqo^BlbD-BleB1DJ+*+F(f,q/0JhKF<GL>Cj@.4Gp$d7F!,L7@<6@)/0JDEF<G%<+EV:2F!,\r\n"
+      "O<DJ+*.@<*K0@<6L(Df-\\0Ec5e;DffZ(EZee.Bl.9pF\"AGXBPCsi+DGm>@3BB/F*&OCAfu2/\n"
+      "~>\nEI\nshowpage\n",
   };
 }
 
