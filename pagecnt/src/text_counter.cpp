@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "pjl.h"
+#include "text_run.h"
 
 namespace pagecnt {
 
@@ -68,6 +69,15 @@ bool CountTextPages(const FileView& file, uint64_t start, JobCount& result) {
   while (!ended && source.Window(position, data, length)) {
     size_t i = 0;
     while (i < length) {
+      // Whole stretches without a form feed or ESC at once.
+      const TextRun run = PlainTextRun(data + i, length - i);
+      if (run.marked) {
+        page_marked = true;
+        any_mark = true;
+        last_marked_line = lines + run.line_feeds - run.line_feeds_after;
+      }
+      lines += run.line_feeds;
+      i += run.length;
       // Eight bytes at a time while none is a control byte or DEL: then
       // only whether one of them is more than a blank matters.
       while (i + 8 <= length) {
