@@ -121,6 +121,8 @@ std::string OneLine(std::string text) {
 
 void CQuillonService::PassOver(const JOURNALED_JOB& job, const std::string& why) {
   {
+    // One statement sequence at a time on the shared connection.
+    std::lock_guard<std::recursive_mutex> lock(pConnection->Mutex());
     COdbcStatement insert(pConnection->Handle());
     insert.ExecDirect(L"INSERT INTO JOURNALKEYS (JournalKey) VALUES ('" + AnsiToWide(job.key) +
                       L"')");
@@ -152,6 +154,7 @@ bool CQuillonService::ReplayJournal() {
     try {
       if (bReopen && pConnection) pConnection->Reopen();
       {
+        std::lock_guard<std::recursive_mutex> lock(pConnection->Mutex());
         COdbcStatement create(pConnection->Handle());
         create.ExecDirect(L"CREATE TABLE IF NOT EXISTS JOURNALKEYS "
                           L"(JournalKey VARCHAR(64) NOT NULL PRIMARY KEY)");
