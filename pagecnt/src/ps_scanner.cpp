@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "ascii85_run.h"
+#include "hex_lines_run.h"
 #include "pjl.h"
 #include "ps_data_start.h"
 
@@ -147,6 +148,18 @@ class Scanner {
         if (step == StretchStep::kResume) return resume;
         if (step == StretchStep::kMoved) continue;
       }
+      // Whole lines of hexadecimal digits and blanks (image data that the
+      // program reads with readhexstring, rows of numbers) say nothing in
+      // program text with no word, string, /PageSize or copy count under
+      // way: no word the scan looks for is made of such bytes. They are
+      // passed at memory speed.
+      if (line_start_ && QuietBetweenWords()) {
+        const size_t lines = HexLinesRun(data + i, length - i);
+        if (lines > 0) {
+          i += lines;
+          continue;
+        }
+      }
       size_t run = Run(data + i, length - i);
       if (run > 0) {
         i += run;
@@ -165,6 +178,12 @@ class Scanner {
       ++i;
     }
     return position + length;
+  }
+
+  bool QuietBetweenWords() const {
+    return mode_ == Mode::kCode && !in_line_ && !after_less_than_ && word_.empty() &&
+           !literal_ && !copies_next_ && page_size_step_ == PageSizeStep::kIdle &&
+           data_start_ == DataStart::kNone && !stretch_.active;
   }
 
   // A stretch of ASCII85 data that the program reads from its file, passed

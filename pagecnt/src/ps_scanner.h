@@ -40,8 +40,13 @@ struct PostScriptFacts {
 // after the end-of-job character), whichever comes first. Linear in the
 // bytes scanned, with constant memory.
 //
-// Two kinds of data in the file are passed over rather than read as
+// Three kinds of bytes in the file are passed over rather than read as
 // program text, which is what makes the scan fast on jobs of images:
+//
+// Whole lines of hexadecimal digits and blanks (image data read with
+// readhexstring, rows of numbers), where the program text is between
+// words and no /PageSize or copy count waits for its numbers: no word the
+// scan looks for is made of such bytes, so they say nothing.
 //
 // Data that %%BeginBinary or %%BeginData announces by its byte or line
 // count is passed over unread.

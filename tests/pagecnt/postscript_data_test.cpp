@@ -159,3 +159,48 @@ TEST_F(PostScriptDataTest, DataAcrossTheEndOfABlock) {
 }
 
 }  // namespace
+
+// Image data read with readhexstring, and rows of numbers, are whole lines
+// of hexadecimal digits and blanks; the scan passes them at once, but not
+// where a page size or a copy count waits for its numbers.
+class PostScriptHexLinesTest : public PageCounterTest {};
+
+std::string HexLines(int lines) {
+  std::string text;
+  unsigned state = 777;
+  for (int line = 0; line < lines; ++line) {
+    for (int i = 0; i < 80; ++i) {
+      state = state * 1103515245u + 12345u;
+      text += "0123456789abcdefABCDEF"[(state >> 16) % 22];
+    }
+    text += line % 3 ? "\n" : "\r\n";
+  }
+  return text;
+}
+
+TEST_F(PostScriptHexLinesTest, PagesAfterHexImageDataAreCounted) {
+  const std::string page =
+      "8 8 8 [8 0 0 -8 0 8] {currentfile picstr readhexstring pop} image\n" + HexLines(40) +
+      "grestore showpage\n";
+  CountOutcome outcome = Count("%!PS\n/picstr 8 string def\n" + page + page + page);
+  EXPECT_EQ(outcome.returned, 1);
+  EXPECT_EQ(outcome.pages, 3u);
+}
+
+TEST_F(PostScriptHexLinesTest, NumbersOnTheLineAfterPageSizeOrCopiesAreStillRead) {
+  const std::string job =
+      "%!PS\n<< /PageSize [\n842 1191\n] >> setpagedevice\n/#copies\n3\ndef\n" + HexLines(2) +
+      "showpage\n";
+  CountOutcome outcome = Count(job);
+  EXPECT_EQ(outcome.pages, 1u);
+  EXPECT_EQ(outcome.paper, DMPAPER_A3) << "the size on its own line was passed over";
+  EXPECT_EQ(ExamineBytes(job).copies, 3u) << "the copy count on its own line was passed over";
+}
+
+TEST_F(PostScriptHexLinesTest, AUniversalExitRightAfterHexLinesEndsTheJob) {
+  const std::string job = "%!PS\n" + HexLines(5) + "showpage\n" + HexLines(5) +
+                          "\x1b%-12345X@PJL EOJ\r\n" + "%!PS\nshowpage\nshowpage\n";
+  FileDetails details = ExamineBytes(job);
+  EXPECT_EQ(details.jobs, 2u);
+  EXPECT_EQ(Count(job).pages, 3u);
+}
