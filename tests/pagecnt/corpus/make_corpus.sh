@@ -123,5 +123,20 @@ if [ -n "$bench" ]; then
          printf "Page %d line %d: the quick brown fox jumps over the lazy dog\n", p, l
        printf "\f" } }' >"$out/noise.txt"
   echo "noise.txt text 15000 0 -" >>"$out/manifest.txt"
+  # PostScript as older drivers write images: hex data that the program
+  # reads with readhexstring, 60 pages of 480,000 noise bytes each.
+  {
+    printf '%%!PS-Adobe-3.0\n%%%%Pages: 60\n%%%%EndComments\n/picstr 600 string def\n'
+    p=1
+    while [ $p -le 60 ]; do
+      printf '%%%%Page: %d %d\ngsave 72 72 translate 450 600 scale\n' $p $p
+      printf '600 800 8 [600 0 0 -800 0 800] {currentfile picstr readhexstring pop} image\n'
+      head -c 480000 /dev/urandom | od -An -v -tx1 | tr -d ' \n' | fold -w 80
+      printf '\ngrestore showpage\n'
+      p=$((p + 1))
+    done
+    printf '%%%%EOF\n'
+  } >"$out/noise-hex.ps"
+  echo "noise-hex.ps PostScript 60 0 -" >>"$out/manifest.txt"
 fi
 rm -rf "$out/src"
