@@ -103,12 +103,19 @@ CJobJournal::CJobJournal(std::string path, uint64_t cbLimit)
 
 std::string CJobJournal::NewKey() {
   // A series per run and per clear: the time in 100 ns, the process and the
-  // machine's tick, so that two runs never share a key.
+  // machine's tick, so that two runs never share a key, and a stamp of the
+  // machine's name, since several print servers may replay into one
+  // database. At most 51 characters, which leaves the record numbers room
+  // in JOURNALKEYS' 64.
   FILETIME ft;
   GetSystemTimeAsFileTime(&ft);
+  char szComputer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD cchComputer = sizeof(szComputer);
+  if (!GetComputerNameA(szComputer, &cchComputer)) cchComputer = 0;
   char sz[64];
-  snprintf(sz, sizeof(sz), "%08lX%08lX-%lX-%llX", ft.dwHighDateTime, ft.dwLowDateTime,
-           GetCurrentProcessId(), static_cast<unsigned long long>(GetTickCount64()));
+  snprintf(sz, sizeof(sz), "%08lX%08lX-%lX-%llX-%08X", ft.dwHighDateTime, ft.dwLowDateTime,
+           GetCurrentProcessId(), static_cast<unsigned long long>(GetTickCount64()),
+           Crc32(szComputer, cchComputer));
   return sz;
 }
 
