@@ -153,8 +153,8 @@ class Scanner {
       // program text with no word, string, /PageSize or copy count under
       // way: no word the scan looks for is made of such bytes. They are
       // passed at memory speed.
-      if (line_start_ && QuietBetweenWords()) {
-        const size_t lines = HexLinesRun(data + i, length - i);
+      if (line_start_) {
+        const size_t lines = HexLines(data + i, length - i);
         if (lines > 0) {
           i += lines;
           continue;
@@ -180,10 +180,13 @@ class Scanner {
     return position + length;
   }
 
-  bool QuietBetweenWords() const {
-    return mode_ == Mode::kCode && !in_line_ && !after_less_than_ && word_.empty() &&
-           !literal_ && !copies_next_ && page_size_step_ == PageSizeStep::kIdle &&
-           data_start_ == DataStart::kNone && !stretch_.active;
+  // Out of line: it is asked once a line, and kept out of the loop that
+  // passes the bytes between.
+  [[gnu::noinline]] size_t HexLines(const uint8_t* data, size_t length) const {
+    const bool quiet = mode_ == Mode::kCode && !in_line_ && !after_less_than_ && word_.empty() &&
+                       !literal_ && !copies_next_ && page_size_step_ == PageSizeStep::kIdle &&
+                       data_start_ == DataStart::kNone && !stretch_.active;
+    return quiet ? HexLinesRun(data, length) : 0;
   }
 
   // A stretch of ASCII85 data that the program reads from its file, passed
