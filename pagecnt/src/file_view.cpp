@@ -30,22 +30,25 @@ bool FileView::Open(const char* file_name) {
 size_t FileView::Read(uint64_t offset, void* buffer, size_t length) const {
   if (handle_ == INVALID_HANDLE_VALUE || offset >= size_) return 0;
   length = static_cast<size_t>(std::min<uint64_t>(length, size_ - offset));
+  if (offset != position_) {
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(handle_, to, nullptr, FILE_BEGIN)) {
+      position_ = UINT64_MAX;
+      return 0;
+    }
+    position_ = offset;
+  }
   size_t total = 0;
   while (total < length) {
-    uint64_t position = offset + total;
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(position);
-    at.OffsetHigh = static_cast<DWORD>(position >> 32);
     DWORD chunk = static_cast<DWORD>(std::min<size_t>(length - total, 1u << 30));
     DWORD got = 0;
-    // A synchronous handle with an OVERLAPPED reads at its offset and waits.
-    if (!ReadFile(handle_, static_cast<char*>(buffer) + total, chunk, &got,
-                  &at) ||
-        got == 0) {
+    if (!ReadFile(handle_, static_cast<char*>(buffer) + total, chunk, &got, nullptr) || got == 0) {
       break;
     }
     total += got;
   }
+  position_ += total;
   return total;
 }
 

@@ -9,7 +9,8 @@
 namespace pagecnt {
 
 // An open print file. Reads are positioned and on demand, so the file is
-// never loaded whole and may be larger than memory.
+// never loaded whole and may be larger than memory. One counter uses it at
+// a time: the reads share the handle's file pointer.
 class FileView {
  public:
   FileView() = default;
@@ -30,6 +31,11 @@ class FileView {
  private:
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   uint64_t size_ = 0;
+  // Where the file pointer stands: it is moved only when a read does not
+  // follow the last one. A read at an offset of its own (OVERLAPPED) costs
+  // a round trip more under some systems, a third of the time of reading a
+  // file in blocks of a megabyte.
+  mutable uint64_t position_ = 0;
 };
 
 }  // namespace pagecnt
