@@ -50,6 +50,11 @@ std::vector<std::string> Seeds() {
       "9jqo^BlbD-BleB1DJ+*+F(f,q/0JhKF<GL>Cj@.4Gp$d7F!,L7@<6@)/0JDEF<G%<+EV:2F!,\r\n"
       "O<DJ+*.@<*K0@<6L(Df-\\0Ec5e;DffZ(EZee.Bl.9pF\"AGXBPCsi+DGm>@3BB/F*&OCAfu2/\n"
       "~>\nEI\nshowpage\n",
+      // Hex image data and numbers on lines of their own, which the
+      // scanner passes whole, but not where a page size waits for them.
+      "%!PS\n<< /PageSize [\n595 842\n] >> setpagedevice\n/picstr 4 string def\n"
+      "4 4 8 [4 0 0 4 0 0] {currentfile picstr readhexstring pop} image\n"
+      "00ff10ab\r\n 7f80 c0de \nFFEE0011\nshowpage\n0 0 1 1\n\x1b%-12345X",
   };
 }
 
