@@ -29,9 +29,8 @@
 
 namespace {
 
-const char kName[] = "Tamrel Quillon Service";
-const char kSettingsKey[] = "Software\\Vornik\\Maravel";
-const char kExeName[] = "quillon.exe";
+const char* const kName = kInstalledServiceName;
+const char* const kExeName = kServiceExeName;
 const char kPipePrinter[] = "Sim Free";
 const char kGdiPrinter[] = "Sim GDI";
 const DWORD kWaitMs = 30000;
@@ -177,19 +176,12 @@ class DatabaseOutageTest : public ::testing::Test {
 
   void PlaceFiles() {
     const std::string dir = ServiceDir();
-    CreateDirectoryA(dir.c_str(), nullptr);
     DeleteFileA(JournalPath().c_str());
-    ASSERT_TRUE(CopyFileA(FullPath(QUILLON_EXE).c_str(), ServiceExe().c_str(), FALSE));
-    ASSERT_TRUE(CopyFileA(FullPath(QUILLON_PAGECNT).c_str(), (dir + "\\pagecnt.dll").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileA(FullPath(QUILLON_WINSPOOL).c_str(), (dir + "\\winspool.drv").c_str(), FALSE));
-    const std::string header = "//Please do not modify this file manualy!!!\r\n";
-    ASSERT_TRUE(WriteTextFile(dir + "\\printers.lst", header + kPipePrinter + "\r\n"));
-    ASSERT_TRUE(WriteTextFile(dir + "\\gdiprinters.lst", header + kGdiPrinter + "\r\n"));
+    ASSERT_TRUE(PlaceServiceFiles(
+        dir, {FullPath(QUILLON_EXE), FullPath(QUILLON_PAGECNT), FullPath(QUILLON_WINSPOOL)},
+        {kPipePrinter}, {kGdiPrinter}));
     m_spoolDirectory.reset(new CSpoolDirectorySetting(dir));
-    RegKey key;
-    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kSettingsKey, key.put()), ERROR_SUCCESS);
-    RegSetValueExA(key.get(), "DSN", 0, REG_SZ, reinterpret_cast<const BYTE*>(m_cluster.dsn.c_str()),
-                   static_cast<DWORD>(m_cluster.dsn.size() + 1));
+    ASSERT_TRUE(SetServiceDsn(m_cluster.dsn));
   }
 
   // Starts the installed service and waits until it watches both printers.

@@ -30,6 +30,34 @@ DWORD RunProgram(const std::string& exe, const std::string& args) {
   return code;
 }
 
+namespace {
+
+std::string PrinterList(const std::vector<std::string>& printers) {
+  std::string text = "//Please do not modify this file manualy!!!\r\n";
+  for (const std::string& printer : printers) text += printer + "\r\n";
+  return text;
+}
+
+}  // namespace
+
+bool PlaceServiceFiles(const std::string& dir, const ServiceBinaries& binaries,
+                       const std::vector<std::string>& printers,
+                       const std::vector<std::string>& gdiPrinters) {
+  CreateDirectoryA(dir.c_str(), nullptr);
+  return CopyFileA(binaries.exe.c_str(), (dir + "\\" + kServiceExeName).c_str(), FALSE) &&
+         CopyFileA(binaries.pageCounter.c_str(), (dir + "\\pagecnt.dll").c_str(), FALSE) &&
+         CopyFileA(binaries.spooler.c_str(), (dir + "\\winspool.drv").c_str(), FALSE) &&
+         WriteTextFile(dir + "\\printers.lst", PrinterList(printers)) &&
+         WriteTextFile(dir + "\\gdiprinters.lst", PrinterList(gdiPrinters));
+}
+
+bool SetServiceDsn(const std::string& dsn) {
+  RegKey key;
+  return RegCreateKeyA(HKEY_LOCAL_MACHINE, kServiceSettingsKey, key.put()) == ERROR_SUCCESS &&
+         RegSetValueExA(key.get(), "DSN", 0, REG_SZ, reinterpret_cast<const BYTE*>(dsn.c_str()),
+                        static_cast<DWORD>(dsn.size() + 1)) == ERROR_SUCCESS;
+}
+
 DWORD ServiceProcessIdOf(SC_HANDLE service) {
   SERVICE_STATUS_PROCESS ssp = {};
   DWORD needed = 0;

@@ -6,6 +6,12 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+// The service's own names, as an administrator meets them.
+constexpr char kInstalledServiceName[] = "Tamrel Quillon Service";
+constexpr char kServiceSettingsKey[] = "Software\\Vornik\\Maravel";
+constexpr char kServiceExeName[] = "quillon.exe";
 
 // The full path of a path that may be relative or a Z: path of the build.
 std::string FullPath(const char* path);
@@ -16,6 +22,24 @@ bool WriteTextFile(const std::string& path, const std::string& text);
 // Runs the program with the arguments and waits for it; its exit code, or
 // 9999 when it could not be started or did not end within two minutes.
 DWORD RunProgram(const std::string& exe, const std::string& args);
+
+// The programs an end-to-end test copies into a service directory of its
+// own: the service, its page counter and the winspool.drv stand-in.
+struct ServiceBinaries {
+  std::string exe;
+  std::string pageCounter;
+  std::string spooler;
+};
+
+// Makes `dir` a service directory: the binaries under the names the
+// service and Wine look for, and the two printer lists with the header the
+// service writes. True when every file was written.
+bool PlaceServiceFiles(const std::string& dir, const ServiceBinaries& binaries,
+                       const std::vector<std::string>& printers,
+                       const std::vector<std::string>& gdiPrinters);
+
+// Sets the service's "DSN" in its settings key; true when it was written.
+bool SetServiceDsn(const std::string& dsn);
 
 // The process id of the service's process, 0 when none runs.
 DWORD ServiceProcessIdOf(SC_HANDLE service);

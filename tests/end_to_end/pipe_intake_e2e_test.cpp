@@ -21,14 +21,16 @@
 
 namespace {
 
-const char kName[] = "Tamrel Quillon Service";
-const char kSettingsKey[] = "Software\\Vornik\\Maravel";
-const char kExeName[] = "quillon.exe";
+const char* const kName = kInstalledServiceName;
+const char* const kExeName = kServiceExeName;
 const char kPrinter[] = "Sim Free";
 const DWORD kWaitMs = 30000;
 
 std::string ServiceDir() { return FullPath(QUILLON_PIPE_E2E_DIR); }
 std::string ServiceExe() { return ServiceDir() + "\\" + kExeName; }
+ServiceBinaries Binaries() {
+  return {FullPath(QUILLON_EXE), FullPath(QUILLON_PAGECNT), FullPath(QUILLON_WINSPOOL)};
+}
 
 DWORD Quillonctl(const std::string& args) { return RunProgram(FullPath(QUILLONCTL_EXE), args); }
 
@@ -97,19 +99,8 @@ class PipeIntakeEndToEnd : public ::testing::Test {
   }
 
   void PlaceFiles() {
-    const std::string dir = ServiceDir();
-    CreateDirectoryA(dir.c_str(), nullptr);
-    ASSERT_TRUE(CopyFileA(FullPath(QUILLON_EXE).c_str(), ServiceExe().c_str(), FALSE));
-    ASSERT_TRUE(CopyFileA(FullPath(QUILLON_PAGECNT).c_str(), (dir + "\\pagecnt.dll").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileA(FullPath(QUILLON_WINSPOOL).c_str(), (dir + "\\winspool.drv").c_str(), FALSE));
-    const std::string header = "//Please do not modify this file manualy!!!\r\n";
-    ASSERT_TRUE(WriteTextFile(dir + "\\printers.lst", header + kPrinter + "\r\n"));
-    ASSERT_TRUE(WriteTextFile(dir + "\\gdiprinters.lst", header));
-    RegKey key;
-    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kSettingsKey, key.put()), ERROR_SUCCESS);
-    const std::string dsn = Dsn();
-    RegSetValueExA(key.get(), "DSN", 0, REG_SZ, reinterpret_cast<const BYTE*>(dsn.c_str()),
-                   static_cast<DWORD>(dsn.size() + 1));
+    ASSERT_TRUE(PlaceServiceFiles(ServiceDir(), Binaries(), {kPrinter}, {}));
+    ASSERT_TRUE(SetServiceDsn(Dsn()));
   }
   static std::string Dsn() {
     const char* db = getenv("QUILLON_PIPE_E2E_DB");

@@ -25,9 +25,8 @@
 
 namespace {
 
-const char kName[] = "Tamrel Quillon Service";
-const char kSettingsKey[] = "Software\\Vornik\\Maravel";
-const char kExeName[] = "quillon.exe";
+const char* const kName = kInstalledServiceName;
+const char* const kExeName = kServiceExeName;
 const char kPause[] = "Sim Pause";
 const char kFree[] = "Sim Free";
 const char kDelete[] = "Sim Delete";
@@ -36,23 +35,6 @@ const DWORD kWaitMs = 30000;
 
 std::string ServiceDir() { return FullPath(QUILLON_PRINTER_CONTROL_DIR); }
 std::string ServiceExe() { return ServiceDir() + "\\" + kExeName; }
-
-// Runs the service's program with the arguments and waits for it; its exit code.
-DWORD RunQuillon(const std::string& args) {
-  STARTUPINFOA si = {};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi = {};
-  std::string cmd = "\"" + ServiceExe() + "\" " + args;
-  if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-    return GetLastError();
-  }
-  WaitForSingleObject(pi.hProcess, 60000);
-  DWORD code = STILL_ACTIVE;
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hProcess);
-  CloseHandle(pi.hThread);
-  return code;
-}
 
 sim::JobFields JobOf(const char* user) {
   sim::JobFields job;
@@ -67,8 +49,8 @@ sim::JobFields JobOf(const char* user) {
 class PrinterControlTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    ASSERT_NE(m_manager, nullptr);
+    m_manager.reset(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ASSERT_TRUE(m_manager);
     RemoveService();
     spooler.Reset();
     for (const char* printer : {kPause, kFree, kDelete, kGdi}) {
@@ -77,10 +59,10 @@ class PrinterControlTest : public ::testing::Test {
     ASSERT_NO_FATAL_FAILURE(PlaceFiles());
     ASSERT_TRUE(sim::SpoolerDriver::OverrideFor(kExeName));
 
-    ASSERT_EQ(RunQuillon("-i"), 0u);
-    m_service = OpenServiceA(m_manager, kName, SERVICE_ALL_ACCESS);
-    ASSERT_NE(m_service, nullptr);
-    ASSERT_TRUE(StartServiceA(m_service, 0, nullptr)) << GetLastError();
+    ASSERT_EQ(RunProgram(ServiceExe(), "-i"), 0u);
+    m_service.reset(OpenServiceA(m_manager.get(), kName, SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(m_service);
+    ASSERT_TRUE(StartServiceA(m_service.get(), 0, nullptr)) << GetLastError();
     // Watching: one notification armed per printer of the lists.
     ASSERT_TRUE(spooler.WaitUntil(
         [](const sim::SpoolerCounts& c) { return c.openNotifications == 4; }, kWaitMs))
@@ -92,37 +74,26 @@ class PrinterControlTest : public ::testing::Test {
     if (m_service) {
       DWORD pid = ServiceProcessId();
       SERVICE_STATUS status;
-      ControlService(m_service, SERVICE_CONTROL_STOP, &status);
+      ControlService(m_service.get(), SERVICE_CONTROL_STOP, &status);
       EXPECT_TRUE(WaitForProcessEnd(pid, kWaitMs));
       EXPECT_EQ(spooler.Leaks(), "") << "the service did not give back what it had of the spooler";
-      CloseServiceHandle(m_service);
+      m_service.reset();
     }
-    RemoveService();
+    if (m_manager) RemoveService();
     sim::SpoolerDriver::RemoveOverrideFor(kExeName);
     m_spoolDirectory.reset();
-    if (m_manager) CloseServiceHandle(m_manager);
   }
 
   void PlaceFiles() {
     const std::string dir = ServiceDir();
-    CreateDirectoryA(dir.c_str(), nullptr);
-    ASSERT_TRUE(CopyFileA(FullPath(QUILLON_EXE).c_str(), ServiceExe().c_str(), FALSE));
-    ASSERT_TRUE(CopyFileA(FullPath(QUILLON_PAGECNT).c_str(), (dir + "\\pagecnt.dll").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileA(FullPath(QUILLON_WINSPOOL).c_str(), (dir + "\\winspool.drv").c_str(), FALSE));
-    const std::string header = "//Please do not modify this file manualy!!!\r\n";
-    ASSERT_TRUE(WriteTextFile(dir + "\\printers.lst",
-                              header + kPause + "\r\n" + kFree + "\r\n" + kDelete + "\r\n"));
-    ASSERT_TRUE(WriteTextFile(dir + "\\gdiprinters.lst", header + kGdi + "\r\n"));
+    ASSERT_TRUE(PlaceServiceFiles(
+        dir, {FullPath(QUILLON_EXE), FullPath(QUILLON_PAGECNT), FullPath(QUILLON_WINSPOOL)},
+        {kPause, kFree, kDelete}, {kGdi}));
     // The spooler's directory, where the service looks for shadow files.
     m_spoolDirectory.reset(new CSpoolDirectorySetting(dir));
     const char* db = getenv("QUILLON_PRINTER_CONTROL_DB");
     ASSERT_NE(db, nullptr) << "QUILLON_PRINTER_CONTROL_DB names the service's database";
-    std::string dsn = std::string("Driver=SQLite3;Database=") + db;
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kSettingsKey, &key), ERROR_SUCCESS);
-    RegSetValueExA(key, "DSN", 0, REG_SZ, reinterpret_cast<const BYTE*>(dsn.c_str()),
-                   static_cast<DWORD>(dsn.size() + 1));
-    RegCloseKey(key);
+    ASSERT_TRUE(SetServiceDsn(std::string("Driver=SQLite3;Database=") + db));
   }
 
   // One number the service's database holds.
@@ -141,8 +112,8 @@ class PrinterControlTest : public ::testing::Test {
     return value;
   }
 
-  void RemoveService() { RemoveInstalledService(m_manager, kName, kWaitMs); }
-  DWORD ServiceProcessId() const { return ServiceProcessIdOf(m_service); }
+  void RemoveService() { RemoveInstalledService(m_manager.get(), kName, kWaitMs); }
+  DWORD ServiceProcessId() const { return ServiceProcessIdOf(m_service.get()); }
 
   // Until the service has fetched the printer's queue `fetches` times and
   // given back every block: it has then decided on what it fetched.
@@ -158,8 +129,8 @@ class PrinterControlTest : public ::testing::Test {
 
   sim::SpoolerDriver spooler;
   std::unique_ptr<CSpoolDirectorySetting> m_spoolDirectory;
-  SC_HANDLE m_manager = nullptr;
-  SC_HANDLE m_service = nullptr;
+  ScHandle m_manager;
+  ScHandle m_service;
 };
 
 TEST_F(PrinterControlTest, JobUnderAPauseRuleIsPausedOnce) {
@@ -228,7 +199,7 @@ TEST_F(PrinterControlTest, ServiceStopsPromptlyOnRequest) {
   ASSERT_NE(pid, 0u);
   ULONGLONG asked = GetTickCount64();
   SERVICE_STATUS status;
-  ASSERT_TRUE(ControlService(m_service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+  ASSERT_TRUE(ControlService(m_service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
   ASSERT_TRUE(WaitForProcessEnd(pid, kWaitMs));
   EXPECT_LT(GetTickCount64() - asked, 5000u) << "the watcher held up the stop";
   EXPECT_EQ(spooler.Counts().openPrinters, 0);

@@ -9,18 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "installed_service.h"
 #include "service_core/win_owners.h"
 
 namespace {
 
-const char kName[] = "Tamrel Quillon Service";
-const char kSettingsKey[] = "Software\\Vornik\\Maravel";
-
-std::string FullPath(const std::string& path) {
-  char szFull[MAX_PATH] = {};
-  GetFullPathNameA(path.c_str(), MAX_PATH, szFull, nullptr);
-  return szFull;
-}
+const char* const kName = kInstalledServiceName;
 
 std::string QuillonExe() { return FullPath(QUILLON_EXE); }
 
@@ -61,13 +55,6 @@ std::string RunQuillon(const std::string& args, DWORD* exitCode = nullptr,
   return lf;
 }
 
-void WriteDsn(const std::string& dsn) {
-  RegKey hKey;
-  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kSettingsKey, hKey.put()), ERROR_SUCCESS);
-  RegSetValueExA(hKey.get(), "DSN", 0, REG_SZ, reinterpret_cast<const BYTE*>(dsn.c_str()),
-                 static_cast<DWORD>(dsn.size() + 1));
-}
-
 class ServiceLifecycleTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -80,40 +67,17 @@ class ServiceLifecycleTest : public ::testing::Test {
   }
 
   // An installed service starts with every new Wine session: never leave one.
-  void RemoveLeftovers() {
-    ScHandle service(OpenServiceA(m_manager.get(), kName, SERVICE_ALL_ACCESS));
-    if (!service) return;
-    SERVICE_STATUS status;
-    ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-    WaitForProcessEnd(ServiceProcessId(service.get()), 30000);
-    DeleteService(service.get());
-  }
+  void RemoveLeftovers() { RemoveInstalledService(m_manager.get(), kName, 30000); }
 
-  static DWORD ServiceProcessId(SC_HANDLE service, DWORD* state = nullptr) {
-    SERVICE_STATUS_PROCESS ssp = {};
-    DWORD needed = 0;
-    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&ssp),
-                              sizeof(ssp), &needed)) {
-      return 0;
-    }
-    if (state) *state = ssp.dwCurrentState;
-    return ssp.dwProcessId;
-  }
-
-  // The service process ending is the reliable sign of a stopped service.
-  static bool WaitForProcessEnd(DWORD pid, DWORD timeoutMs) {
-    if (!pid) return true;
-    UniqueHandle h(OpenProcess(SYNCHRONIZE, FALSE, pid));
-    if (!h) return true;   // already gone
-    return WaitForSingleObject(h.get(), timeoutMs) == WAIT_OBJECT_0;
+  static DWORD StateOf(SC_HANDLE service) {
+    SERVICE_STATUS status = {};
+    return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
   }
 
   // The SCM's state is not waitable here: look at it until a deadline.
   static bool WaitForState(SC_HANDLE service, DWORD wanted, DWORD timeoutMs) {
     for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-      DWORD state = 0;
-      ServiceProcessId(service, &state);
-      if (state == wanted) return true;
+      if (StateOf(service) == wanted) return true;
       Sleep(50);
     }
     return false;
@@ -135,7 +99,7 @@ class ServiceLifecycleTest : public ::testing::Test {
       ADD_FAILURE() << "the worker body never created TAMREL_STOP";
       return 0;
     }
-    return ServiceProcessId(service);
+    return ServiceProcessIdOf(service);
   }
 
   static bool WaitForNamedEvent(const char* name, DWORD timeoutMs) {
@@ -152,7 +116,7 @@ class ServiceLifecycleTest : public ::testing::Test {
 TEST_F(ServiceLifecycleTest, InstallStartStopRemove) {
   const char* db = getenv("QUILLON_E2E_DB");
   ASSERT_NE(db, nullptr) << "QUILLON_E2E_DB names the service's database";
-  WriteDsn(std::string("Driver=SQLite3;Database=") + db);
+  ASSERT_TRUE(SetServiceDsn(std::string("Driver=SQLite3;Database=") + db));
 
   EXPECT_EQ(RunQuillon("-i"), "Tamrel Quillon Service installed\n");
   EXPECT_EQ(RunQuillon("-I"), "Tamrel Quillon Service is already installed\n");
@@ -213,14 +177,14 @@ class SilentServer {
 TEST_F(ServiceLifecycleTest, DatabaseThatFailsStopsTheServiceRightAfterItStarts) {
   SilentServer server;
   ASSERT_NE(server.Port(), 0);
-  WriteDsn("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" +
-           std::to_string(server.Port()) + ";Database=none;Uid=none;Pwd=none");
+  ASSERT_TRUE(SetServiceDsn("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" +
+                            std::to_string(server.Port()) + ";Database=none;Uid=none;Pwd=none"));
   ASSERT_EQ(RunQuillon("-i"), "Tamrel Quillon Service installed\n");
   ScHandle service(OpenServiceA(m_manager.get(), kName, SERVICE_ALL_ACCESS));
   ASSERT_TRUE(service);
   ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
   // While the driver waits in its connect, the service process is there.
-  DWORD pid = ServiceProcessId(service.get());
+  DWORD pid = ServiceProcessIdOf(service.get());
   ASSERT_NE(pid, 0u) << "no service process while its database connect waited";
   UniqueHandle hProcess(OpenProcess(SYNCHRONIZE, FALSE, pid));
   ASSERT_TRUE(hProcess) << GetLastError();
@@ -233,7 +197,7 @@ TEST_F(ServiceLifecycleTest, DatabaseThatFailsStopsTheServiceRightAfterItStarts)
 TEST_F(ServiceLifecycleTest, InstalledFromADirectoryWithSpacesItStartsAndStops) {
   const char* db = getenv("QUILLON_E2E_DB");
   ASSERT_NE(db, nullptr) << "QUILLON_E2E_DB names the service's database";
-  WriteDsn(std::string("Driver=SQLite3;Database=") + db);
+  ASSERT_TRUE(SetServiceDsn(std::string("Driver=SQLite3;Database=") + db));
   // As under C:\Program Files: a directory whose name has spaces.
   const std::string exeDir = QuillonExe().substr(0, QuillonExe().find_last_of('\\') + 1);
   const std::string dir = exeDir + "Program Files Quillon";
