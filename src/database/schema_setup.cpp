@@ -92,7 +92,13 @@ void CheckColumns(SQLHDBC hDbc, const SCHEMA_OBJECT& table, std::vector<std::str
       problems.push_back(where + " (" + want + ") is missing; the table has " +
                          std::to_string(have.size()) + " columns");
     } else if (!SameSqlName(have[n - 1], want)) {
-      problems.push_back(where + " is " + have[n - 1] + " where the service expects " + want);
+      // Named as the schema spells it where it knows the column (PostgreSQL
+      // reports folded names).
+      std::string found = have[n - 1];
+      for (const std::string& column : table.columns) {
+        if (SameSqlName(column, found)) found = column;
+      }
+      problems.push_back(where + " is " + found + " where the service expects " + want);
     }
   }
 }
