@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -139,18 +140,20 @@ int RunRemove(const std::string& dir, const std::string& name, bool bRestart, CT
   return Apply(bRestart, io);
 }
 
-// The service's directory and the printer's name in the lists' code page;
-// "" or what is wrong.
-std::string Where(const PrinterOptions& o, const CLI::App* printer, std::string* pDir) {
-  std::string dirOption, why;
+// Runs the command in the service's directory; exit code 10 when it cannot
+// be found.
+int InServiceDirectory(const PrinterOptions& o, bool bDirGiven,
+                       const std::function<int(const std::string&)>& run, CToolStreams& io) {
+  std::string dirOption, dir, why;
   if (!Utf8ToAnsi(o.serviceDir, &dirOption)) {
-    return "--service-dir holds characters the system's code page cannot carry";
+    io.err << "quillonctl: --service-dir holds characters the system's code page cannot carry\n";
+    return kExitBadArguments;
   }
-  if (!FindServiceDirectory(dirOption, printer->get_option("--service-dir")->count() > 0, pDir,
-                            &why)) {
-    return AnsiToUtf8(why);
+  if (!FindServiceDirectory(dirOption, bDirGiven, &dir, &why)) {
+    io.err << "quillonctl: " << AnsiToUtf8(why) << "\n";
+    return kExitServiceControl;
   }
-  return "";
+  return run(dir);
 }
 
 }  // namespace
@@ -172,9 +175,11 @@ void AddPrinterCommand(CLI::App& app, CToolContext& ctx) {
   SetDetails(*list, "Each listed printer, its kind, and whether the spooler opens it.");
   list->fallthrough();
   list->callback([o, printer, &ctx] {
-    auto dir = std::make_shared<std::string>();
-    ctx.error = Where(*o, printer, dir.get());
-    if (ctx.error.empty()) ctx.action = [dir](CToolStreams& io) { return RunList(*dir, io); };
+    const bool bDir = printer->get_option("--service-dir")->count() > 0;
+    ctx.action = [o, bDir](CToolStreams& io) {
+      return InServiceDirectory(
+          *o, bDir, [&io](const std::string& dir) { return RunList(dir, io); }, io);
+    };
   });
 
   auto checkedName = [o](std::string* pName) -> std::string {
@@ -204,12 +209,12 @@ void AddPrinterCommand(CLI::App& app, CToolContext& ctx) {
       return;
     }
     auto name = std::make_shared<std::string>();
-    auto dir = std::make_shared<std::string>();
     ctx.error = checkedName(name.get());
-    if (ctx.error.empty()) ctx.error = Where(*o, printer, dir.get());
-    if (ctx.error.empty()) {
-      ctx.action = [o, dir, name](CToolStreams& io) { return RunAdd(*dir, *name, *o, io); };
-    }
+    const bool bDir = printer->get_option("--service-dir")->count() > 0;
+    ctx.action = [o, name, bDir](CToolStreams& io) {
+      return InServiceDirectory(
+          *o, bDir, [&](const std::string& dir) { return RunAdd(dir, *name, *o, io); }, io);
+    };
   });
 
   CLI::App* remove = printer->add_subcommand("remove", "Stop watching a printer");
@@ -219,13 +224,12 @@ void AddPrinterCommand(CLI::App& app, CToolContext& ctx) {
   remove->add_flag("--restart", o->bRestart, "restart the service, so that it applies the change");
   remove->callback([o, printer, checkedName, &ctx] {
     auto name = std::make_shared<std::string>();
-    auto dir = std::make_shared<std::string>();
     ctx.error = checkedName(name.get());
-    if (ctx.error.empty()) ctx.error = Where(*o, printer, dir.get());
-    if (ctx.error.empty()) {
-      ctx.action = [o, dir, name](CToolStreams& io) {
-        return RunRemove(*dir, *name, o->bRestart, io);
-      };
-    }
+    const bool bDir = printer->get_option("--service-dir")->count() > 0;
+    ctx.action = [o, name, bDir](CToolStreams& io) {
+      return InServiceDirectory(
+          *o, bDir, [&](const std::string& dir) { return RunRemove(dir, *name, o->bRestart, io); },
+          io);
+    };
   });
 }

@@ -157,6 +157,10 @@ void AddSetupCommand(CLI::App& app, CToolContext& ctx) {
         ctx.error = "--database or --driver holds characters the system's code page cannot carry";
         return;
       }
+      // "%ProgramData%\Quillon\quillon.db" works also where no shell expanded it.
+      char szExpanded[MAX_PATH] = {};
+      const DWORD cch = ExpandEnvironmentStringsA(file.c_str(), szExpanded, MAX_PATH);
+      if (cch > 0 && cch <= MAX_PATH) file = szExpanded;
       connection = SqliteConnectionString(file, driverName, &why);
       if (connection.empty()) {
         ctx.error = "--database: " + why;

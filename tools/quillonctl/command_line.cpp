@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "database_access.h"
 #include "exit_codes.h"
 #include "text_forms.h"
 #include "tool_context.h"
@@ -84,8 +85,8 @@ Parsed Parse(const std::vector<std::wstring>& args, CLI::App& app, CToolContext&
   }
   const std::vector<std::string> extras = app.remaining(true);
   if (!extras.empty()) {
-    *pText = (extras[0].compare(0, 1, "-") == 0 ? "unknown option '" : "unexpected argument '") + extras[0] +
-             "'";
+    const bool bOption = extras[0].compare(0, 1, "-") == 0;
+    *pText = (bOption ? "unknown option '" : "unexpected argument '") + extras[0] + "'";
     return Parsed::Failed;
   }
   if (!ctx.error.empty()) {
@@ -120,7 +121,18 @@ int RunCommandLine(const std::vector<std::wstring>& args, const CJobDefaults& de
     case Parsed::Run:
       break;
   }
-  return ctx.action ? ctx.action(io) : kExitBadArguments;
+  if (!ctx.action) return kExitBadArguments;
+  // The commands report their own failures; what escapes them is unforeseen
+  // and still ends with a message, not a crash.
+  try {
+    return ctx.action(io);
+  } catch (const _com_error& e) {
+    io.err << "quillonctl: the database failed: " << DatabaseFailureText(e) << "\n";
+    return kExitDatabase;
+  } catch (const std::exception& e) {
+    io.err << "quillonctl: " << e.what() << "\n";
+    return kExitDatabase;
+  }
 }
 
 std::string ParseCommandLine(const std::vector<std::wstring>& args, const CJobDefaults& defaults,
