@@ -100,6 +100,11 @@ int RunRuleAdd(const RuleOptions& o, const NAMED& printer, const NAMED& user,
     io.out << "The service is not running: it applies the rule when it starts.\n";
     return kExitSent;
   }
+  if (!RunsAsAdministrator()) {
+    io.out << "quillonctl does not run as an administrator, and the service takes rules on its "
+              "pipe only from administrators: it applies the rule when it restarts.\n";
+    return kExitSent;
+  }
   std::string why;
   const int code = SendRuleQuietly(rule, dwTimeout, &why);
   if (code == kExitSent) {

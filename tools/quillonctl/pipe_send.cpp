@@ -55,3 +55,11 @@ int SendRuleQuietly(const PERMISSION_ENTRY& rule, DWORD dwTimeoutSeconds, std::s
       SendPipeMessage(kPipeName, PIPE_PERMISSION, &rule, sizeof(rule), dwTimeoutSeconds * 1000),
       dwTimeoutSeconds, pWhy);
 }
+
+bool RunsAsAdministrator() {
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD cbSid = sizeof(sid);
+  BOOL bMember = FALSE;
+  return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &cbSid) &&
+         CheckTokenMembership(nullptr, sid, &bMember) && bMember;
+}

@@ -13,3 +13,7 @@ int SendMessageToService(const CClientCommand& message, CToolStreams& io);
 // The same for a rule without its report of success; the failure's text,
 // or "" when the service took it.
 int SendRuleQuietly(const PERMISSION_ENTRY& rule, DWORD dwTimeoutSeconds, std::string* pWhy);
+
+// Whether quillonctl runs as a member of the Administrators group (elevated,
+// under UAC): the service keeps rules from its pipe only from them.
+bool RunsAsAdministrator();
