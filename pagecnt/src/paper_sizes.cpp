@@ -1,6 +1,6 @@
 #include "paper_sizes.h"
 
-#include <windows.h>
+#include "paper_codes.h"
 
 #include <cmath>
 
