@@ -37,6 +37,16 @@ bool FindPdfHeader(ByteSource& source, const PrintData& data, uint64_t& header) 
   return false;
 }
 
+// A job that follows a document ends in a PJL footer or is short: a
+// Universal Exit lies within this many bytes of the file's end.
+constexpr uint64_t kTrailingJobWindow = 64 * 1024;
+
+bool HasUniversalExitNearEnd(ByteSource& source, uint64_t header) {
+  uint64_t end = source.end();
+  uint64_t from = end > header + kTrailingJobWindow ? end - kTrailingJobWindow : header;
+  return FindUniversalExit(source, from) < end;
+}
+
 bool IsPcl5Start(ByteSource& source, const PrintData& data) {
   if (data.language == "PCL") return true;
   // Reset, or a parameterised command of one of the families drivers
@@ -56,8 +66,12 @@ bool CountJob(const FileView& file, ByteSource& source, const PrintData& data,
   if (FindPdfHeader(source, data, header)) {
     job.format = Format::kPdf;
     // In a PJL job the document ends where the job does; alone, it is the
-    // whole file, and its end is where its cross-references are found.
-    job.end = data.pjl ? FindUniversalExit(source, header) : file.size();
+    // whole file, and its end is where its cross-references are found,
+    // unless jobs behind a Universal Exit follow it. Its tail tells, so
+    // that a lone document is not read through for one.
+    job.end = data.pjl || HasUniversalExitNearEnd(source, header)
+                  ? FindUniversalExit(source, header)
+                  : file.size();
     return CountPdfPages(file, header, job.end, job);
   }
   if (source.Matches(start, "%!") || data.language == "POSTSCRIPT") {
@@ -77,11 +91,16 @@ bool CountJob(const FileView& file, ByteSource& source, const PrintData& data,
     job.format = Format::kPcl5;
     return CountPcl5Pages(file, start, job);
   }
-  // Text has no signature: only a file that is text from its start is,
-  // not the bytes that trail a job of another language.
-  if (first_job && LooksLikeText(source, start)) {
+  // Text has no signature: only a file that is text from its start and
+  // to its end is, not the bytes that trail a job of another language,
+  // and not a job behind PJL, which names the language a printer reads.
+  if (first_job && !data.pjl && LooksLikeText(source, start)) {
     job.format = Format::kText;
-    return CountTextPages(file, start, job);
+    if (CountTextPages(file, start, job)) return true;
+    // Bytes that are no text further on: the file is no text, and where
+    // another job would start in it cannot be told.
+    job.end = file.size();
+    return false;
   }
   job.end = FindUniversalExit(source, start + 1);
   return false;
@@ -120,8 +139,8 @@ bool CountPrintFile(const FileView& file, PageCount& result) {
       result.mixed = true;
     }
     pages += job.pages;
-    if (result.paper_size == 0) result.paper_size = job.paper_size;
-    // The copies that the print data asks for come before the PJL default.
+    // Paper and copies that the print data states come before PJL's.
+    if (result.paper_size == 0) result.paper_size = job.paper_size ? job.paper_size : data.paper;
     uint32_t copies = job.copies ? job.copies : data.copies;
     if (result.copies == 0) result.copies = copies;
   }
