@@ -10,6 +10,7 @@
 #include "hex_lines_run.h"
 #include "pjl.h"
 #include "ps_data_start.h"
+#include "ps_page_procedures.h"
 
 namespace pagecnt {
 
@@ -296,6 +297,7 @@ class Scanner {
   void Finish(uint64_t position) {
     if (in_line_) OnCommentLine();
     EndWord();
+    facts_.procedure_pages = procedures_.top_level_uses();
     facts_.end = position;
     finished_ = true;
   }
@@ -546,11 +548,13 @@ class Scanner {
         return;
       case '(':
         EndWord();
+        procedures_.OnOtherToken();
         mode_ = Mode::kString;
         string_depth_ = 1;
         return;
       case '<':
         EndWord();
+        procedures_.OnOtherToken();
         after_less_than_ = true;
         return;
       case '/':
@@ -593,6 +597,7 @@ class Scanner {
       case DataStartWatch::Start::kNone:
         break;
     }
+    if (nested_documents_ == 0) procedures_.OnWord(word_, literal_);
     if (page_size_step_ == PageSizeStep::kIdle && !copies_next_) {
       // Most words: only a name can start what we look for, and no number
       // needs converting.
@@ -632,6 +637,13 @@ class Scanner {
   }
 
   void OnDelimiter(int c) {
+    if (c == '{') {
+      procedures_.OnOpenBrace();
+    } else if (c == '}') {
+      procedures_.OnCloseBrace();
+    } else {
+      procedures_.OnOtherToken();
+    }
     if (c == '[' && page_size_step_ == PageSizeStep::kOpen) {
       page_size_step_ = PageSizeStep::kWidth;
       return;
@@ -668,6 +680,7 @@ class Scanner {
   double height_ = 0;
 
   DataStartWatch data_watch_;
+  PageProcedures procedures_;
   DataStart data_start_ = DataStart::kNone;
   Stretch stretch_;
   uint64_t no_stretch_before_ = 0;

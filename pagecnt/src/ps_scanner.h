@@ -23,6 +23,9 @@ struct PostScriptFacts {
   int64_t last_pages = -1;
   uint64_t page_comments = 0;  // %%Page:
   uint64_t showpages = 0;      // showpage outside comments and strings
+  // Top-level uses of showpage and of the procedures that end a page (see
+  // ps_page_procedures.h), outside embedded documents.
+  uint64_t procedure_pages = 0;
   Size document_media;         // the first medium of %%DocumentMedia:
   Size page_size;              // the first /PageSize [w h]
   Size first_bounding_box;     // %%BoundingBox:, as for %%Pages:
