@@ -57,6 +57,14 @@ bool IsPcl5Start(ByteSource& source, const PrintData& data) {
           second == ')' || second == '%' || second == '9');
 }
 
+// HP-GL/2 for a plotter or large-format printer: PJL names it, or the data
+// begins with its own instructions (initialize, or begin plot).
+bool IsHpGl2Start(ByteSource& source, const PrintData& data) {
+  if (data.language == "HPGL2" || data.language == "HPGL" || data.language == "RTL") return true;
+  return source.Matches(data.start, "IN;") || source.Matches(data.start, "BP;") ||
+         source.Matches(data.start, "BPIN;");
+}
+
 // Counts the job whose print data starts at `data.start`; false when its
 // language has no counter or it has no page. `job.end` is set either way.
 bool CountJob(const FileView& file, ByteSource& source, const PrintData& data,
@@ -87,9 +95,13 @@ bool CountJob(const FileView& file, ByteSource& source, const PrintData& data,
     job.end = file.size();
     return CountXpsPages(file, start, job);
   }
+  if (IsHpGl2Start(source, data)) {
+    job.format = Format::kHpGl2;
+    return CountPcl5Pages(file, start, job, Pcl5Context::kPlotter);
+  }
   if (IsPcl5Start(source, data)) {
     job.format = Format::kPcl5;
-    return CountPcl5Pages(file, start, job);
+    return CountPcl5Pages(file, start, job, Pcl5Context::kPrinter);
   }
   // Text has no signature: only a file that is text from its start and
   // to its end is, not the bytes that trail a job of another language,
@@ -116,6 +128,7 @@ const char* FormatName(Format format) {
     case Format::kPclXl: return "PCL XL";
     case Format::kText: return "text";
     case Format::kXps: return "XPS";
+    case Format::kHpGl2: return "HP-GL/2";
     case Format::kUnknown: break;
   }
   return "unknown";
