@@ -17,6 +17,7 @@ set(PAGECNT_PORTABLE_SOURCES
   src/pdf_document.cpp
   src/pdf_page_tree.cpp
   src/pdf_counter.cpp
+  src/pdf_security.cpp
   src/ascii85_run.cpp
   src/hex_lines_run.cpp
   src/ps_data_start.cpp

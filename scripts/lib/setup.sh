@@ -7,7 +7,7 @@ QUILLON_BUILD=${QUILLON_BUILD:-$QUILLON_ROOT/build}
 
 quillon_packages="cmake make mingw-w64 libz-mingw-w64-dev wine wine64 unixodbc libsqliteodbc
   sqlite3 googletest odbc-postgresql postgresql ghostscript
-  clang zlib1g-dev"
+  clang zlib1g-dev nettle-dev"
 
 quillon_install_packages() {
   local missing=()

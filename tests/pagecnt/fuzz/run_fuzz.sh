@@ -5,11 +5,11 @@
 #       configures (clang, ASan, UBSan, libFuzzer) and builds the targets
 #   run_fuzz.sh run BUILDDIR LANGUAGE SECONDS CORPUSDIR...
 #       runs fuzz_LANGUAGE for SECONDS, seeded from the files of that
-#       language in the corpora's manifests, from the findings kept in
-#       findings/LANGUAGE and from what earlier runs found new (kept in
-#       BUILDDIR/grown/LANGUAGE). Exits non-zero on a finding, which is
-#       saved in BUILDDIR/findings: copy it to findings/LANGUAGE once the
-#       counter is mended.
+#       language in the corpora's manifests, from seeds/LANGUAGE (small
+#       hand-made files, and every earlier finding, named finding-*) and
+#       from what earlier runs found new (kept in BUILDDIR/grown/LANGUAGE).
+#       Exits non-zero on a finding, which is saved in BUILDDIR/findings:
+#       add it to seeds/LANGUAGE once the counter is mended.
 #
 # Budgets: an input that takes more than 10 s or 2 GB is a finding too.
 set -eu
@@ -36,7 +36,7 @@ case $language in
   print_file) pattern='.' ;;
   pdf) pattern='^PDF$' ;; postscript) pattern='^PostScript$' ;;
   pcl5) pattern='^PCL5$' ;; pclxl) pattern='^PCLXL$' ;;
-  xps) pattern='^XPS$' ;; text) pattern='^text$' ;;
+  xps) pattern='^XPS$' ;; text) pattern='^text$' ;; hpgl2) pattern='^HPGL2$' ;;
   *) echo "run_fuzz.sh: no target for $language" >&2; exit 2 ;;
 esac
 # Whole files up to 256 KB; of larger ones the first 64 KB, which still
@@ -53,7 +53,7 @@ for corpus in "$@"; do
     fi
   done
 done
-if [ -d "$here/findings/$language" ]; then cp "$here/findings/$language"/* "$seeds"/ 2>/dev/null || true; fi
+if [ -d "$here/seeds/$language" ]; then cp "$here/seeds/$language"/* "$seeds"/; fi
 
 "$build/fuzz_$language" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
   -max_len=262144 -print_final_stats=1 -artifact_prefix="$build/findings/$language-" \
