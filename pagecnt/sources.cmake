@@ -22,6 +22,7 @@ set(PAGECNT_PORTABLE_SOURCES
   src/hex_lines_run.cpp
   src/ps_data_start.cpp
   src/ps_page_procedures.cpp
+  src/program_text_run.cpp
   src/ps_scanner.cpp
   src/ps_counter.cpp
   src/pcl5_counter.cpp

@@ -11,6 +11,7 @@
 #include "pjl.h"
 #include "ps_data_start.h"
 #include "ps_page_procedures.h"
+#include "program_text_run.h"
 
 namespace pagecnt {
 
@@ -145,6 +146,26 @@ class Scanner {
         continue;
       }
       if (data_start_ == DataStart::kHere) BeginStretch(position + i);
+      if (light_pending_ && !in_line_) EnterPageText();
+      if (page_text_ && !in_line_) {
+        const size_t run = ProgramTextRun(data + i, length - i, line_start_);
+        if (run > 0) {
+          line_start_ = data[i + run - 1] == '\n' || data[i + run - 1] == '\r';
+          i += run;
+          continue;
+        }
+        if (data[i] == '/') {
+          const uint8_t next = i + 1 < length ? data[i + 1] : 'P';
+          const bool may_be_value = next == 'P' || next == '#' || next == 'N';
+          if (!may_be_value || !LeavePageText(source, position + i)) {
+            line_start_ = false;
+            ++i;
+            continue;
+          }
+          // Read as program text from the '/' on.
+        }
+        // A comment line, ESC or ^D: as in program text.
+      }
       if (stretch_.active && !in_line_) {
         uint64_t resume = 0;
         StretchStep step = ContinueStretch(data, length, position, i, resume);
@@ -181,6 +202,30 @@ class Scanner {
       ++i;
     }
     return position + length;
+  }
+
+  // Once page comments count the pages, the program text between comment
+  // lines is no longer read word by word (see ps_scanner.h).
+  void EnterPageText() {
+    if (mode_ != Mode::kCode || after_less_than_ || !word_.empty() || literal_ ||
+        copies_next_ || page_size_step_ != PageSizeStep::kIdle) {
+      return;
+    }
+    light_pending_ = false;
+    page_text_ = true;
+    EndStretch();
+  }
+
+  // At a '/' in page text: a name whose value the scan takes is read as
+  // program text again, up to its value. True when it is one.
+  bool LeavePageText(ByteSource& source, uint64_t position) {
+    if (!source.Matches(position, "/PageSize") && !source.Matches(position, "/#copies") &&
+        !source.Matches(position, "/NumCopies")) {
+      return false;
+    }
+    page_text_ = false;
+    light_pending_ = true;
+    return true;
   }
 
   // Out of line: it is asked once a line, and kept out of the loop that
@@ -435,6 +480,7 @@ class Scanner {
       seen_pages_ = true;
     } else if (LineIs("%%Page:")) {
       ++facts_.page_comments;
+      if (!page_text_) light_pending_ = true;
     } else if (LineIs("%%PageBoundingBox:")) {
       double box[4];
       if (!facts_.first_page_bounding_box.known &&
@@ -681,6 +727,11 @@ class Scanner {
 
   DataStartWatch data_watch_;
   PageProcedures procedures_;
+  // Page comments count the pages: the program text between comment lines
+  // is passed at memory speed (page_text_), once the words under way are
+  // done (light_pending_).
+  bool page_text_ = false;
+  bool light_pending_ = false;
   DataStart data_start_ = DataStart::kNone;
   Stretch stretch_;
   uint64_t no_stretch_before_ = 0;

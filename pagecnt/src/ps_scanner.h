@@ -77,6 +77,15 @@ struct PostScriptFacts {
 // Unlike when the data was read as program text, a '(' in it no longer
 // opens a string that hides the program after the data, and bytes in it
 // that look like /PageSize or /#copies no longer count.
+//
+// Once a %%Page: comment is read, the page comments count the pages, and
+// the words of the program no longer matter but for a page size or a
+// copy count. From there on the program text is passed at memory speed,
+// up to a comment line, an ESC or ^D, or a '/': /PageSize, /#copies and
+// /NumCopies are read as program text up to their values, every other
+// name is passed. This is what makes text-heavy jobs (groff, FOP) fast.
+// Strings and one-'%' comments are not followed there, so such a name
+// inside one is taken as program text, where word by word it was not.
 PostScriptFacts ScanPostScript(ByteSource& source, uint64_t start);
 
 }  // namespace pagecnt
