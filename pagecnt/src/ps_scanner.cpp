@@ -157,7 +157,8 @@ class Scanner {
         if (data[i] == '/') {
           const uint8_t next = i + 1 < length ? data[i + 1] : 'P';
           const bool may_be_value = next == 'P' || next == '#' || next == 'N';
-          if (!may_be_value || !LeavePageText(source, position + i)) {
+          if (!may_be_value || InStringOrComment(data, i) ||
+              !LeavePageText(source, position + i)) {
             line_start_ = false;
             ++i;
             continue;
@@ -214,6 +215,28 @@ class Scanner {
     light_pending_ = false;
     page_text_ = true;
     EndStretch();
+  }
+
+  // Whether data[at] lies in a string or a comment of its line, as far as
+  // the line shows it from its start (or from the window's: the lines of
+  // producers' text are short). Strings do not span lines in what they write.
+  static bool InStringOrComment(const uint8_t* data, size_t at) {
+    size_t start = at;
+    while (start > 0 && data[start - 1] != '\n' && data[start - 1] != '\r') --start;
+    int depth = 0;
+    for (size_t n = start; n < at; ++n) {
+      const uint8_t c = data[n];
+      if (depth > 0 && c == '\\') {
+        ++n;
+      } else if (c == '(') {
+        ++depth;
+      } else if (c == ')' && depth > 0) {
+        --depth;
+      } else if (c == '%' && depth == 0) {
+        return true;
+      }
+    }
+    return depth > 0;
   }
 
   // At a '/' in page text: a name whose value the scan takes is read as

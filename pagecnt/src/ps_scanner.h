@@ -84,8 +84,9 @@ struct PostScriptFacts {
 // up to a comment line, an ESC or ^D, or a '/': /PageSize, /#copies and
 // /NumCopies are read as program text up to their values, every other
 // name is passed. This is what makes text-heavy jobs (groff, FOP) fast.
-// Strings and one-'%' comments are not followed there, so such a name
-// inside one is taken as program text, where word by word it was not.
+// Strings and one-'%' comments are followed only on the line of such a
+// name: a name in a string or comment of its line is passed, as word by
+// word it was; producers write no string over several lines.
 PostScriptFacts ScanPostScript(ByteSource& source, uint64_t start);
 
 }  // namespace pagecnt

@@ -87,6 +87,21 @@ TEST_F(PostScriptCountTest, PageSectionsThatArePresentComeBeforePagesComment) {
   EXPECT_EQ(Count("%!PS-Adobe-3.0\n%%Pages: 5\n%%EndComments\n" + Pages(2, true)).pages, 2u);
 }
 
+TEST_F(PostScriptCountTest, AfterThePageCommentsPageSizeCopiesAndTheJobsEndStillCount) {
+  // Past the first %%Page: the program text is passed, not read word by
+  // word; a page size and a copy count on a page are still taken, their
+  // numbers on lines of their own, and a Universal Exit still ends the job.
+  const std::string job =
+      "%!PS-Adobe-3.0\n%%Pages: (atend)\n%%EndComments\n%%Page: 1 1\n"
+      "/F0 10/Times-Roman SF (a /PageSize [1 1] in a string) show\n"
+      "<< /PageSize [\n595 842\n] /NumCopies\n3 >> setpagedevice\n(x) show showpage\n"
+      "%%Page: 2 2\nshowpage showpage\n%%Trailer\n%%Pages: 2\n\x1b%-12345X%%Page: 3 3\n";
+  const CountOutcome outcome = Count(job);
+  EXPECT_EQ(outcome.pages, 2u);
+  EXPECT_EQ(outcome.paper, DMPAPER_A4);
+  EXPECT_EQ(ExamineBytes(job).copies, 3u);
+}
+
 TEST_F(PostScriptCountTest, PjlWrappedJobWithControlD) {
   std::string job =
       "\x1b%-12345X@PJL JOB NAME=\"memo\"\r\n@PJL SET COPIES=1\r\n"
