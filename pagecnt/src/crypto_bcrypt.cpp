@@ -33,29 +33,24 @@ class Provider {
   BCRYPT_ALG_HANDLE handle_ = nullptr;
 };
 
-class HashObject {
+// A hash or a key object, destroyed with its owner.
+template <NTSTATUS(WINAPI* Destroy)(BCRYPT_HANDLE)>
+class Owned {
  public:
-  ~HashObject() {
-    if (handle_) BCryptDestroyHash(handle_);
+  Owned() = default;
+  ~Owned() {
+    if (handle_) Destroy(handle_);
   }
-  BCRYPT_HASH_HANDLE* put() { return &handle_; }
-  BCRYPT_HASH_HANDLE get() const { return handle_; }
+  Owned(const Owned&) = delete;
+  Owned& operator=(const Owned&) = delete;
+  BCRYPT_HANDLE* put() { return &handle_; }
+  BCRYPT_HANDLE get() const { return handle_; }
 
  private:
-  BCRYPT_HASH_HANDLE handle_ = nullptr;
+  BCRYPT_HANDLE handle_ = nullptr;
 };
-
-class Key {
- public:
-  ~Key() {
-    if (handle_) BCryptDestroyKey(handle_);
-  }
-  BCRYPT_KEY_HANDLE* put() { return &handle_; }
-  BCRYPT_KEY_HANDLE get() const { return handle_; }
-
- private:
-  BCRYPT_KEY_HANDLE handle_ = nullptr;
-};
+using HashObject = Owned<BCryptDestroyHash>;
+using Key = Owned<BCryptDestroyKey>;
 
 PUCHAR Bytes(std::string_view data) {
   return reinterpret_cast<PUCHAR>(const_cast<char*>(data.data()));

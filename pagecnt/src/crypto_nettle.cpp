@@ -61,44 +61,40 @@ std::string Rc4(std::string_view key, std::string_view data) {
   return out;
 }
 
-std::string AesCbcEncrypt(std::string_view key, std::string_view iv, std::string_view data) {
+namespace {
+
+// AES of either key size through nettle's CBC mode, either way.
+std::string AesCbc(bool encrypt, std::string_view key, std::string_view iv,
+                   std::string_view data) {
   if (!AesArguments(key, iv, data)) return "";
   std::string out(data.size(), '\0');
   std::string chain(iv);
-  uint8_t* vector = reinterpret_cast<uint8_t*>(&chain[0]);
-  uint8_t* to = reinterpret_cast<uint8_t*>(&out[0]);
+  auto run = [&](auto& context, auto set_key, auto cipher) {
+    set_key(&context, Bytes(key));
+    (encrypt ? cbc_encrypt : cbc_decrypt)(&context, reinterpret_cast<nettle_cipher_func*>(cipher),
+                                          16, reinterpret_cast<uint8_t*>(&chain[0]), data.size(),
+                                          reinterpret_cast<uint8_t*>(&out[0]), Bytes(data));
+  };
   if (key.size() == 16) {
     aes128_ctx context;
-    aes128_set_encrypt_key(&context, Bytes(key));
-    cbc_encrypt(&context, reinterpret_cast<nettle_cipher_func*>(aes128_encrypt), 16, vector,
-                data.size(), to, Bytes(data));
+    run(context, encrypt ? aes128_set_encrypt_key : aes128_set_decrypt_key,
+        encrypt ? aes128_encrypt : aes128_decrypt);
   } else {
     aes256_ctx context;
-    aes256_set_encrypt_key(&context, Bytes(key));
-    cbc_encrypt(&context, reinterpret_cast<nettle_cipher_func*>(aes256_encrypt), 16, vector,
-                data.size(), to, Bytes(data));
+    run(context, encrypt ? aes256_set_encrypt_key : aes256_set_decrypt_key,
+        encrypt ? aes256_encrypt : aes256_decrypt);
   }
   return out;
 }
 
+}  // namespace
+
+std::string AesCbcEncrypt(std::string_view key, std::string_view iv, std::string_view data) {
+  return AesCbc(true, key, iv, data);
+}
+
 std::string AesCbcDecrypt(std::string_view key, std::string_view iv, std::string_view data) {
-  if (!AesArguments(key, iv, data)) return "";
-  std::string out(data.size(), '\0');
-  std::string chain(iv);
-  uint8_t* vector = reinterpret_cast<uint8_t*>(&chain[0]);
-  uint8_t* to = reinterpret_cast<uint8_t*>(&out[0]);
-  if (key.size() == 16) {
-    aes128_ctx context;
-    aes128_set_decrypt_key(&context, Bytes(key));
-    cbc_decrypt(&context, reinterpret_cast<nettle_cipher_func*>(aes128_decrypt), 16, vector,
-                data.size(), to, Bytes(data));
-  } else {
-    aes256_ctx context;
-    aes256_set_decrypt_key(&context, Bytes(key));
-    cbc_decrypt(&context, reinterpret_cast<nettle_cipher_func*>(aes256_decrypt), 16, vector,
-                data.size(), to, Bytes(data));
-  }
-  return out;
+  return AesCbc(false, key, iv, data);
 }
 
 }  // namespace pagecnt::crypto
