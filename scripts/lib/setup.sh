@@ -12,7 +12,8 @@ quillon_packages="cmake make mingw-w64 libz-mingw-w64-dev wine wine64 unixodbc l
 # run as filters, PDF and PostScript writers), without what they only
 # recommend: no print server.
 quillon_corpus_packages="groff enscript poppler-utils qpdf mupdf-tools pstoedit cups-filters
-  printer-driver-hpcups printer-driver-pxljr printer-driver-foo2zjs openprinting-ppds"
+  cups-filters-core-drivers cups-core-drivers cups-ppdc printer-driver-hpcups
+  printer-driver-pxljr printer-driver-foo2zjs openprinting-ppds"
 
 quillon_install_packages() {
   local missing=() corpus_missing=()

@@ -31,6 +31,7 @@ if [ -f "$out/manifest.txt" ] && [ "$(cat "$out/.made-by" 2>/dev/null)" = "$stam
 fi
 
 packages="ghostscript poppler-utils qpdf mupdf-tools groff enscript pstoedit cups-filters
+  cups-filters-core-drivers cups-core-drivers cups-ppdc
   printer-driver-hpcups printer-driver-pxljr printer-driver-foo2zjs openprinting-ppds"
 missing=
 for p in $packages; do
