@@ -11,7 +11,7 @@ quillon_packages="cmake make mingw-w64 libz-mingw-w64-dev wine wine64 unixodbc l
 # The producers of the page counter's corpus of real print files (drivers
 # run as filters, PDF and PostScript writers), without what they only
 # recommend: no print server.
-quillon_corpus_packages="groff enscript poppler-utils qpdf mupdf-tools pstoedit cups-filters
+quillon_corpus_packages="groff enscript poppler-utils qpdf mupdf-tools pstoedit fop cups-filters
   cups-filters-core-drivers cups-core-drivers cups-ppdc printer-driver-hpcups
   printer-driver-pxljr printer-driver-foo2zjs openprinting-ppds"
 

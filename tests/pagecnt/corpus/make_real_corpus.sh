@@ -1,7 +1,7 @@
 #!/bin/sh
 # Print files from real producers: Debian's printer drivers run as CUPS
 # filters (no CUPS daemon), and PDF and PostScript from poppler, cairo,
-# qpdf, MuPDF, groff, enscript and Ghostscript, as spoolers and filters
+# qpdf, MuPDF, groff, enscript, FOP and Ghostscript, as spoolers and filters
 # hand them on. Writes manifest.txt beside them, a line per file:
 #   FILE LANGUAGE PAGES PAPER COPIES PRODUCER TRUTH
 # LANGUAGE as the counters name it (PDF, PostScript, PCL5, PCLXL, HPGL2);
@@ -30,7 +30,7 @@ if [ -f "$out/manifest.txt" ] && [ "$(cat "$out/.made-by" 2>/dev/null)" = "$stam
   exit 0
 fi
 
-packages="ghostscript poppler-utils qpdf mupdf-tools groff enscript pstoedit cups-filters
+packages="ghostscript poppler-utils qpdf mupdf-tools groff enscript pstoedit fop cups-filters
   cups-filters-core-drivers cups-core-drivers cups-ppdc
   printer-driver-hpcups printer-driver-pxljr printer-driver-foo2zjs openprinting-ppds"
 missing=
@@ -174,6 +174,30 @@ add listing.enscript.ps PostScript "$pages" 9 - enscript log
 grep -av '^%%' "$out/listing.enscript.ps" >"$out/listing.enscript-nocomments.ps"
 expect listing.enscript-nocomments.ps "$(ps_pages "$out/listing.enscript-nocomments.ps")" "$pages"
 add listing.enscript-nocomments.ps PostScript "$pages" - - enscript-without-comments log
+
+# FOP (XSL-FO to PostScript and PDF), text-heavy too; its own log names
+# every page it renders.
+{
+  echo '<?xml version="1.0"?>'
+  echo '<fo:root xmlns:fo="http://www.w3.org/1999/XSL/Format"><fo:layout-master-set>'
+  echo '<fo:simple-page-master master-name="A4" page-width="210mm" page-height="297mm" margin="20mm">'
+  echo '<fo:region-body/></fo:simple-page-master></fo:layout-master-set>'
+  echo '<fo:page-sequence master-reference="A4"><fo:flow flow-name="xsl-region-body">'
+  i=1
+  while [ $i -le 120 ]; do
+    echo "<fo:block space-after=\"6pt\">Paragraph $i: the quick brown fox jumps over the lazy dog,"
+    echo "and the text runs on to fill most of a page with words. (Parentheses) and 12.5 follow.</fo:block>"
+    i=$((i + 1))
+  done
+  echo '</fo:flow></fo:page-sequence></fo:root>'
+} >"$src/memo.fo"
+fop -fo "$src/memo.fo" -ps "$out/memo.fop.ps" >"$src/fop.log" 2>&1
+pages=$(sed -n 's/.*Rendered page #\([0-9]*\).*/\1/p' "$src/fop.log" | sort -n | tail -1)
+expect memo.fop.ps "$(ps_pages "$out/memo.fop.ps")" "$pages"
+add memo.fop.ps PostScript "$pages" 9 - fop log
+fop -q -fo "$src/memo.fo" -pdf "$out/memo.fop.pdf" >/dev/null 2>&1
+expect memo.fop.pdf "$(pdf_pages "$out/memo.fop.pdf")" "$pages"
+add memo.fop.pdf PDF "$pages" 9 - fop log
 
 # PJL-wrapped jobs as CUPS filters write them for printers whose PPD has
 # job control lines: PostScript (pstops) with 2 copies, and PDF (pdftopdf).
