@@ -6,5 +6,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   return pagecnt::fuzz::CountJob(
       data, size, [](const pagecnt::FileView& file, uint64_t start, pagecnt::JobCount& job) {
         return pagecnt::CountPcl5Pages(file, start, job, pagecnt::Pcl5Context::kPlotter);
-      });
+      },
+      pagecnt::fuzz::MaxPcl5Pages(size));
 }
