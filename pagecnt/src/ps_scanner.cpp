@@ -157,13 +157,15 @@ class Scanner {
         if (data[i] == '/') {
           const uint8_t next = i + 1 < length ? data[i + 1] : 'P';
           const bool may_be_value = next == 'P' || next == '#' || next == 'N';
-          if (!may_be_value || InStringOrComment(data, i) ||
-              !LeavePageText(source, position + i)) {
+          if (!may_be_value || !IsValueName(source, position + i) ||
+              InStringOrComment(data, i)) {
             line_start_ = false;
             ++i;
             continue;
           }
-          // Read as program text from the '/' on.
+          // Read as program text again from the '/' on, up to its value.
+          page_text_ = false;
+          light_pending_ = true;
         }
         // A comment line, ESC or ^D: as in program text.
       }
@@ -239,16 +241,10 @@ class Scanner {
     return depth > 0;
   }
 
-  // At a '/' in page text: a name whose value the scan takes is read as
-  // program text again, up to its value. True when it is one.
-  bool LeavePageText(ByteSource& source, uint64_t position) {
-    if (!source.Matches(position, "/PageSize") && !source.Matches(position, "/#copies") &&
-        !source.Matches(position, "/NumCopies")) {
-      return false;
-    }
-    page_text_ = false;
-    light_pending_ = true;
-    return true;
+  // At a '/' in page text: a name whose value the scan takes.
+  static bool IsValueName(ByteSource& source, uint64_t position) {
+    return source.Matches(position, "/PageSize") || source.Matches(position, "/#copies") ||
+           source.Matches(position, "/NumCopies");
   }
 
   // Out of line: it is asked once a line, and kept out of the loop that

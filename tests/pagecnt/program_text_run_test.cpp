@@ -14,13 +14,16 @@ size_t ByteByByte(const std::string& bytes, bool line_start) {
   for (size_t n = 0; n < bytes.size(); ++n) {
     const char c = bytes[n];
     const bool after_line_end = n == 0 ? line_start : bytes[n - 1] == '\n' || bytes[n - 1] == '\r';
-    if (c == '/' || c == '\x1b' || c == '\x04' || (c == '%' && after_line_end)) return n;
+    const bool value_name =
+        c == '/' && (n + 1 == bytes.size() || bytes[n + 1] == 'P' || bytes[n + 1] == '#' ||
+                     bytes[n + 1] == 'N');
+    if (value_name || c == '\x1b' || c == '\x04' || (c == '%' && after_line_end)) return n;
   }
   return bytes.size();
 }
 
 TEST(ProgramTextRunTest, StopsWhereTheByteByByteRuleDoes) {
-  const std::string text = "(Paragraph) 12.5 F .608 G showpage\\) ";
+  const std::string text = "(Paragraph) 12.5 F .608 G showpage\\) PN#";
   const std::string rare = std::string("/%\x1b\x04\r\n\n\n\n\x80\xff", 11) + '\0';
   std::mt19937 random(20261210);
   for (int i = 0; i < 20000; ++i) {

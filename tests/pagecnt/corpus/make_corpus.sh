@@ -139,10 +139,10 @@ if [ -n "$bench" ]; then
     printf '%%%%EOF\n'
   } >"$out/noise-hex.ps"
   echo "noise-hex.ps PostScript 60 0 -" >>"$out/manifest.txt"
-  # Text-heavy PostScript as groff writes it: some 7,700 A4 pages of
+  # Text-heavy PostScript as groff writes it: some 8,800 A4 pages of
   # paragraphs, 50 MB and more of short strings and numbers.
   if command -v groff >/dev/null; then
-    awk 'BEGIN { for (s = 1; s <= 11000; s++) { print ".SH"; print "Section " s
+    awk 'BEGIN { for (s = 1; s <= 12500; s++) { print ".SH"; print "Section " s
            for (p = 1; p <= 12; p++) { print ".PP"
              print "Paragraph " p " of section " s ", in which the quick brown fox jumps over"
              print "the lazy dog, and (parentheses) and numbers 12.5 and 3/4 follow."
