@@ -41,12 +41,16 @@ case $language in
 esac
 # Whole files up to 256 KB; of larger ones the first 64 KB, which still
 # holds their headers and first pages (the fuzzer's inputs stay small).
+# The whole-file target, seeded with every language, takes 64 KB at most,
+# or its seconds go to running the seeds.
+whole=262144
+[ "$language" = print_file ] && whole=65536
 for corpus in "$@"; do
   [ -f "$corpus/manifest.txt" ] || continue
   awk -v p="$pattern" '$2 ~ p { print $1 }' "$corpus/manifest.txt" | while read -r name; do
     [ -f "$corpus/$name" ] || continue
     target=$seeds/$(basename "$corpus")-$(echo "$name" | tr '/' '_')
-    if [ "$(wc -c <"$corpus/$name")" -le 262144 ]; then
+    if [ "$(wc -c <"$corpus/$name")" -le "$whole" ]; then
       cp "$corpus/$name" "$target"
     else
       head -c 65536 "$corpus/$name" >"$target"
@@ -56,7 +60,7 @@ done
 if [ -d "$here/seeds/$language" ]; then cp "$here/seeds/$language"/* "$seeds"/; fi
 
 "$build/fuzz_$language" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-  -max_len=262144 -print_final_stats=1 -artifact_prefix="$build/findings/$language-" \
+  -max_len="$whole" -print_final_stats=1 -artifact_prefix="$build/findings/$language-" \
   "$grown" "$seeds" 2>"$build/$language.log" || {
   tail -n 60 "$build/$language.log"
   exit 1
