@@ -37,14 +37,18 @@ bool FindPdfHeader(ByteSource& source, const PrintData& data, uint64_t& header) 
   return false;
 }
 
-// A job that follows a document ends in a PJL footer or is short: a
-// Universal Exit lies within this many bytes of the file's end.
-constexpr uint64_t kTrailingJobWindow = 64 * 1024;
+// Jobs after a document end in a PJL footer, whose Universal Exit lies in
+// the file's last bytes. One small read of them, apart from the blocks
+// the counters read.
+constexpr size_t kFooterWindow = 4096;
 
-bool HasUniversalExitNearEnd(ByteSource& source, uint64_t header) {
-  uint64_t end = source.end();
-  uint64_t from = end > header + kTrailingJobWindow ? end - kTrailingJobWindow : header;
-  return FindUniversalExit(source, from) < end;
+bool HasUniversalExitNearEnd(const FileView& file, uint64_t header) {
+  const uint64_t end = file.size();
+  const uint64_t from = end > header + kFooterWindow ? end - kFooterWindow : header;
+  char tail[kFooterWindow];
+  const size_t got = file.Read(from, tail, static_cast<size_t>(end - from));
+  static const char kExit[] = "\x1b%-12345X";
+  return std::search(tail, tail + got, kExit, kExit + sizeof kExit - 1) != tail + got;
 }
 
 bool IsPcl5Start(ByteSource& source, const PrintData& data) {
@@ -77,7 +81,7 @@ bool CountJob(const FileView& file, ByteSource& source, const PrintData& data,
     // whole file, and its end is where its cross-references are found,
     // unless jobs behind a Universal Exit follow it. Its tail tells, so
     // that a lone document is not read through for one.
-    job.end = data.pjl || HasUniversalExitNearEnd(source, header)
+    job.end = data.pjl || HasUniversalExitNearEnd(file, header)
                   ? FindUniversalExit(source, header)
                   : file.size();
     return CountPdfPages(file, header, job.end, job);

@@ -1,6 +1,7 @@
 #include "pjl.h"
 
 #include <cctype>
+#include <cstring>
 #include <vector>
 
 #include "paper_sizes.h"
@@ -143,10 +144,18 @@ PrintData SkipJobHeader(ByteSource& source, uint64_t position) {
 }
 
 uint64_t FindUniversalExit(ByteSource& source, uint64_t position) {
-  for (; position < source.end(); ++position) {
-    int c = source.At(position);
-    if (c < 0) break;
-    if (c == 0x1B && IsUniversalExit(source, position)) return position;
+  // A block at a time, from ESC to ESC.
+  const uint8_t* data = nullptr;
+  size_t length = 0;
+  while (position < source.end() && source.Window(position, data, length)) {
+    const void* escape = std::memchr(data, 0x1B, length);
+    if (!escape) {
+      position += length;
+      continue;
+    }
+    position += static_cast<uint64_t>(static_cast<const uint8_t*>(escape) - data);
+    if (IsUniversalExit(source, position)) return position;
+    ++position;
   }
   return source.end();
 }
