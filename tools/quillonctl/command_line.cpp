@@ -3,66 +3,12 @@
 #include <cstring>
 #include <cwchar>
 #include <limits>
-#include <map>
 
 #include "exit_codes.h"
+#include "option_pairs.h"
+#include "report_arguments.h"
 
 namespace {
-
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
-  return out;
-}
-
-// A whole decimal number within [min, max].
-bool ParseInteger(const std::wstring& text, int64_t min, int64_t max, int64_t& value) {
-  if (text.empty() || text.size() > 12) return false;
-  size_t i = 0;
-  const bool negative = text[0] == L'-';
-  if (negative || text[0] == L'+') ++i;
-  if (i == text.size()) return false;
-  int64_t v = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < L'0' || text[i] > L'9') return false;
-    v = v * 10 + (text[i] - L'0');
-  }
-  if (negative) v = -v;
-  if (v < min || v > max) return false;
-  value = v;
-  return true;
-}
-
-struct Options {
-  std::map<std::wstring, std::wstring> values;
-};
-
-// Splits "--name value" and "--name=value" pairs; every option takes a value.
-std::string CollectOptions(const std::vector<std::wstring>& args, size_t first,
-                           const std::vector<std::wstring>& known, Options& options) {
-  for (size_t i = first; i < args.size(); ++i) {
-    std::wstring name = args[i];
-    std::wstring value;
-    bool haveValue = false;
-    if (name.compare(0, 2, L"--") != 0) return "unexpected argument '" + Narrow(name) + "'";
-    const size_t eq = name.find(L'=');
-    if (eq != std::wstring::npos) {
-      value = name.substr(eq + 1);
-      name = name.substr(0, eq);
-      haveValue = true;
-    }
-    bool isKnown = false;
-    for (const std::wstring& k : known) isKnown = isKnown || k == name;
-    if (!isKnown) return "unknown option '" + Narrow(name) + "'";
-    if (!haveValue) {
-      if (i + 1 >= args.size()) return Narrow(name) + " needs a value";
-      value = args[++i];
-    }
-    if (options.values.count(name)) return Narrow(name) + " is given twice";
-    options.values[name] = value;
-  }
-  return "";
-}
 
 // A text option into a JOB_DATA field of cchField characters.
 std::string PutText(const Options& options, const wchar_t* name, WCHAR* field, size_t cchField,
@@ -212,6 +158,10 @@ std::string ParseCommandLine(const std::vector<std::wstring>& args, const CJobDe
   }
   if (args[0] == L"job") return ParseJob(args, defaults, cmd);
   if (args[0] == L"rule") return ParseRule(args, cmd);
+  if (args[0] == L"report") {
+    cmd.kind = CClientCommand::Report;
+    return "";
+  }
   return "unknown command '" + Narrow(args[0]) + "'";
 }
 
@@ -223,7 +173,8 @@ std::string UsageText() {
              "                 [--paper-size N] [--paper-length N] [--paper-width N]\n"
              "                 [--color 1|2] [--duplex 1|2|3] [--file NAME] [--timeout SECONDS]\n"
              "  quillonctl rule --printer-id N|any --user-id N|any --action ACTION\n"
-             "                 [--timeout SECONDS]\n"
+             "                 [--timeout SECONDS]\n") +
+         ReportUsageText() +
              "  quillonctl --help | --version\n"
              "\n"
              "job   reports one print job to the Tamrel Quillon Service, which records it.\n"
@@ -234,15 +185,24 @@ std::string UsageText() {
              "      service restarts. -1 or 'any' stands for every printer or user. ACTION is\n"
              "      none, pause, resume, cancel, restart, delete, or a number from 0 to 9.\n"
              "      The service keeps rules only from administrators and LocalSystem.\n"
+             "report  shows what the service recorded: jobs, pages (copies included),\n"
+             "      colour pages, sheets (duplex jobs' pages halved, rounded up), bytes, and\n"
+             "      the cost when a price per page is given. --from and --to are local days,\n"
+             "      inclusive (default: this month to date); --by defaults to user; the\n"
+             "      filters combine; rows are ordered by pages (days and months in time\n"
+             "      order, empty ones included); --top keeps the first N; a last row 'total'\n"
+             "      sums the rows shown. The database is the service's DSN value, or --dsn.\n"
              "\n"
              "The service accepts one connection a second: quillonctl waits for it up to\n"
              "--timeout seconds (default 30), then as long again for it to take the message.\n"
              "\n"
              "Exit codes:\n"
-             "  0  the message was written whole (also --help and --version)\n"
+             "  0  the message or the report was written whole (also --help and --version)\n"
              "  1  bad arguments\n"
              "  2  the service is not running (its pipe does not exist)\n"
              "  3  gave up waiting for the service to accept the connection\n"
              "  4  the service did not take the message whole\n"
-             "  5  the pipe exists but cannot be opened\n");
+             "  5  the pipe exists but cannot be opened\n"
+             "  6  report: no DSN, or the database cannot be opened or queried\n"
+             "  7  report: the output cannot be written\n";
 }

@@ -16,7 +16,7 @@ constexpr const char kClientVersion[] = "1.0.0";
 constexpr DWORD kDefaultTimeoutSeconds = 30;
 
 struct CClientCommand {
-  enum Kind { Help, Version, Job, Rule } kind = Help;
+  enum Kind { Help, Version, Job, Rule, Report } kind = Help;   // Report: report_arguments.h
   JOB_DATA job = {};            // Job: the record to send
   PERMISSION_ENTRY rule = {};   // Rule: the entry to send
   DWORD dwTimeoutSeconds = kDefaultTimeoutSeconds;

@@ -12,6 +12,7 @@
 #include "exit_codes.h"
 #include "pipe_client.h"
 #include "pipe_intake/pipe_protocol.h"
+#include "report_command.h"
 #include "service_core/win_owners.h"
 
 namespace {
@@ -72,8 +73,9 @@ int main() {
   CJobDefaults defaults;
   defaults.computer = ComputerName();
   defaults.tNow = static_cast<int32_t>(std::time(nullptr));
+  const std::vector<std::wstring> args = Arguments();
   CClientCommand cmd;
-  const std::string error = ParseCommandLine(Arguments(), defaults, cmd);
+  const std::string error = ParseCommandLine(args, defaults, cmd);
   if (!error.empty()) {
     std::fprintf(stderr, "quillonctl: %s\nTry 'quillonctl --help'.\n", error.c_str());
     return kExitBadArguments;
@@ -86,6 +88,15 @@ int main() {
     case CClientCommand::Version:
       std::printf("quillonctl %s\n", kClientVersion);
       return kExitSent;
+    case CClientCommand::Report: {
+      CReportCommand report;
+      const std::string reportError = ParseReportCommand(args, report);
+      if (!reportError.empty()) {
+        std::fprintf(stderr, "quillonctl: %s\nTry 'quillonctl --help'.\n", reportError.c_str());
+        return kExitBadArguments;
+      }
+      return RunReportCommand(report);
+    }
     case CClientCommand::Job:
       return Report(SendPipeMessage(kPipeName, PIPE_JOB, &cmd.job, sizeof(cmd.job), dwTimeoutMs),
                     cmd, "Job report");
