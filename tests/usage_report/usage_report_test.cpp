@@ -64,7 +64,7 @@ std::vector<Job> KnownJobs() {
     const uint32_t r = seed >> 8;
     jobs.push_back({r % kUsers.size(), (r / 7) % kPrinters.size(), (r / 31) % kComputers.size(),
                     kMarchBegins - 3 * 86400 + static_cast<int64_t>(r % (37 * 86400)),
-                    1 + static_cast<int64_t>(r % 41), 1 + (r / 3) % 2, 1 + (r / 5) % 3,
+                    1 + static_cast<int64_t>(r % 41), 1 + (r / 13) % 2, 1 + (r / 17) % 3,
                     1000 + static_cast<int64_t>(r % 50000)});
   }
   return jobs;
