@@ -9,6 +9,8 @@ Screenshots and a printed PDF are kept under the build directory.
 usage: report_in_browser.py BUILD_DIR SCHEMA_FILE
 """
 import base64
+import csv
+import io
 import json
 import os
 import socket
@@ -79,11 +81,12 @@ def sums(jobs, key):
     return out
 
 
-def quillonctl(*args):
+def quillonctl(*args, code=0):
     run = subprocess.run([os.path.join(BUILD, "wine-run"), os.path.join(BUILD, "bin", "quillonctl.exe"),
                           "report", *args], capture_output=True, timeout=120)
-    check(run.returncode == 0, f"quillonctl report {' '.join(args)} exits 0",
+    check(run.returncode == code, f"quillonctl report {' '.join(args)} exits {code}",
           (run.returncode, run.stderr.decode(errors="replace")))
+    return run.stdout
 
 
 class Browser:
@@ -190,6 +193,17 @@ def main():
                    "--format", "html", "--output", "Z:" + by_day)
         if FAILURES:
             return
+        # CSV on standard output (a pipe: the UTF-8 bytes as they are), read
+        # by Python's own CSV reader.
+        out = quillonctl("--dsn", dsn, "--from", "2025-03-01", "--to", "2025-03-31", "--format", "csv")
+        rows = list(csv.reader(io.StringIO(out.decode("utf-8"), newline="")))
+        expected_csv = {u: s for u, s in sums(jobs, lambda j: USERS[j[0]]).items()}
+        check({r[0]: [int(v) for v in r[1:]] for r in rows[1:-1]} == expected_csv,
+              "the CSV on standard output", rows)
+        # What fails says so in its exit code, and writes nothing.
+        quillonctl("--dsn", dsn, "--output", "Z:" + os.path.join(work, "no", "such", "dir.html"), code=7)
+        quillonctl("--dsn", "Driver=SQLite3;Database=" + os.path.join(work, "empty.db"), code=6)
+        quillonctl("--dsn", dsn, "--by", "week", code=1)
 
         browser = Browser(os.path.join(work, "profile"))
         try:
