@@ -127,6 +127,17 @@ class Browser:
     def do(self, method, path, body=None):
         return self.call(method, f"/session/{self.session}{path}", body)
 
+    def screenshot(self, path):
+        """The whole page: the window is made as tall as the page first (its
+        frame, outer less inner height, added)."""
+        self.do("POST", "/window/rect", {"width": 1000, "height": 800})
+        height = self.do("POST", "/execute/sync", {"script": (
+            "return Math.ceil(document.body.getBoundingClientRect().bottom) + 32"
+            " + window.outerHeight - window.innerHeight"), "args": []})
+        self.do("POST", "/window/rect", {"width": 1000, "height": int(height)})
+        with open(path, "wb") as f:
+            f.write(base64.b64decode(self.do("GET", "/screenshot")))
+
     def close(self):
         try:
             self.call("DELETE", f"/session/{self.session}")
@@ -209,8 +220,7 @@ def main():
         try:
             browser.do("POST", "/url", {"url": "file://" + by_user})
             page = browser.do("POST", "/execute/sync", {"script": READ_PAGE, "args": []})
-            with open(os.path.join(ARTIFACTS, "report-user.png"), "wb") as f:
-                f.write(base64.b64decode(browser.do("GET", "/screenshot")))
+            browser.screenshot(os.path.join(ARTIFACTS, "report-user.png"))
             pdf = base64.b64decode(browser.do("POST", "/print", {"background": True}))
             with open(os.path.join(ARTIFACTS, "report-user.pdf"), "wb") as f:
                 f.write(pdf)
@@ -237,8 +247,7 @@ def main():
 
             browser.do("POST", "/url", {"url": "file://" + by_day})
             page = browser.do("POST", "/execute/sync", {"script": READ_PAGE, "args": []})
-            with open(os.path.join(ARTIFACTS, "report-day.png"), "wb") as f:
-                f.write(base64.b64decode(browser.do("GET", "/screenshot")))
+            browser.screenshot(os.path.join(ARTIFACTS, "report-day.png"))
             days = sums(jobs, lambda j: time.strftime("%Y-%m-%d", time.gmtime(j[3])))
             labels = [time.strftime("%Y-%m-%d", time.gmtime(MARCH_1 + d * DAY)) for d in range(31)]
             check([r[0] for r in page["rows"]] == labels, "every day of March, in order",
