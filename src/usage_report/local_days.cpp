@@ -97,10 +97,15 @@ int64_t CLocalDays::StartOf(const CalendarDate& date) const {
   local.wMonth = static_cast<WORD>(date.month);
   local.wDay = static_cast<WORD>(date.day);
   SYSTEMTIME utc = {};
-  // With a null zone the function takes the machine's current zone and its
-  // daylight-saving rules.
+  // The machine's zone (a null zone) with the rules of the day's year.
   TIME_ZONE_INFORMATION zone = m_zone;
-  if (!TzSpecificLocalTimeToSystemTime(m_bMachineZone ? nullptr : &zone, &local, &utc)) {
+  if (m_bMachineZone &&
+      !GetTimeZoneInformationForYear(static_cast<USHORT>(date.year), nullptr, &zone)) {
+    throw std::runtime_error("cannot read the time zone's rules for " +
+                             std::to_string(date.year) + " (error " +
+                             std::to_string(GetLastError()) + ")");
+  }
+  if (!TzSpecificLocalTimeToSystemTime(&zone, &local, &utc)) {
     throw std::runtime_error("cannot convert the local day " + FormatDate(date) +
                              " to UTC (error " + std::to_string(GetLastError()) + ")");
   }

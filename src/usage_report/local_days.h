@@ -33,7 +33,9 @@ CalendarDate NextDay(const CalendarDate& date);
 CalendarDate FirstOfNextMonth(const CalendarDate& date);
 
 // Where the local days are: a time zone's rules (as GetTimeZoneInformation
-// gives them), or null for the machine's current zone.
+// gives them), or null for the machine's zone, with the rules of each
+// day's year where the system keeps them (a zone whose daylight-saving
+// dates changed over the years).
 class CLocalDays {
  public:
   explicit CLocalDays(const TIME_ZONE_INFORMATION* pZone = nullptr);
