@@ -44,10 +44,18 @@ bool WriteStandardOutput(const std::string& text) {
   HANDLE hOut = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD dwMode = 0;
   if (GetConsoleMode(hOut, &dwMode)) {
+    // In parts: older consoles refuse one write of more than 64 KB.
     const std::wstring wide = Utf8ToWide(text);
-    DWORD cchWritten = 0;
-    return WriteConsoleW(hOut, wide.data(), static_cast<DWORD>(wide.size()), &cchWritten,
-                         nullptr) != 0;
+    for (size_t done = 0; done < wide.size();) {
+      DWORD cchWritten = 0;
+      const DWORD cch = static_cast<DWORD>(std::min<size_t>(wide.size() - done, 8192));
+      if (!WriteConsoleW(hOut, wide.data() + done, cch, &cchWritten, nullptr) ||
+          cchWritten == 0) {
+        return false;
+      }
+      done += cchWritten;
+    }
+    return true;
   }
   size_t done = 0;
   while (done < text.size()) {
