@@ -45,8 +45,9 @@ bool ParseDate(const std::string& text, CalendarDate& date) {
   if (!Digits(text, 0, 4, d.year) || !Digits(text, 5, 2, d.month) || !Digits(text, 8, 2, d.day)) {
     return false;
   }
-  // SYSTEMTIME reaches from 1601 to 30827; four digits are enough for a report.
-  if (d.year < 1601 || d.month < 1 || d.month > 12) return false;
+  // FILETIME begins in 1601; a period's end is the start of the day after
+  // its last day, which must have four digits too.
+  if (d.year < 1601 || d.year > 9998 || d.month < 1 || d.month > 12) return false;
   if (d.day < 1 || d.day > DaysInMonth(d.year, d.month)) return false;
   date = d;
   return true;

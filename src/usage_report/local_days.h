@@ -16,7 +16,7 @@
 namespace usage_report {
 
 struct CalendarDate {
-  int year = 0;    // 1601 to 9999
+  int year = 0;    // 1601 to 9998
   int month = 0;   // 1 to 12
   int day = 0;     // 1 to the month's length
 };
@@ -24,7 +24,8 @@ struct CalendarDate {
 bool operator<(const CalendarDate& a, const CalendarDate& b);
 bool operator==(const CalendarDate& a, const CalendarDate& b);
 
-// "YYYY-MM-DD" exactly, a day that exists; false otherwise.
+// "YYYY-MM-DD" exactly, a day that exists, from 1601 to 9998; false
+// otherwise.
 bool ParseDate(const std::string& text, CalendarDate& date);
 std::string FormatDate(const CalendarDate& date);   // "YYYY-MM-DD"
 std::string FormatMonth(const CalendarDate& date);  // "YYYY-MM"

@@ -50,7 +50,7 @@ TEST(LocalDays, OnlyDaysThatExistAreParsed) {
   CalendarDate d;
   EXPECT_TRUE(ParseDate("2024-02-29", d));
   for (const char* bad : {"2025-02-29", "2025-13-01", "2025-00-10", "2025-4-01", "2025/04/01",
-                          "20250401", "2025-04-01x", "", "1600-01-01"}) {
+                          "20250401", "2025-04-01x", "", "1600-12-31", "9999-01-01"}) {
     EXPECT_FALSE(ParseDate(bad, d)) << bad;
   }
 }
