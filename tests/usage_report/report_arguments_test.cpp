@@ -1,15 +1,20 @@
-// `quillonctl report`'s command line: each option lands in the report's
-// options, and each bad value is refused with a message naming the option.
+// `quillonctl report`'s options: each value lands in the report's options,
+// each bad value is refused with a message naming the option, and the
+// command is registered with the others.
 #include <gtest/gtest.h>
 
 #include <stdint.h>
 
 #include <cstring>
-
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "command_line.h"
+#include "exit_codes.h"
 #include "report_arguments.h"
+#include "tool_context.h"
 #include "usage_report/money.h"
 
 using namespace usage_report;
@@ -18,12 +23,19 @@ namespace {
 
 TEST(ReportArguments, EveryOptionFillsItsField) {
   CReportCommand cmd;
-  ASSERT_EQ(ParseReportCommand({L"report", L"--by", L"month", L"--from", L"2024-02-29",
-                                L"--to=2025-01-31", L"--user", L"Zo\u00eb", L"--printer",
-                                L"Laser 2", L"--computer", L"WS,1", L"--top", L"3",
-                                L"--price-mono", L"0.035", L"--price-colour", L".5", L"--format",
-                                L"html", L"--output", L"r.html", L"--dsn", L"Driver=X"},
-                               cmd),
+  ASSERT_EQ(ReportCommandFrom({{"--by", "month"},
+                               {"--from", "2024-02-29"},
+                               {"--to", "2025-01-31"},
+                               {"--user", "Zo\xC3\xAB"},
+                               {"--printer", "Laser 2"},
+                               {"--computer", "WS,1"},
+                               {"--top", "3"},
+                               {"--price-mono", "0.035"},
+                               {"--price-colour", ".5"},
+                               {"--format", "html"},
+                               {"--output", "r.html"},
+                               {"--dsn", "Driver=X"}},
+                              cmd),
             "");
   const ReportOptions& o = cmd.options;
   EXPECT_EQ(o.by, GroupBy::Month);
@@ -37,34 +49,47 @@ TEST(ReportArguments, EveryOptionFillsItsField) {
   EXPECT_EQ(o.prices.colour.value_or(-1), 5000);
   EXPECT_EQ(o.format, ReportFormat::Html);
   EXPECT_EQ(cmd.output.value_or(L""), L"r.html");
-  EXPECT_EQ(cmd.dsn.value_or(L""), L"Driver=X");
+  EXPECT_TRUE(cmd.bDsnGiven);
+  EXPECT_EQ(cmd.dsn, "Driver=X");
 
   // Without options: by user, as text, this month, every row, no cost.
-  ASSERT_EQ(ParseReportCommand({L"report"}, cmd), "");
+  ASSERT_EQ(ReportCommandFrom({}, cmd), "");
   EXPECT_EQ(cmd.options.by, GroupBy::User);
   EXPECT_EQ(cmd.options.format, ReportFormat::Text);
-  EXPECT_FALSE(cmd.options.from || cmd.options.to || cmd.options.prices.Given() || cmd.dsn);
+  EXPECT_FALSE(cmd.options.from || cmd.options.to || cmd.options.prices.Given() || cmd.bDsnGiven);
   EXPECT_EQ(cmd.options.top, 0u);
 }
 
 TEST(ReportArguments, BadValuesAreRefusedByName) {
   const struct {
-    std::vector<std::wstring> args;
+    std::map<std::string, std::string> given;
     const char* error;
   } cases[] = {
-      {{L"report", L"--by", L"week"}, "--by takes user, printer, computer, day or month"},
-      {{L"report", L"--from", L"2025-02-29"}, "--from takes a day as YYYY-MM-DD"},
-      {{L"report", L"--from", L"2025-03-02", L"--to", L"2025-03-01"}, "--to is before --from"},
-      {{L"report", L"--top", L"0"}, "--top takes a number of rows from 1"},
-      {{L"report", L"--price-mono", L"0.00001"}, "--price-mono takes a price per page"},
-      {{L"report", L"--price-colour", L"-1"}, "--price-colour takes a price per page"},
-      {{L"report", L"--format", L"pdf"}, "--format takes text, csv or html"},
+      {{{"--by", "week"}}, "--by takes user, printer, computer, day or month"},
+      {{{"--from", "2025-02-29"}}, "--from takes a day as YYYY-MM-DD"},
+      {{{"--from", "2025-03-02"}, {"--to", "2025-03-01"}}, "--to is before --from"},
+      {{{"--top", "0"}}, "--top takes a number of rows from 1"},
+      {{{"--price-mono", "0.00001"}}, "--price-mono takes a price per page"},
+      {{{"--price-colour", "-1"}}, "--price-colour takes a price per page"},
+      {{{"--format", "pdf"}}, "--format takes text, csv or html"},
+      {{{"--user", ""}}, "--user must not be empty"},
   };
   for (const auto& c : cases) {
     CReportCommand cmd;
-    const std::string error = ParseReportCommand(c.args, cmd);
+    const std::string error = ReportCommandFrom(c.given, cmd);
     EXPECT_EQ(error.compare(0, std::strlen(c.error), c.error), 0) << error;
   }
+}
+
+TEST(ReportArguments, TheCommandLineKnowsTheReportAndItsHelp) {
+  std::ostringstream out, err;
+  CToolStreams io{out, err};
+  EXPECT_EQ(RunCommandLine({L"report", L"--by", L"week"}, CJobDefaults(), io),
+            kExitBadArguments);
+  EXPECT_NE(err.str().find("--by takes user, printer"), std::string::npos) << err.str();
+  EXPECT_EQ(RunCommandLine({L"report", L"--help"}, CJobDefaults(), io), kExitSent);
+  EXPECT_NE(out.str().find("--price-colour"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("Exit codes:"), std::string::npos) << out.str();
 }
 
 TEST(ReportMoney, PricesAreExactAndCostsRoundHalfUpOnce) {

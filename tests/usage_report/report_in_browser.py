@@ -212,7 +212,7 @@ def main():
         check({r[0]: [int(v) for v in r[1:]] for r in rows[1:-1]} == expected_csv,
               "the CSV on standard output", rows)
         # What fails says so in its exit code, and writes nothing.
-        quillonctl("--dsn", dsn, "--output", "Z:" + os.path.join(work, "no", "such", "dir.html"), code=7)
+        quillonctl("--dsn", dsn, "--output", "Z:" + os.path.join(work, "no", "such", "dir.html"), code=8)
         quillonctl("--dsn", "Driver=SQLite3;Database=" + os.path.join(work, "empty.db"), code=6)
         quillonctl("--dsn", dsn, "--by", "week", code=1)
 

@@ -1,9 +1,12 @@
 #include "report_arguments.h"
 
-#include <limits>
+#include <stdint.h>
+
+#include <utility>
+#include <vector>
 
 #include "database/wide_text.h"
-#include "option_pairs.h"
+#include "option_values.h"
 #include "usage_report/money.h"
 
 using usage_report::GroupBy;
@@ -11,109 +14,103 @@ using usage_report::ReportFormat;
 
 namespace {
 
+using Given = std::map<std::string, std::string>;
+
+const std::string* Find(const Given& given, const char* pszName) {
+  auto it = given.find(pszName);
+  return it == given.end() ? nullptr : &it->second;
+}
+
 template <typename T>
-std::string Choose(const Options& options, const wchar_t* name,
-                   const std::vector<std::pair<const wchar_t*, T>>& choices, const char* list,
+std::string Choose(const Given& given, const char* pszName,
+                   const std::vector<std::pair<const char*, T>>& choices, const char* pszList,
                    T& value) {
-  auto it = options.values.find(name);
-  if (it == options.values.end()) return "";
+  const std::string* pText = Find(given, pszName);
+  if (!pText) return "";
   for (const auto& choice : choices) {
-    if (it->second == choice.first) {
+    if (*pText == choice.first) {
       value = choice.second;
       return "";
     }
   }
-  return Narrow(name) + " takes " + list + ", not '" + Narrow(it->second) + "'";
+  return std::string(pszName) + " takes " + pszList + ", not '" + *pText + "'";
 }
 
-std::string GetDate(const Options& options, const wchar_t* name,
+std::string GetDate(const Given& given, const char* pszName,
                     std::optional<usage_report::CalendarDate>& date) {
-  auto it = options.values.find(name);
-  if (it == options.values.end()) return "";
+  const std::string* pText = Find(given, pszName);
+  if (!pText) return "";
   usage_report::CalendarDate d;
-  if (!usage_report::ParseDate(WideToUtf8(it->second), d)) {
-    return Narrow(name) + " takes a day as YYYY-MM-DD, not '" + Narrow(it->second) + "'";
+  if (!usage_report::ParseDate(*pText, d)) {
+    return std::string(pszName) + " takes a day as YYYY-MM-DD, not '" + *pText + "'";
   }
   date = d;
   return "";
 }
 
-std::string GetPrice(const Options& options, const wchar_t* name, std::optional<int64_t>& price) {
-  auto it = options.values.find(name);
-  if (it == options.values.end()) return "";
+std::string GetPrice(const Given& given, const char* pszName, std::optional<int64_t>& price) {
+  const std::string* pText = Find(given, pszName);
+  if (!pText) return "";
   int64_t value = 0;
-  if (!usage_report::ParsePrice(WideToUtf8(it->second), value)) {
-    return Narrow(name) + " takes a price per page such as 0.05 (at most 4 decimals, at most " +
-           usage_report::FormatPrice(usage_report::kMaxPrice) + "), not '" +
-           Narrow(it->second) + "'";
+  if (!usage_report::ParsePrice(*pText, value)) {
+    return std::string(pszName) +
+           " takes a price per page such as 0.05 (at most 4 decimals, at most " +
+           usage_report::FormatPrice(usage_report::kMaxPrice) + "), not '" + *pText + "'";
   }
   price = value;
   return "";
 }
 
 // A name to filter by; an empty one would match nothing, silently.
-std::string GetName(const Options& options, const wchar_t* name,
+std::string GetName(const Given& given, const char* pszName,
                     std::optional<std::wstring>& value) {
-  auto it = options.values.find(name);
-  if (it == options.values.end()) return "";
-  if (it->second.empty()) return Narrow(name) + " must not be empty";
-  value = it->second;
+  const std::string* pText = Find(given, pszName);
+  if (!pText) return "";
+  if (pText->empty()) return std::string(pszName) + " must not be empty";
+  value = Utf8ToWide(*pText);
   return "";
 }
 
 }  // namespace
 
-std::string ParseReportCommand(const std::vector<std::wstring>& args, CReportCommand& cmd) {
+std::string ReportCommandFrom(const Given& given, CReportCommand& cmd) {
   cmd = CReportCommand();
-  Options options;
-  std::string error = CollectOptions(
-      args, 1,
-      {L"--by", L"--from", L"--to", L"--user", L"--printer", L"--computer", L"--top",
-       L"--price-mono", L"--price-colour", L"--format", L"--output", L"--dsn"},
-      options);
-  if (!error.empty()) return error;
   usage_report::ReportOptions& o = cmd.options;
-  int64_t top = 0;
   for (const std::string& e : {
-           Choose<GroupBy>(options, L"--by",
-                           {{L"user", GroupBy::User},
-                            {L"printer", GroupBy::Printer},
-                            {L"computer", GroupBy::Computer},
-                            {L"day", GroupBy::Day},
-                            {L"month", GroupBy::Month}},
+           Choose<GroupBy>(given, "--by",
+                           {{"user", GroupBy::User},
+                            {"printer", GroupBy::Printer},
+                            {"computer", GroupBy::Computer},
+                            {"day", GroupBy::Day},
+                            {"month", GroupBy::Month}},
                            "user, printer, computer, day or month", o.by),
-           Choose<ReportFormat>(options, L"--format",
-                                {{L"text", ReportFormat::Text},
-                                 {L"csv", ReportFormat::Csv},
-                                 {L"html", ReportFormat::Html}},
+           Choose<ReportFormat>(given, "--format",
+                                {{"text", ReportFormat::Text},
+                                 {"csv", ReportFormat::Csv},
+                                 {"html", ReportFormat::Html}},
                                 "text, csv or html", o.format),
-           GetDate(options, L"--from", o.from),
-           GetDate(options, L"--to", o.to),
-           GetName(options, L"--user", o.user),
-           GetName(options, L"--printer", o.printer),
-           GetName(options, L"--computer", o.computer),
-           GetPrice(options, L"--price-mono", o.prices.mono),
-           GetPrice(options, L"--price-colour", o.prices.colour),
-           GetName(options, L"--output", cmd.output),
-           GetName(options, L"--dsn", cmd.dsn),
+           GetDate(given, "--from", o.from),
+           GetDate(given, "--to", o.to),
+           GetName(given, "--user", o.user),
+           GetName(given, "--printer", o.printer),
+           GetName(given, "--computer", o.computer),
+           GetPrice(given, "--price-mono", o.prices.mono),
+           GetPrice(given, "--price-colour", o.prices.colour),
+           GetName(given, "--output", cmd.output),
        }) {
     if (!e.empty()) return e;
   }
-  auto it = options.values.find(L"--top");
-  if (it != options.values.end()) {
-    if (!ParseInteger(it->second, 1, std::numeric_limits<int32_t>::max(), top)) {
-      return "--top takes a number of rows from 1, not '" + Narrow(it->second) + "'";
+  if (const std::string* pTop = Find(given, "--top")) {
+    int64_t top = 0;
+    if (!ParseInteger(*pTop, 1, INT32_MAX, top)) {
+      return "--top takes a number of rows from 1, not '" + *pTop + "'";
     }
     o.top = static_cast<size_t>(top);
   }
   if (o.from && o.to && *o.to < *o.from) return "--to is before --from";
+  if (const std::string* pDsn = Find(given, "--dsn")) {
+    cmd.dsn = *pDsn;
+    cmd.bDsnGiven = true;
+  }
   return "";
-}
-
-std::string ReportUsageText() {
-  return "  quillonctl report [--by user|printer|computer|day|month]\n"
-         "                 [--from YYYY-MM-DD] [--to YYYY-MM-DD]\n"
-         "                 [--user NAME] [--printer NAME] [--computer NAME] [--top N]\n"
-         "                 [--price-mono X] [--price-colour X]\n"
-         "                 [--format text|csv|html] [--output FILE] [--dsn TEXT]\n";
 }
