@@ -30,6 +30,8 @@ struct FINISHED_JOB {
 };
 
 constexpr const char kServiceName[] = "Tamrel Quillon Service";
+// The service starts after the print spooler (a double-NUL list for -i).
+constexpr const char kServiceDependencies[] = "Spooler\0";
 constexpr const char kStopEventName[] = "TAMREL_STOP";
 constexpr const char kJobEventName[] = "JOB_EVENT";
 // The printer lists, beside the executable (the current directory).

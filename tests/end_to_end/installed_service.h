@@ -41,6 +41,12 @@ bool PlaceServiceFiles(const std::string& dir, const ServiceBinaries& binaries,
 // Sets the service's "DSN" in its settings key; true when it was written.
 bool SetServiceDsn(const std::string& dsn);
 
+// Whether the SCM starts the other service before the named one: the other
+// is among the names of its DependOnService value. (Wine's
+// QueryServiceConfig leaves lpDependencies empty, and its CreateServiceA
+// stores more after the names it was given.)
+bool DependsOn(const std::string& service, const wchar_t* pwszOther);
+
 // The process id of the service's process, 0 when none runs.
 DWORD ServiceProcessIdOf(SC_HANDLE service);
 
