@@ -33,7 +33,9 @@ constexpr const char kServiceName[] = "Tamrel Quillon Service";
 // The service starts after the print spooler (a double-NUL list for -i).
 constexpr const char kServiceDependencies[] = "Spooler\0";
 constexpr const char kStopEventName[] = "TAMREL_STOP";
-constexpr const char kJobEventName[] = "JOB_EVENT";
+// In the global namespace, where a program of any session opens it by this
+// name; for a service of session 0 the same object as "JOB_EVENT".
+constexpr const char kJobEventName[] = "Global\\JOB_EVENT";
 // The printer lists, beside the executable (the current directory).
 constexpr const char kPrinterListFile[] = "printers.lst";
 constexpr const char kGdiPrinterListFile[] = "gdiprinters.lst";

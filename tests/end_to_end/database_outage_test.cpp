@@ -247,7 +247,7 @@ class DatabaseOutageTest : public ::testing::Test {
   // Runs `submit` while a thread waits on JOB_EVENT; true when the service
   // pulsed it, which it does at the moment it has accounted a job.
   bool Accounted(const std::function<void()>& submit) {
-    UniqueHandle jobEvent(OpenEventA(SYNCHRONIZE, FALSE, "JOB_EVENT"));
+    UniqueHandle jobEvent(OpenEventA(SYNCHRONIZE, FALSE, "Global\\JOB_EVENT"));
     if (!jobEvent) return false;
     UniqueHandle ready(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     DWORD woken = WAIT_TIMEOUT;

@@ -171,7 +171,7 @@ TEST_F(PrinterControlTest, AJobFinishedOnAGdiPrinterBecomesOneRow) {
   ASSERT_TRUE(WaitForDecisions(kGdi, 1));
 
   // The service pulses JOB_EVENT once the job's row is written.
-  UniqueHandle jobEvent(OpenEventA(SYNCHRONIZE, FALSE, "JOB_EVENT"));
+  UniqueHandle jobEvent(OpenEventA(SYNCHRONIZE, FALSE, "Global\\JOB_EVENT"));
   ASSERT_TRUE(jobEvent) << GetLastError();
   UniqueHandle ready(CreateEventA(nullptr, FALSE, FALSE, nullptr));
   DWORD woken = WAIT_TIMEOUT;
