@@ -251,7 +251,7 @@ TEST(QuillonExecutableTest, CarriesTheMessageTableInEnglish) {
   ASSERT_NE(n, 0u) << GetLastError();
   EXPECT_EQ(std::string(text.get(), n),
             "Error occured pagecnt.dll cannot be found\n. Service was stopped.\r\n");
-  for (DWORD id = 100; id <= 110; ++id) {
+  for (DWORD id = 100; id <= 116; ++id) {
     EXPECT_NE(FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER |
                                  FORMAT_MESSAGE_IGNORE_INSERTS,
                              exe.get(), id, 1033, reinterpret_cast<LPSTR>(text.put()), 0, nullptr),
