@@ -16,7 +16,6 @@
 #include <fstream>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "database/com_errors.h"
@@ -251,16 +250,7 @@ class DatabaseOutageTest : public ::testing::Test {
   // Runs `submit` while a thread waits on JOB_EVENT; true when the service
   // pulsed it, which it does at the moment it has accounted a job.
   bool Accounted(const std::function<void()>& submit) {
-    UniqueHandle jobEvent(OpenEventA(SYNCHRONIZE, FALSE, "Global\\JOB_EVENT"));
-    if (!jobEvent) return false;
-    UniqueHandle ready(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-    DWORD woken = WAIT_TIMEOUT;
-    std::thread waiter(
-        [&] { woken = SignalObjectAndWait(ready.get(), jobEvent.get(), kWaitMs, FALSE); });
-    WaitForSingleObject(ready.get(), kWaitMs);
-    submit();
-    waiter.join();
-    return woken == WAIT_OBJECT_0;
+    return JobEventPulsedDuring(submit, kWaitMs);
   }
 
   // A job reported through the pipe, as a print client does.

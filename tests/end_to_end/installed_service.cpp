@@ -1,6 +1,7 @@
 #include "installed_service.h"
 
 #include <cwchar>
+#include <thread>
 
 #include "service_core/win_owners.h"
 
@@ -103,4 +104,18 @@ bool DependsOn(const std::string& service, const wchar_t* pwszOther) {
     if (wcsncmp(wszList + i, pwszOther, cch - i) == 0) return true;
   }
   return false;
+}
+
+bool JobEventPulsedDuring(const std::function<void()>& action, DWORD timeoutMs) {
+  UniqueHandle jobEvent(OpenEventA(SYNCHRONIZE, FALSE, "Global\\JOB_EVENT"));
+  if (!jobEvent) return false;
+  UniqueHandle ready(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  DWORD woken = WAIT_TIMEOUT;
+  // Signals and starts waiting in one step, so no pulse falls in between.
+  std::thread waiter(
+      [&] { woken = SignalObjectAndWait(ready.get(), jobEvent.get(), timeoutMs, FALSE); });
+  WaitForSingleObject(ready.get(), timeoutMs);
+  action();
+  waiter.join();
+  return woken == WAIT_OBJECT_0;
 }

@@ -13,7 +13,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "database/connection.h"
@@ -146,20 +145,9 @@ class PrinterControlTest : public ::testing::Test {
   }
 
   // Prints the job and waits until the service pulses JOB_EVENT, which it
-  // does once the job's row is written; a program of any session opens the
-  // event by this name.
+  // does once the job's row is written.
   bool PrintAndWaitForTheRow(DWORD id) {
-    UniqueHandle jobEvent(OpenEventA(SYNCHRONIZE, FALSE, "Global\\JOB_EVENT"));
-    EXPECT_TRUE(jobEvent) << GetLastError();
-    if (!jobEvent) return false;
-    UniqueHandle ready(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-    DWORD woken = WAIT_TIMEOUT;
-    std::thread waiter(
-        [&] { woken = SignalObjectAndWait(ready.get(), jobEvent.get(), kWaitMs, FALSE); });
-    WaitForSingleObject(ready.get(), kWaitMs);
-    spooler.PrintJob(id);
-    waiter.join();
-    return woken == WAIT_OBJECT_0;
+    return JobEventPulsedDuring([&] { spooler.PrintJob(id); }, kWaitMs);
   }
 
   sim::SpoolerDriver spooler;
