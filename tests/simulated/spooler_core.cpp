@@ -114,13 +114,11 @@ DWORD ChangedFields(const JobSlot& a, const JobSlot& b) {
   auto mark = [&bits](bool changed, WORD field) { bits |= changed ? Bit(field) : 0; };
   mark(!SameText(a.document, b.document), JOB_NOTIFY_FIELD_DOCUMENT);
   mark(!SameText(a.user, b.user), JOB_NOTIFY_FIELD_USER_NAME);
-  mark(!SameText(a.user, b.user), JOB_NOTIFY_FIELD_NOTIFY_NAME);
   mark(!SameText(a.machine, b.machine), JOB_NOTIFY_FIELD_MACHINE_NAME);
   mark(a.status != b.status, JOB_NOTIFY_FIELD_STATUS);
   mark(a.bytesPrinted != b.bytesPrinted, JOB_NOTIFY_FIELD_BYTES_PRINTED);
   mark(a.totalBytes != b.totalBytes, JOB_NOTIFY_FIELD_TOTAL_BYTES);
   mark(a.totalPages != b.totalPages, JOB_NOTIFY_FIELD_TOTAL_PAGES);
-  mark(a.pagesPrinted != b.pagesPrinted, JOB_NOTIFY_FIELD_PAGES_PRINTED);
   mark(a.hasDevMode != b.hasDevMode || std::memcmp(&a.devMode, &b.devMode, sizeof(DEVMODEW)) != 0,
        JOB_NOTIFY_FIELD_DEVMODE);
   mark(a.hasSubmitted != b.hasSubmitted ||
@@ -147,12 +145,12 @@ EntryData Text(const WCHAR* text) {
 EntryData Text(const TextValue& t) { return t.present ? Text(t.text) : EntryData{kTableString}; }
 EntryData Number(DWORD v) { return {kTableDword, v, nullptr, 0}; }
 
-EntryData FieldData(WORD field, const JobSlot& job, const PrinterSlot& printer, DWORD position) {
+// The fields that the code here asks for; any other is not simulated and
+// reads 0.
+EntryData FieldData(WORD field, const JobSlot& job) {
   switch (field) {
-    case JOB_NOTIFY_FIELD_PRINTER_NAME: return Text(printer.name);
     case JOB_NOTIFY_FIELD_MACHINE_NAME: return Text(job.machine);
     case JOB_NOTIFY_FIELD_USER_NAME: return Text(job.user);
-    case JOB_NOTIFY_FIELD_NOTIFY_NAME: return Text(job.user);
     case JOB_NOTIFY_FIELD_DOCUMENT: return Text(job.document);
     // [MS-RPRN 2.2.1.2.1] DEVMODE_CONTAINER, cbBuf the bytes of the _DEVMODE,
     // which [MS-RPRN 2.2.2.1] may be truncated to an older, smaller dmSize.
@@ -164,13 +162,10 @@ EntryData FieldData(WORD field, const JobSlot& job, const PrinterSlot& printer, 
       return job.hasSubmitted ? EntryData{kTableTime, 0, &job.submitted, sizeof(SYSTEMTIME)}
                               : EntryData{kTableTime};
     case JOB_NOTIFY_FIELD_STATUS: return Number(job.status);
-    case JOB_NOTIFY_FIELD_PRIORITY: return Number(job.priority);
-    case JOB_NOTIFY_FIELD_POSITION: return Number(position);
     case JOB_NOTIFY_FIELD_TOTAL_PAGES: return Number(job.totalPages);
-    case JOB_NOTIFY_FIELD_PAGES_PRINTED: return Number(job.pagesPrinted);
     case JOB_NOTIFY_FIELD_TOTAL_BYTES: return Number(job.totalBytes);
     case JOB_NOTIFY_FIELD_BYTES_PRINTED: return Number(job.bytesPrinted);
-    default: return Number(0);   // fields no test looks at
+    default: return Number(0);
   }
 }
 
@@ -221,38 +216,27 @@ class Packer {
   size_t m_used;
 };
 
-template <class INFO1, class INFO2, class CHAR>
-void PackJob(Packer& pack, BYTE* record, DWORD level, const JobSlot& j, const PrinterSlot& printer,
-             DWORD position) {
+template <class INFO, class CHAR>
+void PackJob(Packer& pack, BYTE* record, const JobSlot& j, const PrinterSlot& printer) {
   static const WCHAR kDatatype[] = L"RAW", kProcessor[] = L"winprint";
   static const WCHAR kDriver[] = L"Simulated Printer Driver", kNone[] = L"";
-  auto fill = [&](auto* r) {
-    r->JobId = j.id;
-    r->pPrinterName = pack.Put<CHAR>(printer.name);
-    r->pMachineName = pack.Put<CHAR>(j.machine);
-    r->pUserName = pack.Put<CHAR>(j.user);
-    r->pDocument = pack.Put<CHAR>(j.document);
-    r->pDatatype = pack.Put<CHAR>(kDatatype);
-    r->Status = j.status;
-    r->Priority = j.priority;
-    r->Position = position;
-    r->TotalPages = j.totalPages;
-    r->PagesPrinted = j.pagesPrinted;
-    r->Submitted = j.submitted;
-  };
-  if (level == 1) {
-    INFO1 r = {};
-    fill(&r);
-    if (record) std::memcpy(record, &r, sizeof(r));
-    return;
-  }
-  INFO2 r = {};
-  fill(&r);
+  INFO r = {};
+  r.JobId = j.id;
+  r.pPrinterName = pack.Put<CHAR>(printer.name);
+  r.pMachineName = pack.Put<CHAR>(j.machine);
+  r.pUserName = pack.Put<CHAR>(j.user);
+  r.pDocument = pack.Put<CHAR>(j.document);
   r.pNotifyName = pack.Put<CHAR>(j.user);
+  r.pDatatype = pack.Put<CHAR>(kDatatype);
   r.pPrintProcessor = pack.Put<CHAR>(kProcessor);
   r.pParameters = pack.Put<CHAR>(kNone);
   r.pDriverName = pack.Put<CHAR>(kDriver);
+  r.Status = j.status;
+  r.Priority = j.priority;
+  r.TotalPages = j.totalPages;
+  r.PagesPrinted = j.pagesPrinted;
   r.Size = j.totalBytes;
+  r.Submitted = j.submitted;
   if (j.hasDevMode && sizeof(CHAR) == sizeof(WCHAR)) {
     r.pDevMode = static_cast<decltype(r.pDevMode)>(pack.Bytes(&j.devMode, j.devMode.dmSize, 8));
   } else if (j.hasDevMode) {
@@ -535,16 +519,12 @@ PPRINTER_NOTIFY_INFO SpoolerCore::BuildBlock(NotificationSlot& n, bool refresh, 
   }
   std::sort(slots.begin(), slots.end(),
             [this](int a, int b) { return m_s.jobs[a].id < m_s.jobs[b].id; });
-  if (!(flags & PRINTER_NOTIFY_INFO_DISCARDED)) {
-    std::vector<int> queue = QueueSlots(n.printer);
-    for (int s : slots) {
-      const DWORD position = static_cast<DWORD>(
-          std::find(queue.begin(), queue.end(), s) - queue.begin() + 1);
-      for (DWORD f = 0; f < n.fieldCount; ++f) {
-        if (!refresh && !(n.pending[s] & Bit(n.fields[f]))) continue;
-        planned.push_back({s, n.fields[f],
-                           FieldData(n.fields[f], m_s.jobs[s], m_s.printers[n.printer], position)});
-      }
+  for (int s = 0; !(flags & PRINTER_NOTIFY_INFO_DISCARDED) && s < static_cast<int>(slots.size());
+       ++s) {
+    const int slot = slots[s];
+    for (DWORD f = 0; f < n.fieldCount; ++f) {
+      if (!refresh && !(n.pending[slot] & Bit(n.fields[f]))) continue;
+      planned.push_back({slot, n.fields[f], FieldData(n.fields[f], m_s.jobs[slot])});
     }
   }
   // One allocation: the header with its entries, then each entry's data.
@@ -754,27 +734,22 @@ BOOL SpoolerCore::SetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE, DWO
 // ERROR_INSUFFICIENT_BUFFER and the size needed.
 BOOL SpoolerCore::ListJobs(const std::vector<int>& slots, DWORD level, bool wide, LPBYTE pJob,
                            DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned) {
-  if (level != 1 && level != 2) {
+  // Level 2 only: nothing here asks for another.
+  if (level != 2) {
     SetLastError(ERROR_INVALID_LEVEL);
     return FALSE;
   }
-  const size_t record = level == 1 ? (wide ? sizeof(JOB_INFO_1W) : sizeof(JOB_INFO_1A))
-                                   : (wide ? sizeof(JOB_INFO_2W) : sizeof(JOB_INFO_2A));
+  const size_t record = wide ? sizeof(JOB_INFO_2W) : sizeof(JOB_INFO_2A);
   for (int pass = 0; pass < 2; ++pass) {
     BYTE* base = pass == 0 ? nullptr : pJob;
     Packer pack(base, record * slots.size());
     for (size_t i = 0; i < slots.size(); ++i) {
       const JobSlot& j = m_s.jobs[slots[i]];
-      std::vector<int> queue = QueueSlots(j.printer);
-      const DWORD position =
-          static_cast<DWORD>(std::find(queue.begin(), queue.end(), slots[i]) - queue.begin() + 1);
       BYTE* at = base ? base + i * record : nullptr;
       if (wide) {
-        PackJob<JOB_INFO_1W, JOB_INFO_2W, WCHAR>(pack, at, level, j, m_s.printers[j.printer],
-                                                 position);
+        PackJob<JOB_INFO_2W, WCHAR>(pack, at, j, m_s.printers[j.printer]);
       } else {
-        PackJob<JOB_INFO_1A, JOB_INFO_2A, char>(pack, at, level, j, m_s.printers[j.printer],
-                                                position);
+        PackJob<JOB_INFO_2A, char>(pack, at, j, m_s.printers[j.printer]);
       }
     }
     if (pass == 1) break;
@@ -975,11 +950,6 @@ void SpoolerCore::Start() {
   Guard guard(*this);
   m_s.down = FALSE;
   Active();
-}
-
-void SpoolerCore::Restart() {
-  Stop();
-  Start();
 }
 
 std::vector<JobCommand> SpoolerCore::Commands() const {

@@ -128,10 +128,9 @@ class SpoolerCore {
 
   // The spooler stops: every printer and notification handle given out so
   // far is no longer valid, and until it starts again no call reaches it.
-  // The queues stay. Restart is a stop followed at once by a start.
+  // The queues stay.
   void Stop();
   void Start();
-  void Restart();
 
   std::vector<JobCommand> Commands() const;
   std::vector<Fetch> Fetches() const;

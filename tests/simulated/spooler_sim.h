@@ -33,10 +33,10 @@
 // - SetJobA is recorded (Commands()) and applied: pause and resume set and
 //   clear JOB_STATUS_PAUSED, cancel and delete take the job off the queue;
 //   FailNextSetJobs makes it fail.
-// - EnumJobsA, GetJobA and GetJobW (levels 1 and 2) follow the size
-//   protocol; the ANSI ones convert with the ANSI code page.
-// - Stop/Start/Restart: every handle given out before becomes invalid;
-//   the queues stay.
+// - EnumJobsA, GetJobA and GetJobW (level 2) follow the size protocol; the
+//   ANSI ones convert with the ANSI code page.
+// - Stop/Start: every handle given out before becomes invalid; the queues
+//   stay.
 // - When the fixture ends, every printer handle and notification must be
 //   closed and every block freed exactly once, or the test fails (Leaks()).
 // - WaitForCommands / WaitForFetches / WaitUntil wait (one waiting thread at
