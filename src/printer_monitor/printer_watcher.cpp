@@ -114,8 +114,8 @@ class CWaitLoop {
   // Until the stop event is set (or can no longer be waited on).
   void Run() {
     for (;;) {
+      // A stop that comes meanwhile is the lowest slot of the wait below.
       const DWORD dwTimeout = Tend();
-      if (Stopped()) return;
       std::vector<HANDLE> handles{m_hStop};
       std::vector<CWatchedPrinter*> armed;
       for (CWatchedPrinter* pPrinter : m_printers) {
@@ -149,15 +149,20 @@ class CWaitLoop {
 
   // Connects the printers whose next try is due and checks those whose
   // notification has been quiet for the check interval; returns how long
-  // the wait may last until the next of these is due.
+  // the wait may last until the next of these is due. (The stop is looked
+  // at only before such a step: under Wine every look is a call to the
+  // server, and this runs before every wait.)
   DWORD Tend() {
     const CWatcherSettings& settings = m_service.m_watcherSettings;
     ULONGLONG tNext = ~0ull;
     for (CWatchedPrinter* pPrinter : m_printers) {
-      if (Stopped()) return 0;
       CWatchedPrinter& printer = *pPrinter;
-      if (!printer.Armed() && GetTickCount64() >= printer.m_tNextTry) Connect(printer);
+      if (!printer.Armed() && GetTickCount64() >= printer.m_tNextTry) {
+        if (Stopped()) return 0;
+        Connect(printer);
+      }
       if (printer.Armed() && GetTickCount64() - printer.m_tLastFetch >= settings.dwCheckMs) {
+        if (Stopped()) return 0;
         Serve(printer, false);
       }
       tNext = std::min(tNext, printer.Armed() ? printer.m_tLastFetch + settings.dwCheckMs
