@@ -135,7 +135,8 @@ class CQuillonService : public CSvcBase {
   std::map<DWORD, FINISHED_JOB> m_jobTable;
   std::vector<CPrnObj> m_printers;
   // Held shared by a housekeeping pass while it uses an element, and
-  // exclusively while the list is filled or closed and emptied.
+  // exclusively while the list is filled or closed and emptied and while the
+  // watcher opens or closes an element's handle.
   std::shared_mutex m_printersLock;
   HANDLE m_hJobEvent;
   ModuleHandle m_hPageCounter;
