@@ -22,6 +22,8 @@ bool CQueueJobs::Advance(STATE& state, bool bGone, IJobActions& actions) {
 }
 
 void CQueueJobs::Take(const NOTIFY_READING& block, bool bRefresh, IJobActions& actions) {
+  const bool bFirst = !m_bWatching;
+  m_bWatching = true;
   std::set<DWORD> listed;
   for (const JOB_FACTS& told : block.jobs) {
     const DWORD dwId = told.job.dwJobId;
@@ -29,6 +31,7 @@ void CQueueJobs::Take(const NOTIFY_READING& block, bool bRefresh, IJobActions& a
     auto it = m_jobs.find(dwId);
     if (it == m_jobs.end()) it = m_jobs.emplace(dwId, STATE{NoFacts(dwId), Phase::Unseen}).first;
     MergeFacts(it->second.facts, told);
+    if (bFirst && IsFinished(it->second.facts)) it->second.phase = Phase::Recorded;
     const bool bGone = (told.dwTold & kToldStatus) && (told.dwStatus & JOB_STATUS_DELETED);
     if (!Advance(it->second, bGone, actions)) m_jobs.erase(it);
   }

@@ -13,6 +13,12 @@
 // - A finished job is recorded once; one that stays queued afterwards (the
 //   printer keeps printed documents) is not recorded again.
 // - A job's state is dropped when it leaves the queue.
+// - The first block after the watch began (the refresh right after arming)
+//   lists what was queued before: a job that shows finished there finished
+//   before the watch, and may have been recorded by an earlier run of the
+//   service (a printer that keeps printed jobs keeps them for days); it is
+//   taken as recorded, neither decided nor recorded again. A job not yet
+//   finished there is seen for the first time like any other.
 // Since a block without the refresh flag tells only what changed, the facts
 // of a job are gathered over the blocks; nothing is assumed of a field that
 // no block has told yet.
@@ -60,4 +66,5 @@ class CQueueJobs {
   static bool Advance(STATE& state, bool bGone, IJobActions& actions);
 
   std::map<DWORD, STATE> m_jobs;
+  bool m_bWatching = false;   // a first block has been taken
 };

@@ -66,8 +66,9 @@ TEST(QueueJobsTest, EveryJobOfABlockIsDealtWithInBlockOrder) {
   CQueueJobs jobs;
   CRecorder rec;
   rec.handled = {5};
+  jobs.Take(Block({}), true, rec);   // the watch begins on an empty queue
   jobs.Take(Block({Told(6).Status(JOB_STATUS_SPOOLING), Told(5), Told(4).Status(JOB_STATUS_PRINTED)}),
-            true, rec);
+            false, rec);
   EXPECT_EQ(rec.Take(), (Calls{"decide 6", "decide 5", "decide 4", "record 4"}));
   // The older job finishes while the newer one still spools; the handled
   // one is ignored whatever it shows.
@@ -77,6 +78,21 @@ TEST(QueueJobsTest, EveryJobOfABlockIsDealtWithInBlockOrder) {
   EXPECT_EQ(rec.Take(), Calls{}) << "a finished job that stays queued was recorded again";
   jobs.Take(Block({Told(6).Status(JOB_STATUS_PRINTED)}), false, rec);
   EXPECT_EQ(rec.Take(), Calls{"record 6"});
+}
+
+// What the first refresh shows finished may have been recorded by an earlier
+// run of the service: it is neither decided nor recorded again.
+TEST(QueueJobsTest, AJobFinishedBeforeTheWatchBeganIsNotRecordedAgain) {
+  CQueueJobs jobs;
+  CRecorder rec;
+  jobs.Take(Block({Told(1).Status(JOB_STATUS_PRINTED), Told(2).Status(JOB_STATUS_SPOOLING)}), true,
+            rec);
+  EXPECT_EQ(rec.Take(), Calls{"decide 2"});
+  jobs.Take(Block({Told(1).Status(JOB_STATUS_PRINTED | JOB_STATUS_DELETED),
+                   Told(2).Status(JOB_STATUS_PRINTED)}),
+            false, rec);
+  EXPECT_EQ(rec.Take(), Calls{"record 2"});
+  EXPECT_EQ(jobs.Size(), 1u);
 }
 
 TEST(QueueJobsTest, DeltasBuildUpAJobsFactsWithoutTheStatusAndBytesTrio) {
