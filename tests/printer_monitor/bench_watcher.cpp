@@ -50,7 +50,6 @@ struct BENCH_PRINTER {
 };
 
 std::vector<std::unique_ptr<BENCH_PRINTER>> g_printers;
-std::atomic<size_t> g_nArmed{0};
 HANDLE g_hApplied = nullptr;                 // set by SetJobA
 LARGE_INTEGER g_appliedAt;
 DWORD g_dwAppliedJob = 0;
@@ -157,7 +156,6 @@ HANDLE WINAPI FindFirstPrinterChangeNotification(HANDLE hPrinter, DWORD, DWORD, 
   BENCH_PRINTER* p = OfHandle(hPrinter);
   if (!p) return INVALID_HANDLE_VALUE;
   p->hNotification = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  ++g_nArmed;
   return p->hNotification;
 }
 
