@@ -16,6 +16,7 @@
 #include "database/connection.h"
 #include "database/permission_entry.h"
 #include "database/reference_caches.h"
+#include "page_quota/page_quotas.h"
 #include "pagecnt.h"
 #include "pipe_intake/pipe_settings.h"
 #include "job_accounting/refusal_streak.h"
@@ -151,6 +152,9 @@ class CQuillonService : public CSvcBase {
   // The private caches of the computer and printer registrations and of the
   // printer links (database/registration.h, database/printer_links.h).
   CRegistrationCaches m_registrations;
+  // The page quotas: judged at the decision, counted at the accounting,
+  // kept up to date with the database by a thread of their own.
+  page_quota::CPageQuotas m_quotas;
 
   // The routine that the watcher starts for a job finished on a GDI printer
   // (JobThread); tests put an observer here.
