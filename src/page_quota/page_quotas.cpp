@@ -125,7 +125,7 @@ int32_t CPageQuotas::LowWater() {
 }
 
 bool CPageQuotas::StartRefreshing(const std::string& connectionString, HANDLE hStop) {
-  if (m_hThread) return true;
+  EndRefreshing();
   m_connectionString = connectionString;
   HANDLE hCopy = nullptr;
   if (!DuplicateHandle(GetCurrentProcess(), hStop, GetCurrentProcess(), &hCopy, SYNCHRONIZE,
@@ -133,19 +133,30 @@ bool CPageQuotas::StartRefreshing(const std::string& connectionString, HANDLE hS
     return false;
   }
   m_hStop.reset(hCopy);
-  m_hThread.reset(CreateThread(nullptr, 0, RefreshThreadRoutine, this, 0, nullptr));
-  if (!m_hThread) m_hStop.reset();
+  m_hEnd.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  if (m_hEnd) {
+    m_hThread.reset(CreateThread(nullptr, 0, RefreshThreadRoutine, this, 0, nullptr));
+  }
+  if (!m_hThread) {
+    m_hStop.reset();
+    m_hEnd.reset();
+  }
   return static_cast<bool>(m_hThread);
 }
 
 void CPageQuotas::EndRefreshing() {
-  if (m_hThread) WaitForSingleObject(m_hThread.get(), INFINITE);
+  if (m_hThread) {
+    SetEvent(m_hEnd.get());
+    WaitForSingleObject(m_hThread.get(), INFINITE);
+  }
   m_hThread.reset();
   m_hStop.reset();
+  m_hEnd.reset();
 }
 
 DWORD WINAPI CPageQuotas::RefreshThreadRoutine(LPVOID pParam) {
   auto* self = static_cast<CPageQuotas*>(pParam);
+  const HANDLE ends[2] = {self->m_hStop.get(), self->m_hEnd.get()};
   ConnectionPtr connection;
   do {
     try {
@@ -161,8 +172,7 @@ DWORD WINAPI CPageQuotas::RefreshThreadRoutine(LPVOID pParam) {
       // No memory, or a day the system cannot convert: the next refresh
       // tries again.
     }
-  } while (WaitForSingleObject(self->m_hStop.get(), self->m_settings.dwIntervalMs) ==
-           WAIT_TIMEOUT);
+  } while (WaitForMultipleObjects(2, ends, FALSE, self->m_settings.dwIntervalMs) == WAIT_TIMEOUT);
   return 0;
 }
 

@@ -67,12 +67,14 @@ class CPageQuotas {
 
   // Starts the refresh thread, which refreshes at once and then every
   // interval on a connection of its own (opened again after a failure),
-  // until hStop is set. False when no thread could be started.
+  // until hStop is set or EndRefreshing is called. A thread still running
+  // from before is ended first. False when no thread could be started.
   bool StartRefreshing(const std::string& connectionString, HANDLE hStop);
-  // The refresh thread, to wait for at stop (null when none runs); it ends
-  // within one refresh of the stop.
+  // The refresh thread (null when none runs).
   HANDLE RefreshThread() const { return m_hThread.get(); }
-  // Waits for the refresh thread, which must have seen its stop.
+  // Tells the refresh thread to end and waits for it: it ends within one
+  // refresh. Also when the service's stop was never set (an exception left
+  // the worker body).
   void EndRefreshing();
 
  private:
@@ -86,6 +88,7 @@ class CPageQuotas {
 
   std::string m_connectionString;
   UniqueHandle m_hStop;     // the thread's copy of the stop event
+  UniqueHandle m_hEnd;      // set by EndRefreshing
   UniqueHandle m_hThread;
 };
 
