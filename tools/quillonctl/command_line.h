@@ -12,7 +12,7 @@
 #include "database/permission_entry.h"
 #include "job_accounting/job_data.h"
 
-constexpr const char kClientVersion[] = "1.0.0";
+constexpr const char kClientVersion[] = QUILLON_VERSION;   // from the file VERSION
 constexpr DWORD kDefaultTimeoutSeconds = 30;
 
 struct CClientCommand {
