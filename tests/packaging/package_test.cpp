@@ -1,0 +1,251 @@
+// The Windows Installer package as an administrator uses it, in a Wine
+// prefix of this test's own: a silent installation, a job recorded by the
+// installed service, removal, and an upgrade from a lower version.
+//
+// Under Wine the ODBC driver manager is the host's unixODBC, which cannot
+// load the Windows driver the package carries; the "DSN" these cases give
+// the service therefore names the host's SQLite driver and a database file
+// on the host (the driver itself is tested on its own in
+// odbc_driver_test.cpp). A "DSN" that exists before the installation is
+// also what the package must leave as it is.
+#include <windows.h>
+#include <msi.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "installed_service.h"
+#include "query_rows.h"
+#include "service_core/win_owners.h"
+
+namespace {
+
+const DWORD kWaitMs = 60000;
+const char kUpgradeCode[] = "{341524D0-AB6D-4345-AF97-A495939D0ADA}";
+const char kEventSourceKey[] =
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Tamrel Quillon Service";
+const char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\Tamrel Quillon Service";
+const char kDriverKey[] = "SOFTWARE\\ODBC\\ODBCINST.INI\\SQLite3 ODBC Driver";
+
+std::string HostDsn() {
+  const char* db = getenv("QUILLON_PACKAGE_DB");
+  return std::string("Driver=SQLite3;Database=") + (db ? db : "");
+}
+
+std::string InstallDir() {
+  char dir[MAX_PATH] = {};
+  ExpandEnvironmentStringsA("%ProgramFiles%\\Quillon", dir, MAX_PATH);
+  return dir;
+}
+std::string Installed(const std::string& name) { return InstallDir() + "\\" + name; }
+
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string ReadFileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A value of HKEY_LOCAL_MACHINE in the 64-bit view, and its type.
+std::string RegValue(const char* key, const char* name, DWORD* pType = nullptr) {
+  RegKey h;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_64KEY, h.put()) !=
+      ERROR_SUCCESS) {
+    return "(no key)";
+  }
+  BYTE data[1024] = {};
+  DWORD cb = sizeof(data) - 2, type = 0;
+  if (RegQueryValueExA(h.get(), name, nullptr, &type, data, &cb) != ERROR_SUCCESS) {
+    return "(no value)";
+  }
+  if (pType) *pType = type;
+  if (type == REG_DWORD) return std::to_string(*reinterpret_cast<DWORD*>(data));
+  return reinterpret_cast<char*>(data);
+}
+
+bool KeyExists(const char* key) {
+  RegKey h;
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_64KEY, h.put()) ==
+         ERROR_SUCCESS;
+}
+
+DWORD Msiexec(const std::string& args) { return RunProgram("msiexec.exe", args); }
+
+// The installed products of the package's upgrade code, with their versions.
+std::vector<std::string> InstalledVersions() {
+  std::vector<std::string> versions;
+  char product[39] = {};
+  for (DWORD i = 0; MsiEnumRelatedProductsA(kUpgradeCode, 0, i, product) == ERROR_SUCCESS; ++i) {
+    char version[64] = {};
+    DWORD cch = sizeof(version);
+    MsiGetProductInfoA(product, INSTALLPROPERTY_VERSIONSTRING, version, &cch);
+    versions.push_back(version);
+  }
+  return versions;
+}
+
+class Package : public ::testing::Test {
+ protected:
+  // The "DSN" the service records into, there before the package comes.
+  static void SetUpTestSuite() { ASSERT_TRUE(SetServiceDsn(HostDsn())); }
+  void SetUp() override {
+    m_manager.reset(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ASSERT_TRUE(m_manager);
+  }
+
+  // The service's process while it runs; 0 when it is not installed or not
+  // running.
+  DWORD RunningServiceProcess() const {
+    ScHandle service(OpenServiceA(m_manager.get(), kInstalledServiceName, SERVICE_QUERY_STATUS));
+    if (!service) return 0;
+    SERVICE_STATUS_PROCESS ssp = {};
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                              reinterpret_cast<BYTE*>(&ssp), sizeof(ssp), &needed) ||
+        ssp.dwCurrentState != SERVICE_RUNNING || !ssp.dwProcessId) {
+      return 0;
+    }
+    // The process living is the sign; Wine's SCM may still say RUNNING
+    // after the process has gone.
+    UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, ssp.dwProcessId));
+    return process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT ? ssp.dwProcessId : 0;
+  }
+
+  // Sends a job report with the installed quillonctl and waits until the
+  // service has accounted it (it pulses JOB_EVENT after every job).
+  void SendJob(const std::string& document) {
+    UniqueHandle jobEvent(OpenEventA(SYNCHRONIZE, FALSE, "JOB_EVENT"));
+    ASSERT_TRUE(jobEvent) << "the service's JOB_EVENT is missing";
+    UniqueHandle ready(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    DWORD waited = WAIT_FAILED;
+    std::thread waiter([&] {
+      // Signals and starts waiting in one step, so no pulse falls between.
+      waited = SignalObjectAndWait(ready.get(), jobEvent.get(), kWaitMs, FALSE);
+    });
+    WaitForSingleObject(ready.get(), kWaitMs);
+    const DWORD code = RunProgram(Installed("quillonctl.exe"),
+                                  "job --printer \"Laser 2\" --user ann --pages 3 --document \"" +
+                                      document + "\"");
+    waiter.join();
+    ASSERT_EQ(code, 0u) << "quillonctl's exit code";
+    ASSERT_EQ(waited, static_cast<DWORD>(WAIT_OBJECT_0)) << "no JOB_EVENT after the job";
+  }
+  static std::vector<std::string> PagesOf(const std::string& document) {
+    return QueryFirstColumn(HostDsn(),
+                            "SELECT Pages FROM PRNDATA WHERE DocName = '" + document + "'");
+  }
+
+  ScHandle m_manager;
+};
+
+TEST_F(Package, ASilentInstallationPlacesTheFilesAndRunsTheService) {
+  ASSERT_EQ(Msiexec(std::string("/i \"") + QUILLON_MSI + "\" /qn"), 0u);
+  for (const char* file : {"quillon.exe", "pagecnt.dll", "pagecount.exe", "quillonctl.exe",
+                           "sqliteodbc\\sqlite3odbc.dll", "sqliteodbc\\license.txt"}) {
+    EXPECT_TRUE(Exists(Installed(file))) << Installed(file);
+  }
+  EXPECT_NE(RunningServiceProcess(), 0u) << "the service is not running";
+  EXPECT_EQ(InstalledVersions(), std::vector<std::string>{QUILLON_VERSION});
+  EXPECT_EQ(RegValue(kServiceSettingsKey, "DSN"), HostDsn()) << "an existing DSN was changed";
+}
+
+TEST_F(Package, TheServiceIsRegisteredAsMinusIRegistersIt) {
+  ScHandle service(OpenServiceA(m_manager.get(), kInstalledServiceName, SERVICE_QUERY_CONFIG));
+  ASSERT_TRUE(service);
+  BYTE buffer[8192] = {};
+  DWORD needed = 0;
+  ASSERT_TRUE(QueryServiceConfigA(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer),
+                                  sizeof(buffer), &needed));
+  const auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer);
+  EXPECT_EQ(config->dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+  EXPECT_EQ(config->dwStartType, static_cast<DWORD>(SERVICE_AUTO_START));
+  EXPECT_EQ(config->dwErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
+  EXPECT_STREQ(config->lpDisplayName, kInstalledServiceName);
+  EXPECT_STREQ(config->lpServiceStartName, "LocalSystem");
+  // Windows Installer writes the key file's path in quotes; Wine's writes
+  // it bare. Either way it is the installed quillon.exe.
+  std::string path = config->lpBinaryPathName;
+  if (path.size() > 1 && path.front() == '"' && path.back() == '"') {
+    path = path.substr(1, path.size() - 2);
+  }
+  EXPECT_EQ(path, Installed("quillon.exe"));
+  // Wine's QueryServiceConfig reports no dependencies; the SCM keeps them
+  // in the service's key.
+  DWORD type = 0;
+  EXPECT_EQ(RegValue(kServiceKey, "DependOnService", &type), "Spooler");
+  EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+
+  EXPECT_EQ(RegValue(kEventSourceKey, "EventMessageFile", &type), Installed("quillon.exe"));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
+  EXPECT_EQ(RegValue(kEventSourceKey, "TypesSupported", &type), "7");
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+}
+
+TEST_F(Package, TheDriverIsRegisteredUnderItsUsualName) {
+  const std::string dll = Installed("sqliteodbc\\sqlite3odbc.dll");
+  EXPECT_EQ(RegValue(kDriverKey, "Driver"), dll);
+  EXPECT_EQ(RegValue(kDriverKey, "Setup"), dll);
+  EXPECT_EQ(RegValue("SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers", "SQLite3 ODBC Driver"),
+            "Installed");
+}
+
+TEST_F(Package, AJobSentWithTheInstalledClientIsRecorded) {
+  ASSERT_NO_FATAL_FAILURE(SendJob("Installed.pdf"));
+  EXPECT_EQ(PagesOf("Installed.pdf"), std::vector<std::string>{"3"});
+}
+
+TEST_F(Package, RemovalStopsAndRemovesTheServiceAndKeepsTheData) {
+  const DWORD pid = RunningServiceProcess();
+  ASSERT_NE(pid, 0u);
+  ASSERT_EQ(Msiexec(std::string("/x \"") + QUILLON_MSI + "\" /qn"), 0u);
+  EXPECT_TRUE(WaitForProcessEnd(pid, kWaitMs)) << "the service still runs";
+  ScHandle service(OpenServiceA(m_manager.get(), kInstalledServiceName, SERVICE_QUERY_STATUS));
+  EXPECT_FALSE(service) << "the service is still registered";
+  for (const char* file : {"quillon.exe", "pagecnt.dll", "pagecount.exe", "quillonctl.exe",
+                           "sqliteodbc"}) {
+    EXPECT_FALSE(Exists(Installed(file))) << Installed(file);
+  }
+  EXPECT_FALSE(KeyExists(kEventSourceKey));
+  EXPECT_FALSE(KeyExists(kDriverKey));
+  EXPECT_TRUE(InstalledVersions().empty());
+  // What the service and the administrator made stays.
+  EXPECT_EQ(PagesOf("Installed.pdf"), std::vector<std::string>{"3"});
+  EXPECT_EQ(RegValue(kServiceSettingsKey, "DSN"), HostDsn());
+  EXPECT_TRUE(Exists(Installed("printers.lst")));
+}
+
+TEST_F(Package, AnUpgradeKeepsTheJobsAndListsAndRunsTheNewVersion) {
+  ASSERT_EQ(Msiexec(std::string("/i \"") + QUILLON_PREVIOUS_MSI + "\" /qn"), 0u);
+  ASSERT_EQ(InstalledVersions(), std::vector<std::string>{QUILLON_PREVIOUS_VERSION});
+  const DWORD oldPid = RunningServiceProcess();
+  ASSERT_NE(oldPid, 0u) << "the older version's service is not running";
+  ASSERT_NO_FATAL_FAILURE(SendJob("Before upgrade.pdf"));
+  const std::string printers = ReadFileText(Installed("printers.lst"));
+  const std::string gdiPrinters = ReadFileText(Installed("gdiprinters.lst"));
+
+  ASSERT_EQ(Msiexec(std::string("/i \"") + QUILLON_MSI + "\" /qn"), 0u);
+  EXPECT_EQ(InstalledVersions(), std::vector<std::string>{QUILLON_VERSION})
+      << "the older product is still registered, or the newer one is not";
+  EXPECT_TRUE(WaitForProcessEnd(oldPid, kWaitMs)) << "the older service process still runs";
+  EXPECT_NE(RunningServiceProcess(), 0u) << "the service does not run after the upgrade";
+  EXPECT_EQ(PagesOf("Before upgrade.pdf"), std::vector<std::string>{"3"});
+  EXPECT_EQ(ReadFileText(Installed("printers.lst")), printers);
+  EXPECT_EQ(ReadFileText(Installed("gdiprinters.lst")), gdiPrinters);
+  EXPECT_EQ(RegValue(kServiceSettingsKey, "DSN"), HostDsn());
+  ASSERT_NO_FATAL_FAILURE(SendJob("After upgrade.pdf"));
+  EXPECT_EQ(PagesOf("After upgrade.pdf"), std::vector<std::string>{"3"});
+
+  EXPECT_EQ(Msiexec(std::string("/x \"") + QUILLON_MSI + "\" /qn"), 0u);
+}
+
+}  // namespace
