@@ -9,8 +9,9 @@
 # as the driver's own mingw build does. Nothing is fetched or built again
 # while OUT_DIR holds the result for the same pins and flags.
 #
-# Reproducible: fixed flags, no time stamp in the PE header, source paths
-# mapped away; the same pins give the same bytes.
+# Reproducible: fixed flags, no time stamp in the PE header, a fixed image
+# base (ld would derive one from the output's path), source paths mapped
+# away; the same pins give the same bytes wherever the build runs.
 set -euo pipefail
 
 # The pins. Change them together with the checksums of the .dsc files
@@ -39,7 +40,8 @@ driver_flags=(-DHAVE_LONG_LONG=1 -DHAVE_SQLROWOFFSET=1 -DHAVE_SQLLEN=1 -DHAVE_SQ
   -DHAVE_SQLITE3PREPAREV2=1 -DHAVE_SQLITE3VFS=1 -DHAVE_SQLITE3PROFILE=1
   -DHAVE_SQLITE3CLOSEV2=1 -DHAVE_SQLITE3STRNICMP=1 -DHAVE_SQLITE3TABLECOLUMNMETADATA=1
   -DWITHOUT_SHELL=1)
-link_flags=(-shared -static-libgcc -Wl,--kill-at -Wl,--no-insert-timestamp -s)
+link_flags=(-shared -static-libgcc -Wl,--kill-at -Wl,--no-insert-timestamp
+  -Wl,--disable-auto-image-base -s)
 libs=(-lodbc32 -lodbccp32 -lgdi32 -lcomdlg32 -ladvapi32 -lshell32 -luser32 -lkernel32)
 
 # What the result was built from: a change to any of it builds again.

@@ -182,4 +182,23 @@ TEST_F(SqliteOdbcDriver, CreatesTheSchemaInANewFileAndKeepsAJobRow) {
   EXPECT_EQ(std::string(magic, n), std::string("SQLite format 3\0", 16));
 }
 
+// The same pins give the same bytes: the linker's time stamp and its image
+// base taken from the output's path are the two things that would differ.
+TEST(SqliteOdbcDriverFile, CarriesNoStampOfItsBuild) {
+  char path[MAX_PATH] = {};
+  GetFullPathNameA(QUILLON_ODBC_DRIVER, MAX_PATH, path, nullptr);
+  UniqueHandle h(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                             nullptr));
+  ASSERT_TRUE(h) << path;
+  std::string bytes(4096, '\0');
+  DWORD n = 0;
+  ReadFile(h.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &n, nullptr);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes.data());
+  ASSERT_TRUE(n == bytes.size() && dos->e_magic == IMAGE_DOS_SIGNATURE &&
+              dos->e_lfanew > 0 && dos->e_lfanew < 2048);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(bytes.data() + dos->e_lfanew);
+  EXPECT_EQ(nt->FileHeader.TimeDateStamp, 0u);
+  EXPECT_EQ(nt->OptionalHeader.ImageBase, 0x180000000ull) << std::hex << nt->OptionalHeader.ImageBase;
+}
+
 }  // namespace
