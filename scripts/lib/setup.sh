@@ -6,7 +6,7 @@ QUILLON_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 QUILLON_BUILD=${QUILLON_BUILD:-$QUILLON_ROOT/build}
 
 quillon_packages="cmake make mingw-w64 libz-mingw-w64-dev wine wine64 unixodbc libsqliteodbc
-  sqlite3 googletest odbc-postgresql postgresql ghostscript
+  sqlite3 googletest odbc-postgresql postgresql ghostscript libcli11-dev
   wixl msitools dpkg-dev gcc tcl"
 
 quillon_install_packages() {

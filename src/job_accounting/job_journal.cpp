@@ -70,8 +70,8 @@ bool ToInt(const std::string& text, long long lo, long long hi, long long* pValu
   return true;
 }
 
-bool ReadWhole(const std::string& path, std::string* pData) {
-  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+bool ReadWhole(const std::string& path, std::string* pData, DWORD dwShare = FILE_SHARE_READ) {
+  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, dwShare, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   pData->clear();
   if (!file) return GetLastError() == ERROR_FILE_NOT_FOUND;
@@ -94,7 +94,49 @@ bool RecordAt(const std::string& data, size_t offset, std::string* pPayload, siz
   return true;
 }
 
+// Every record of the data that holds, in order; the bytes of damaged ones
+// skipped, and the end of the last whole record.
+std::vector<JOURNALED_JOB> Records(const std::string& data, uint64_t* pcbDropped,
+                                          size_t* pGoodEnd) {
+  std::vector<JOURNALED_JOB> jobs;
+  size_t offset = 0;
+  *pcbDropped = 0;
+  *pGoodEnd = 0;
+  while (offset < data.size()) {
+    std::string payload;
+    size_t end = 0;
+    JOURNALED_JOB job;
+    if (RecordAt(data, offset, &payload, &end) && CJobJournal::Decode(payload, &job)) {
+      jobs.push_back(std::move(job));
+      offset = *pGoodEnd = end;
+      continue;
+    }
+    // Damage: skip to the next record that holds.
+    size_t next = offset + 1;
+    for (; next < data.size(); ++next) {
+      size_t e = 0;
+      if (data[next] == kMagic[0] && RecordAt(data, next, &payload, &e)) break;
+    }
+    *pcbDropped += next - offset;
+    offset = next;
+  }
+  return jobs;
+}
+
 }  // namespace
+
+bool CountJournalRecords(const std::string& path, size_t* pnRecords) {
+  std::string data;
+  // The service may be appending: its handle shares reading only, so this
+  // one must share writing (and deletion, for a clear) with it.
+  if (!ReadWhole(path, &data, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+    return false;
+  }
+  uint64_t cbDropped = 0;
+  size_t goodEnd = 0;
+  *pnRecords = Records(data, &cbDropped, &goodEnd).size();
+  return true;
+}
 
 CJobJournal::CJobJournal(std::string path, uint64_t cbLimit)
     : m_path(std::move(path)), m_cbLimit(cbLimit), m_nNext(1), m_nRecords(0) {
@@ -222,25 +264,8 @@ std::vector<JOURNALED_JOB> CJobJournal::ReadAll(uint64_t* pcbDropped) {
     m_nRecords = 0;
     return jobs;
   }
-  size_t offset = 0, goodEnd = 0;
-  while (offset < data.size()) {
-    std::string payload;
-    size_t end = 0;
-    JOURNALED_JOB job;
-    if (RecordAt(data, offset, &payload, &end) && Decode(payload, &job)) {
-      jobs.push_back(std::move(job));
-      offset = goodEnd = end;
-      continue;
-    }
-    // Damage: skip to the next record that holds.
-    size_t next = offset + 1;
-    for (; next < data.size(); ++next) {
-      size_t e = 0;
-      if (data[next] == kMagic[0] && RecordAt(data, next, &payload, &e)) break;
-    }
-    cbDropped += next - offset;
-    offset = next;
-  }
+  size_t goodEnd = 0;
+  jobs = Records(data, &cbDropped, &goodEnd);
   if (goodEnd < data.size()) {
     // A damaged tail is cut off, so the next record follows a whole one.
     UniqueHandle file(CreateFileA(m_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,

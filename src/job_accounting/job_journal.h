@@ -75,3 +75,8 @@ class CJobJournal {
   uint64_t m_nNext;
   size_t m_nRecords;
 };
+
+// The number of jobs in the journal file at path, read without changing the
+// file and while the service may be appending to it. A missing file holds
+// none; false when the file is there but cannot be read.
+bool CountJournalRecords(const std::string& path, size_t* pnRecords);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "printer_monitor/gdi_settings.h"
 #include "printer_monitor/prn_obj.h"
 #include "printer_monitor/stop_event.h"
 #include "service_core/exc.h"
@@ -39,22 +40,6 @@ void AgeFinishedJobs(CQuillonService& service, DWORD dwNow) {
   } catch (CExc* pExc) {
     delete pExc;
   }
-}
-
-bool DeletesPrintedJobs(const char* pszPrinter) {
-  const std::string key = std::string(kGdiSettingsKey) + "\\" + pszPrinter;
-  RegKey hKey;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE, hKey.put()) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  DWORD dwValue = 0;
-  DWORD cbValue = sizeof(dwValue);
-  if (RegQueryValueExA(hKey.get(), kDeletePrintedValue, nullptr, nullptr,
-                       reinterpret_cast<BYTE*>(&dwValue), &cbValue) != ERROR_SUCCESS) {
-    return false;
-  }
-  return dwValue != 0;
 }
 
 // The printer's jobs at level 2; false when they cannot be listed.

@@ -16,6 +16,8 @@
 
 #include <windows.h>
 
+#include "printer_monitor/gdi_settings.h"
+
 class CQuillonService;
 
 // Thread routine; the argument is the service object. -1 without one,
@@ -25,6 +27,3 @@ DWORD WINAPI CleanQueues(LPVOID pService);
 // One pass as of the time dwNow (seconds since 1970); hStop, when set,
 // ends the walk over the printers early.
 void RunHousekeepingPass(CQuillonService& service, DWORD dwNow, HANDLE hStop);
-
-constexpr const char kGdiSettingsKey[] = "Software\\Vornik\\Maravel\\GDI Printersp";
-constexpr const char kDeletePrintedValue[] = "DeletePrinted";

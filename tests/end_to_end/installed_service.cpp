@@ -30,6 +30,35 @@ DWORD RunProgram(const std::string& exe, const std::string& args) {
   return code;
 }
 
+DWORD RunProgramOutput(const std::string& exe, const std::string& args, std::string* pOutput) {
+  SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+  UniqueHandle hRead, hWrite;
+  pOutput->clear();
+  if (!CreatePipe(hRead.put(), hWrite.put(), &sa, 0)) return 9999;
+  SetHandleInformation(hRead.get(), HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA si = {};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = hWrite.get();
+  si.hStdError = hWrite.get();
+  PROCESS_INFORMATION pi = {};
+  std::string cmd = "\"" + exe + "\" " + args;
+  if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    return 9999;
+  }
+  UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  hWrite.reset();   // the read ends when the program's ends are closed
+  char buffer[4096];
+  DWORD cb = 0;
+  while (ReadFile(hRead.get(), buffer, sizeof(buffer), &cb, nullptr) && cb) {
+    pOutput->append(buffer, cb);
+  }
+  if (WaitForSingleObject(process.get(), 120000) != WAIT_OBJECT_0) return 9999;
+  DWORD code = 9999;
+  GetExitCodeProcess(process.get(), &code);
+  return code;
+}
+
 namespace {
 
 std::string PrinterList(const std::vector<std::string>& printers) {

@@ -22,6 +22,8 @@ bool WriteTextFile(const std::string& path, const std::string& text);
 // Runs the program with the arguments and waits for it; its exit code, or
 // 9999 when it could not be started or did not end within two minutes.
 DWORD RunProgram(const std::string& exe, const std::string& args);
+// The same, with what the program wrote to its output and error streams.
+DWORD RunProgramOutput(const std::string& exe, const std::string& args, std::string* pOutput);
 
 // The programs an end-to-end test copies into a service directory of its
 // own: the service, its page counter and the winspool.drv stand-in.
