@@ -48,6 +48,20 @@ expect Registry "$(table Registry | grep -F "${t}SQLite3 ODBC Driver${t}" | cut 
 # The version from VERSION, and the upgrade that replaces older packages.
 expect Property "ProductVersion${t}${version}"
 expect Upgrade "{341524D0-AB6D-4345-AF97-A495939D0ADA}${t}${t}${version}${t}${t}1${t}${t}WIX_UPGRADE_DETECTED"
+# Without a "DSN", quillonctl sets up the database (as LocalSystem: 3090 is
+# an executable of the package, deferred, not impersonated, its exit code
+# checked), then the printers are listed, between the service's
+# installation (5800) and its start (5900).
+expect CustomAction "SetUpDatabase${t}3090${t}quillonctl.exe${t}setup --database \"[DATABASEFILE]\" --driver \"[ODBCDRIVER]\"${t}"
+expect CustomAction "DefaultDatabaseFile${t}51${t}DATABASEFILE${t}[DATADIR]quillon.db${t}"
+expect Property "ODBCDRIVER${t}SQLite3 ODBC Driver"
+expect InstallExecuteSequence "SetUpDatabase${t}NOT QUILLONDSN AND REMOVE<>\"ALL\"${t}5810"
+expect CustomAction "AddPrinters${t}3090${t}quillonctl.exe${t}printer --service-dir \"[INSTALLDIR].\" add --names \"[PRINTERS]\"${t}"
+expect CustomAction "AddGdiPrinters${t}3090${t}quillonctl.exe${t}printer --service-dir \"[INSTALLDIR].\" add --gdi --names \"[GDIPRINTERS]\"${t}"
+expect InstallExecuteSequence "AddPrinters${t}PRINTERS AND REMOVE<>\"ALL\"${t}5820"
+expect InstallExecuteSequence "AddGdiPrinters${t}GDIPRINTERS AND REMOVE<>\"ALL\"${t}5830"
+expect InstallExecuteSequence "InstallServices${t}VersionNT${t}5800"
+expect InstallExecuteSequence "StartServices${t}VersionNT${t}5900"
 # The "DSN" looked up in the 64-bit registry (18: raw, 64-bit view).
 expect RegLocator "ExistingDsn${t}2${t}Software\\Vornik\\Maravel${t}DSN${t}18"
 # Every program, and the driver with its licence.

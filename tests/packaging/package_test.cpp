@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -33,10 +32,10 @@ const char kEventSourceKey[] =
 const char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\Tamrel Quillon Service";
 const char kDriverKey[] = "SOFTWARE\\ODBC\\ODBCINST.INI\\SQLite3 ODBC Driver";
 
-std::string HostDsn() {
-  const char* db = getenv("QUILLON_PACKAGE_DB");
-  return std::string("Driver=SQLite3;Database=") + (db ? db : "");
-}
+// The database on the host, as the host's driver takes its path.
+const char kDatabaseFile[] = QUILLON_PACKAGE_DB;
+const char kHeaderLine[] = "//Please do not modify this file manualy!!!\r\n";
+
 
 std::string InstallDir() {
   char dir[MAX_PATH] = {};
@@ -73,6 +72,9 @@ std::string RegValue(const char* key, const char* name, DWORD* pType = nullptr) 
   return reinterpret_cast<char*>(data);
 }
 
+// The connection string the service records with, as it is now.
+std::string Dsn() { return RegValue(kServiceSettingsKey, "DSN"); }
+
 bool KeyExists(const char* key) {
   RegKey h;
   return RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_64KEY, h.put()) ==
@@ -96,8 +98,6 @@ std::vector<std::string> InstalledVersions() {
 
 class Package : public ::testing::Test {
  protected:
-  // The "DSN" the service records into, there before the package comes.
-  static void SetUpTestSuite() { ASSERT_TRUE(SetServiceDsn(HostDsn())); }
   void SetUp() override {
     m_manager.reset(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     ASSERT_TRUE(m_manager);
@@ -141,22 +141,31 @@ class Package : public ::testing::Test {
     ASSERT_EQ(waited, static_cast<DWORD>(WAIT_OBJECT_0)) << "no JOB_EVENT after the job";
   }
   static std::vector<std::string> PagesOf(const std::string& document) {
-    return QueryFirstColumn(HostDsn(),
-                            "SELECT Pages FROM PRNDATA WHERE DocName = '" + document + "'");
+    return QueryFirstColumn(Dsn(), "SELECT Pages FROM PRNDATA WHERE DocName = '" + document + "'");
   }
 
   ScHandle m_manager;
 };
 
-TEST_F(Package, ASilentInstallationPlacesTheFilesAndRunsTheService) {
-  ASSERT_EQ(Msiexec(std::string("/i \"") + QUILLON_MSI + "\" /qn"), 0u);
+TEST_F(Package, AFirstSilentInstallationSetsUpTheDatabaseAndListsAndRunsTheService) {
+  ASSERT_EQ(Dsn(), "(no key)") << "not a new machine";
+  DeleteFileA((std::string("Z:") + kDatabaseFile).c_str());
+  ASSERT_EQ(Msiexec(std::string("/i \"") + QUILLON_MSI + "\" /qn PRINTERS=\"Laser 2; Laser 3\" " +
+                    "GDIPRINTERS=\"Front Desk\" ODBCDRIVER=SQLite3 DATABASEFILE=\"" +
+                    kDatabaseFile + "\""),
+            0u);
   for (const char* file : {"quillon.exe", "pagecnt.dll", "pagecount.exe", "quillonctl.exe",
                            "sqliteodbc\\sqlite3odbc.dll", "sqliteodbc\\license.txt"}) {
     EXPECT_TRUE(Exists(Installed(file))) << Installed(file);
   }
-  EXPECT_NE(RunningServiceProcess(), 0u) << "the service is not running";
   EXPECT_EQ(InstalledVersions(), std::vector<std::string>{QUILLON_VERSION});
-  EXPECT_EQ(RegValue(kServiceSettingsKey, "DSN"), HostDsn()) << "an existing DSN was changed";
+  EXPECT_NE(Dsn().find(std::string("Database=") + kDatabaseFile), std::string::npos) << Dsn();
+  EXPECT_EQ(QueryFirstColumn(Dsn(), "SELECT COUNT(*) FROM PRNDATA"), std::vector<std::string>{"0"});
+  EXPECT_EQ(ReadFileText(Installed("printers.lst")),
+            std::string(kHeaderLine) + "Laser 2\r\nLaser 3\r\n");
+  EXPECT_EQ(ReadFileText(Installed("gdiprinters.lst")),
+            std::string(kHeaderLine) + "Front Desk\r\n");
+  EXPECT_NE(RunningServiceProcess(), 0u) << "the service is not running";
 }
 
 TEST_F(Package, TheServiceIsRegisteredAsMinusIRegistersIt) {
@@ -220,28 +229,33 @@ TEST_F(Package, RemovalStopsAndRemovesTheServiceAndKeepsTheData) {
   EXPECT_TRUE(InstalledVersions().empty());
   // What the service and the administrator made stays.
   EXPECT_EQ(PagesOf("Installed.pdf"), std::vector<std::string>{"3"});
-  EXPECT_EQ(RegValue(kServiceSettingsKey, "DSN"), HostDsn());
-  EXPECT_TRUE(Exists(Installed("printers.lst")));
+  EXPECT_NE(Dsn().find(kDatabaseFile), std::string::npos) << Dsn();
+  EXPECT_EQ(ReadFileText(Installed("gdiprinters.lst")),
+            std::string(kHeaderLine) + "Front Desk\r\n");
 }
 
-TEST_F(Package, AnUpgradeKeepsTheJobsAndListsAndRunsTheNewVersion) {
+TEST_F(Package, AnUpgradeKeepsTheJobsListsAndDsnAndRunsTheNewVersion) {
   ASSERT_EQ(Msiexec(std::string("/i \"") + QUILLON_PREVIOUS_MSI + "\" /qn"), 0u);
   ASSERT_EQ(InstalledVersions(), std::vector<std::string>{QUILLON_PREVIOUS_VERSION});
   const DWORD oldPid = RunningServiceProcess();
   ASSERT_NE(oldPid, 0u) << "the older version's service is not running";
   ASSERT_NO_FATAL_FAILURE(SendJob("Before upgrade.pdf"));
+  // A "DSN" the administrator wrote: setup would write another.
+  const std::string dsn = std::string("Driver=SQLite3;Database=") + kDatabaseFile;
+  ASSERT_TRUE(SetServiceDsn(dsn));
   const std::string printers = ReadFileText(Installed("printers.lst"));
-  const std::string gdiPrinters = ReadFileText(Installed("gdiprinters.lst"));
 
-  ASSERT_EQ(Msiexec(std::string("/i \"") + QUILLON_MSI + "\" /qn"), 0u);
+  ASSERT_EQ(Msiexec(std::string("/i \"") + QUILLON_MSI + "\" /qn PRINTERS=\"Laser 4\""), 0u);
   EXPECT_EQ(InstalledVersions(), std::vector<std::string>{QUILLON_VERSION})
       << "the older product is still registered, or the newer one is not";
   EXPECT_TRUE(WaitForProcessEnd(oldPid, kWaitMs)) << "the older service process still runs";
   EXPECT_NE(RunningServiceProcess(), 0u) << "the service does not run after the upgrade";
+  EXPECT_EQ(Dsn(), dsn);
   EXPECT_EQ(PagesOf("Before upgrade.pdf"), std::vector<std::string>{"3"});
-  EXPECT_EQ(ReadFileText(Installed("printers.lst")), printers);
-  EXPECT_EQ(ReadFileText(Installed("gdiprinters.lst")), gdiPrinters);
-  EXPECT_EQ(RegValue(kServiceSettingsKey, "DSN"), HostDsn());
+  EXPECT_EQ(ReadFileText(Installed("printers.lst")), printers + "Laser 4\r\n")
+      << "the list was not kept, or the printer not added";
+  EXPECT_EQ(ReadFileText(Installed("gdiprinters.lst")),
+            std::string(kHeaderLine) + "Front Desk\r\n");
   ASSERT_NO_FATAL_FAILURE(SendJob("After upgrade.pdf"));
   EXPECT_EQ(PagesOf("After upgrade.pdf"), std::vector<std::string>{"3"});
 
