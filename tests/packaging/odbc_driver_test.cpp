@@ -15,50 +15,33 @@
 
 namespace {
 
-// The driver's entry points that this test calls, looked up by name.
+// The driver's entry points that this test calls, looked up by name, with
+// the types sql.h declares for them.
 struct DriverEntryPoints {
-  explicit DriverEntryPoints(HMODULE module)
-      : AllocHandle(Get<decltype(AllocHandle)>(module, "SQLAllocHandle")),
-        SetEnvAttr(Get<decltype(SetEnvAttr)>(module, "SQLSetEnvAttr")),
-        DriverConnectW(Get<decltype(DriverConnectW)>(module, "SQLDriverConnectW")),
-        ExecDirectW(Get<decltype(ExecDirectW)>(module, "SQLExecDirectW")),
-        PrepareW(Get<decltype(PrepareW)>(module, "SQLPrepareW")),
-        BindParameter(Get<decltype(BindParameter)>(module, "SQLBindParameter")),
-        Execute(Get<decltype(Execute)>(module, "SQLExecute")),
-        Fetch(Get<decltype(Fetch)>(module, "SQLFetch")),
-        GetData(Get<decltype(GetData)>(module, "SQLGetData")),
-        FreeStmt(Get<decltype(FreeStmt)>(module, "SQLFreeStmt")),
-        GetDiagRecW(Get<decltype(GetDiagRecW)>(module, "SQLGetDiagRecW")),
-        Disconnect(Get<decltype(Disconnect)>(module, "SQLDisconnect")),
-        FreeHandle(Get<decltype(FreeHandle)>(module, "SQLFreeHandle")) {}
-
-  template <typename F>
-  static F Get(HMODULE module, const char* name) {
-    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-  }
+#define QUILLON_DRIVER_ENTRY(name) \
+  decltype(&::name) name = reinterpret_cast<decltype(&::name)>(  \
+      reinterpret_cast<void*>(GetProcAddress(module, #name)))
+  explicit DriverEntryPoints(HMODULE h) : module(h) {}
+  HMODULE module;
+  QUILLON_DRIVER_ENTRY(SQLAllocHandle);
+  QUILLON_DRIVER_ENTRY(SQLSetEnvAttr);
+  QUILLON_DRIVER_ENTRY(SQLDriverConnectW);
+  QUILLON_DRIVER_ENTRY(SQLExecDirectW);
+  QUILLON_DRIVER_ENTRY(SQLPrepareW);
+  QUILLON_DRIVER_ENTRY(SQLBindParameter);
+  QUILLON_DRIVER_ENTRY(SQLExecute);
+  QUILLON_DRIVER_ENTRY(SQLFetch);
+  QUILLON_DRIVER_ENTRY(SQLGetData);
+  QUILLON_DRIVER_ENTRY(SQLFreeStmt);
+  QUILLON_DRIVER_ENTRY(SQLGetDiagRecW);
+  QUILLON_DRIVER_ENTRY(SQLDisconnect);
+  QUILLON_DRIVER_ENTRY(SQLFreeHandle);
+#undef QUILLON_DRIVER_ENTRY
   bool Complete() const {
-    return AllocHandle && SetEnvAttr && DriverConnectW && ExecDirectW && PrepareW &&
-           BindParameter && Execute && Fetch && GetData && FreeStmt && GetDiagRecW &&
-           Disconnect && FreeHandle;
+    return SQLAllocHandle && SQLSetEnvAttr && SQLDriverConnectW && SQLExecDirectW && SQLPrepareW &&
+           SQLBindParameter && SQLExecute && SQLFetch && SQLGetData && SQLFreeStmt &&
+           SQLGetDiagRecW && SQLDisconnect && SQLFreeHandle;
   }
-
-  SQLRETURN(SQL_API* AllocHandle)(SQLSMALLINT, SQLHANDLE, SQLHANDLE*);
-  SQLRETURN(SQL_API* SetEnvAttr)(SQLHENV, SQLINTEGER, SQLPOINTER, SQLINTEGER);
-  SQLRETURN(SQL_API* DriverConnectW)(SQLHDBC, SQLHWND, SQLWCHAR*, SQLSMALLINT, SQLWCHAR*,
-                                     SQLSMALLINT, SQLSMALLINT*, SQLUSMALLINT);
-  SQLRETURN(SQL_API* ExecDirectW)(SQLHSTMT, SQLWCHAR*, SQLINTEGER);
-  SQLRETURN(SQL_API* PrepareW)(SQLHSTMT, SQLWCHAR*, SQLINTEGER);
-  SQLRETURN(SQL_API* BindParameter)(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT,
-                                    SQLSMALLINT, SQLULEN, SQLSMALLINT, SQLPOINTER, SQLLEN,
-                                    SQLLEN*);
-  SQLRETURN(SQL_API* Execute)(SQLHSTMT);
-  SQLRETURN(SQL_API* Fetch)(SQLHSTMT);
-  SQLRETURN(SQL_API* GetData)(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*);
-  SQLRETURN(SQL_API* FreeStmt)(SQLHSTMT, SQLUSMALLINT);
-  SQLRETURN(SQL_API* GetDiagRecW)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT, SQLWCHAR*, SQLINTEGER*,
-                                  SQLWCHAR*, SQLSMALLINT, SQLSMALLINT*);
-  SQLRETURN(SQL_API* Disconnect)(SQLHDBC);
-  SQLRETURN(SQL_API* FreeHandle)(SQLSMALLINT, SQLHANDLE);
 };
 
 std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
@@ -70,15 +53,15 @@ class SqliteOdbcDriver : public ::testing::Test {
     ASSERT_TRUE(m_module) << QUILLON_ODBC_DRIVER << ": error " << GetLastError();
     m_api.reset(new DriverEntryPoints(m_module.get()));
     ASSERT_TRUE(m_api->Complete()) << "an ODBC entry point is not exported";
-    ASSERT_TRUE(SQL_SUCCEEDED(m_api->AllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env)));
-    m_api->SetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    ASSERT_TRUE(SQL_SUCCEEDED(m_api->AllocHandle(SQL_HANDLE_DBC, m_env, &m_dbc)));
+    ASSERT_TRUE(SQL_SUCCEEDED(m_api->SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env)));
+    m_api->SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    ASSERT_TRUE(SQL_SUCCEEDED(m_api->SQLAllocHandle(SQL_HANDLE_DBC, m_env, &m_dbc)));
   }
   void TearDown() override {
-    if (m_stmt) m_api->FreeHandle(SQL_HANDLE_STMT, m_stmt);
-    if (m_connected) m_api->Disconnect(m_dbc);
-    if (m_dbc) m_api->FreeHandle(SQL_HANDLE_DBC, m_dbc);
-    if (m_env) m_api->FreeHandle(SQL_HANDLE_ENV, m_env);
+    if (m_stmt) m_api->SQLFreeHandle(SQL_HANDLE_STMT, m_stmt);
+    if (m_connected) m_api->SQLDisconnect(m_dbc);
+    if (m_dbc) m_api->SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
+    if (m_env) m_api->SQLFreeHandle(SQL_HANDLE_ENV, m_env);
   }
 
   // The driver's first diagnostic for the handle, for failure messages.
@@ -86,7 +69,7 @@ class SqliteOdbcDriver : public ::testing::Test {
     SQLWCHAR state[6] = {}, text[512] = {};
     SQLINTEGER native = 0;
     SQLSMALLINT cch = 0;
-    if (!SQL_SUCCEEDED(m_api->GetDiagRecW(type, handle, 1, state, &native, text, 512, &cch))) {
+    if (!SQL_SUCCEEDED(m_api->SQLGetDiagRecW(type, handle, 1, state, &native, text, 512, &cch))) {
       return "(no diagnostic)";
     }
     std::string s;
@@ -98,17 +81,17 @@ class SqliteOdbcDriver : public ::testing::Test {
     std::wstring in = Wide("Database=" + file);
     SQLWCHAR out[1024] = {};
     SQLSMALLINT cchOut = 0;
-    const SQLRETURN rc = m_api->DriverConnectW(m_dbc, nullptr, &in[0], SQL_NTS, out, 1024,
+    const SQLRETURN rc = m_api->SQLDriverConnectW(m_dbc, nullptr, &in[0], SQL_NTS, out, 1024,
                                                &cchOut, SQL_DRIVER_NOPROMPT);
     ASSERT_TRUE(SQL_SUCCEEDED(rc)) << Diagnostic(SQL_HANDLE_DBC, m_dbc);
     m_connected = true;
-    ASSERT_TRUE(SQL_SUCCEEDED(m_api->AllocHandle(SQL_HANDLE_STMT, m_dbc, &m_stmt)));
+    ASSERT_TRUE(SQL_SUCCEEDED(m_api->SQLAllocHandle(SQL_HANDLE_STMT, m_dbc, &m_stmt)));
   }
   void Exec(const std::string& sql) {
     std::wstring w = Wide(sql);
-    ASSERT_TRUE(SQL_SUCCEEDED(m_api->ExecDirectW(m_stmt, &w[0], SQL_NTS)))
+    ASSERT_TRUE(SQL_SUCCEEDED(m_api->SQLExecDirectW(m_stmt, &w[0], SQL_NTS)))
         << sql << ": " << Diagnostic(SQL_HANDLE_STMT, m_stmt);
-    m_api->FreeStmt(m_stmt, SQL_CLOSE);
+    m_api->SQLFreeStmt(m_stmt, SQL_CLOSE);
   }
 
   ModuleHandle m_module;
@@ -137,40 +120,40 @@ TEST_F(SqliteOdbcDriver, CreatesTheSchemaInANewFileAndKeepsAJobRow) {
       "INSERT INTO PRNDATA (idPrinter, idUser, idComp, DocName, Pages, JobSize, Submitted,"
       " PaperSize, PaperLength, PaperWidth, Color, Duplex) VALUES (1, 2, 3, ?, ?, 0, ?,"
       " 9, 2970, 2100, 2, 1)");
-  ASSERT_TRUE(SQL_SUCCEEDED(m_api->PrepareW(m_stmt, &insert[0], SQL_NTS)))
+  ASSERT_TRUE(SQL_SUCCEEDED(m_api->SQLPrepareW(m_stmt, &insert[0], SQL_NTS)))
       << Diagnostic(SQL_HANDLE_STMT, m_stmt);
   SQLWCHAR doc[] = L"Plan \u00e9t\u00e9.pdf";
   SQLLEN cbDoc = SQL_NTS, cbInt = 0;
   SQLINTEGER pages = 12, submitted = 1700000000;
-  m_api->BindParameter(m_stmt, 1, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 254, 0, doc, 0,
+  m_api->SQLBindParameter(m_stmt, 1, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 254, 0, doc, 0,
                        &cbDoc);
-  m_api->BindParameter(m_stmt, 2, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &pages, 0,
+  m_api->SQLBindParameter(m_stmt, 2, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &pages, 0,
                        &cbInt);
-  m_api->BindParameter(m_stmt, 3, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &submitted,
+  m_api->SQLBindParameter(m_stmt, 3, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &submitted,
                        0, &cbInt);
-  ASSERT_TRUE(SQL_SUCCEEDED(m_api->Execute(m_stmt))) << Diagnostic(SQL_HANDLE_STMT, m_stmt);
-  m_api->FreeStmt(m_stmt, SQL_RESET_PARAMS);
-  m_api->FreeStmt(m_stmt, SQL_CLOSE);
+  ASSERT_TRUE(SQL_SUCCEEDED(m_api->SQLExecute(m_stmt))) << Diagnostic(SQL_HANDLE_STMT, m_stmt);
+  m_api->SQLFreeStmt(m_stmt, SQL_RESET_PARAMS);
+  m_api->SQLFreeStmt(m_stmt, SQL_CLOSE);
 
   std::wstring select = Wide(
       "SELECT p.PrnName, d.DocName, d.Pages, d.Submitted FROM PRNDATA d"
       " JOIN PRINTERS p ON p.idPrinter = d.idPrinter");
-  ASSERT_TRUE(SQL_SUCCEEDED(m_api->ExecDirectW(m_stmt, &select[0], SQL_NTS)))
+  ASSERT_TRUE(SQL_SUCCEEDED(m_api->SQLExecDirectW(m_stmt, &select[0], SQL_NTS)))
       << Diagnostic(SQL_HANDLE_STMT, m_stmt);
-  ASSERT_EQ(m_api->Fetch(m_stmt), SQL_SUCCESS);
+  ASSERT_EQ(m_api->SQLFetch(m_stmt), SQL_SUCCESS);
   SQLWCHAR printer[64] = {}, docBack[64] = {};
   SQLINTEGER pagesBack = 0, submittedBack = 0;
   SQLLEN ind = 0;
-  m_api->GetData(m_stmt, 1, SQL_C_WCHAR, printer, sizeof(printer), &ind);
-  m_api->GetData(m_stmt, 2, SQL_C_WCHAR, docBack, sizeof(docBack), &ind);
-  m_api->GetData(m_stmt, 3, SQL_C_SLONG, &pagesBack, 0, &ind);
-  m_api->GetData(m_stmt, 4, SQL_C_SLONG, &submittedBack, 0, &ind);
+  m_api->SQLGetData(m_stmt, 1, SQL_C_WCHAR, printer, sizeof(printer), &ind);
+  m_api->SQLGetData(m_stmt, 2, SQL_C_WCHAR, docBack, sizeof(docBack), &ind);
+  m_api->SQLGetData(m_stmt, 3, SQL_C_SLONG, &pagesBack, 0, &ind);
+  m_api->SQLGetData(m_stmt, 4, SQL_C_SLONG, &submittedBack, 0, &ind);
   EXPECT_EQ(std::wstring(reinterpret_cast<wchar_t*>(printer)), L"Laser 2");
   EXPECT_EQ(std::wstring(reinterpret_cast<wchar_t*>(docBack)), L"Plan \u00e9t\u00e9.pdf");
   EXPECT_EQ(pagesBack, 12);
   EXPECT_EQ(submittedBack, 1700000000);
-  EXPECT_EQ(m_api->Fetch(m_stmt), SQL_NO_DATA) << "one row was written";
-  m_api->FreeStmt(m_stmt, SQL_CLOSE);
+  EXPECT_EQ(m_api->SQLFetch(m_stmt), SQL_NO_DATA) << "one row was written";
+  m_api->SQLFreeStmt(m_stmt, SQL_CLOSE);
 
   // The file is an SQLite database on disk, not a connection's memory.
   UniqueHandle h(CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
