@@ -104,21 +104,13 @@ class Package : public ::testing::Test {
   }
 
   // The service's process while it runs; 0 when it is not installed or not
-  // running.
+  // running. The process living is the sign: Wine's SCM may still say
+  // RUNNING after the process has gone.
   DWORD RunningServiceProcess() const {
     ScHandle service(OpenServiceA(m_manager.get(), kInstalledServiceName, SERVICE_QUERY_STATUS));
-    if (!service) return 0;
-    SERVICE_STATUS_PROCESS ssp = {};
-    DWORD needed = 0;
-    if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
-                              reinterpret_cast<BYTE*>(&ssp), sizeof(ssp), &needed) ||
-        ssp.dwCurrentState != SERVICE_RUNNING || !ssp.dwProcessId) {
-      return 0;
-    }
-    // The process living is the sign; Wine's SCM may still say RUNNING
-    // after the process has gone.
-    UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, ssp.dwProcessId));
-    return process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT ? ssp.dwProcessId : 0;
+    const DWORD pid = service ? ServiceProcessIdOf(service.get()) : 0;
+    UniqueHandle process(pid ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr);
+    return process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT ? pid : 0;
   }
 
   // Sends a job report with the installed quillonctl and waits until the
