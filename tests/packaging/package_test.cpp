@@ -173,8 +173,8 @@ TEST_F(Package, TheServiceIsRegisteredAsMinusIRegistersIt) {
   EXPECT_EQ(config->dwErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
   EXPECT_STREQ(config->lpDisplayName, kInstalledServiceName);
   EXPECT_STREQ(config->lpServiceStartName, "LocalSystem");
-  // Windows Installer writes the key file's path in quotes; Wine's writes
-  // it bare. Either way it is the installed quillon.exe.
+  // Wine's msiexec writes the key file's path bare; in quotes or not, it
+  // is the installed quillon.exe.
   std::string path = config->lpBinaryPathName;
   if (path.size() > 1 && path.front() == '"' && path.back() == '"') {
     path = path.substr(1, path.size() - 2);
