@@ -82,14 +82,17 @@ void Fill(CPrnDataRecord& row, const std::string& document, int32_t lPages,
 
 }  // namespace
 
-int CQuillonService::AccountJob(const JOB_DATA& job) {
+int CQuillonService::AccountJob(const JOB_DATA& job, JobOrigin origin) {
   // Steps 1 to 3: the texts as ANSI, in buffers of the documented widths.
   const std::string printer = JobText(job.wszPrinter, kJobPrinterChars, 254);
   std::string computerText =
       FirstNamePiece(JobText(job.wszComputer, kJobComputerChars, kComputerBufferSize - 1));
   const std::string user = JobText(job.wszUser, kJobUserChars, 254);
   std::string document = JobText(job.wszDocument, kJobDocumentChars, 254);
-  FixOemText(&document[0]);
+  // The spooler's UTF-16 leaves nothing to guess, and the repair would turn
+  // legitimate characters of code page 1252 (the pound, copyright or degree
+  // sign) into others.
+  if (origin == JobOrigin::Client) FixOemText(&document[0]);
 
   // Step 4. A negative copy count is not a count: the job printed once.
   // A count of 0 means that the copies are not known (see step 7).

@@ -74,6 +74,9 @@ bool WalkPrinters(CQuillonService& service, HANDLE hStop, std::set<DWORD>& queue
     std::shared_lock<std::shared_mutex> lock(service.m_printersLock);
     if (i >= service.m_printers.size()) return false;
     const CPrnObj printer = service.m_printers[i];
+    // Not open (the spooler is away, or the printer never opened): nothing
+    // of it can be listed, and the watcher keeps its own jobs' states.
+    if (!printer.m_hPrinter) continue;
     const bool bGdi = (printer.m_dwKind & PRN_GDI) != 0;
     const bool bDeletePrinted = bGdi && DeletesPrintedJobs(printer.m_pszName);
     std::vector<BYTE> buffer;

@@ -8,7 +8,9 @@
 //   HKLM\Software\Vornik\Maravel\GDI Printersp\<name> has a non-zero
 //   DWORD "DeletePrinted"; ordinary printers' jobs are never deleted;
 // - drops from m_handledJobs every job that is no longer queued on any
-//   watched printer, when the queues of all of them could be listed.
+//   watched printer, when the queues of all open ones could be listed (a
+//   printer that is not open, while the watcher tries it again, is passed
+//   over).
 // The thread ends on the stop event, also during a pass (between two
 // printers), and works on its own duplicate of the event's handle. Nothing
 // is reported.

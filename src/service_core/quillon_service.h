@@ -20,6 +20,7 @@
 #include "pipe_intake/pipe_settings.h"
 #include "job_accounting/refusal_streak.h"
 #include "printer_monitor/prn_obj.h"
+#include "printer_monitor/watcher_settings.h"
 #include "service_core/win_owners.h"
 #include "service_host/svc_base.h"
 
@@ -30,8 +31,12 @@ struct FINISHED_JOB {
 };
 
 constexpr const char kServiceName[] = "Tamrel Quillon Service";
+// The service starts after the print spooler (a double-NUL list for -i).
+constexpr const char kServiceDependencies[] = "Spooler\0";
 constexpr const char kStopEventName[] = "TAMREL_STOP";
-constexpr const char kJobEventName[] = "JOB_EVENT";
+// In the global namespace, where a program of any session opens it by this
+// name; for a service of session 0 the same object as "JOB_EVENT".
+constexpr const char kJobEventName[] = "Global\\JOB_EVENT";
 // The printer lists, beside the executable (the current directory).
 constexpr const char kPrinterListFile[] = "printers.lst";
 constexpr const char kGdiPrinterListFile[] = "gdiprinters.lst";
@@ -39,6 +44,12 @@ constexpr const char kGdiPrinterListFile[] = "gdiprinters.lst";
 // entry of the finished-job table.
 constexpr DWORD kHousekeepingPeriodMs = 300000;
 constexpr DWORD kFinishedJobMaxAge = 900;
+
+// Where a job to account comes from.
+enum class JobOrigin {
+  Client,    // a job report on the pipe: texts a client converted from ANSI
+  Spooler,   // the watcher: texts the spooler gave as UTF-16
+};
 
 class CIniFile;
 class CJobJournal;
@@ -74,12 +85,13 @@ class CQuillonService : public CSvcBase {
   int AddUser(const char* pszUserName, int32_t& idUser);
 
   // Fills m_printers from printers.lst, then gdiprinters.lst (created with
-  // their header when missing): every entry whose printer opens, in file
-  // order. A printer that does not open is reported with event 109 (the
-  // entry and the system's text); a list that cannot be opened, and the
-  // absence of entries, with event 110 "Bad ini file". FALSE (watch
-  // nothing) when gdiprinters.lst cannot be opened or neither list has an
-  // entry; printers opened before that stay in the list.
+  // their header when missing): every entry, in file order, opened. A
+  // printer that does not open is reported with event 109 (the entry and the
+  // system's text) and kept with a null handle, for the watcher to try
+  // again; a list that cannot be opened, and the absence of entries, with
+  // event 110 "Bad ini file". FALSE (watch nothing) when gdiprinters.lst
+  // cannot be opened or neither list has an entry; printers loaded before
+  // that stay in the list.
   BOOL LoadPrinters();
   // The job-control command that the permission rules give a new job of
   // this user on this printer (JOB_DATA fields: at most 255 characters are
@@ -95,8 +107,9 @@ class CQuillonService : public CSvcBase {
   // jobs (so that the order stays), is appended to the journal and flushed
   // before this returns; the first failure of an outage is reported (event
   // 111), and a job that cannot be journaled either (the journal is full)
-  // is reported with its facts (event 113).
-  int AccountJob(const JOB_DATA& job);
+  // is reported with its facts (event 113). A client's document name is
+  // repaired with FixOemText first; the spooler's is taken as it came.
+  int AccountJob(const JOB_DATA& job, JobOrigin origin = JobOrigin::Client);
   // Writes the journal's jobs to the database in journal order, each by the
   // registrations, the append and the links of AccountJob, its row together
   // with its key in JOURNALKEYS in one transaction, and a job whose key is
@@ -122,7 +135,8 @@ class CQuillonService : public CSvcBase {
   std::map<DWORD, FINISHED_JOB> m_jobTable;
   std::vector<CPrnObj> m_printers;
   // Held shared by a housekeeping pass while it uses an element, and
-  // exclusively while the list is filled or closed and emptied.
+  // exclusively while the list is filled or closed and emptied and while the
+  // watcher opens or closes an element's handle.
   std::shared_mutex m_printersLock;
   HANDLE m_hJobEvent;
   ModuleHandle m_hPageCounter;
@@ -157,6 +171,8 @@ class CQuillonService : public CSvcBase {
   DWORD m_dwPassOverAfterMs;
   // The pipe intake's name, pacing, read time-out and administrator check.
   CPipeIntakeSettings m_pipeIntake;
+  // The printer watcher's pauses between tries and its check interval.
+  CWatcherSettings m_watcherSettings;
   // How often the worker body had to end the listener forcibly at stop (it
   // ends by itself on the stop event; this is the last resort).
   std::atomic<unsigned> m_nListenerTerminations;

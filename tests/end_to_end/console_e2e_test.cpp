@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -27,9 +28,10 @@ const char kGdi[] = "Sim GDI";
 const DWORD kWaitMs = 30000;
 
 sim::JobFields JobOf(const char* user) {
+  const std::wstring name(user, user + std::strlen(user));
   sim::JobFields job;
-  job.user = user;
-  job.document = std::string("Letter of ") + user;
+  job.user = name;
+  job.document = L"Letter of " + name;
   job.totalBytes = 2048;
   job.totalPages = 2;
   job.status = JOB_STATUS_SPOOLING;
@@ -145,7 +147,8 @@ TEST_P(ConsoleEndToEndTest, SetUpByCommandsTheServiceAppliesTheRulesAndStatusTel
 
   // Another's job prints; the rule's user's job is paused.
   const DWORD idWalker = spooler.AddJob(kLaser, JobOf("walker"));
-  ASSERT_TRUE(WaitForDecisions(kLaser, 1));
+  // The first fetch is the refresh right after arming; the second, the job.
+  ASSERT_TRUE(WaitForDecisions(kLaser, 2));
   const DWORD idPauser = spooler.AddJob(kLaser, JobOf("pauser"));
   ASSERT_TRUE(spooler.WaitForCommands(1, kWaitMs));
   std::vector<sim::JobCommand> expected = {{kLaser, idPauser, JOB_CONTROL_PAUSE, true}};

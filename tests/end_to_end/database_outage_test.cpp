@@ -12,10 +12,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "database/com_errors.h"
@@ -124,10 +124,13 @@ int ClusterCommand(const std::string& verb, const std::string& clusterDir) {
   return status;
 }
 
+// A job of the host-based printer whose device mode asks for two copies.
 sim::JobFields GdiJob(const char* user, DWORD pages) {
+  const std::wstring name(user, user + std::strlen(user));
   sim::JobFields job;
-  job.user = user;
-  job.document = std::string("Drawing of ") + user;
+  job.user = name;
+  job.document = L"Drawing of " + name;
+  job.devMode = sim::MakeDevMode(DMPAPER_A4, 2, DMCOLOR_MONOCHROME, DMDUP_SIMPLEX);
   job.totalBytes = 1000 * pages;
   job.totalPages = pages;
   job.status = JOB_STATUS_SPOOLING;
@@ -247,16 +250,7 @@ class DatabaseOutageTest : public ::testing::Test {
   // Runs `submit` while a thread waits on JOB_EVENT; true when the service
   // pulsed it, which it does at the moment it has accounted a job.
   bool Accounted(const std::function<void()>& submit) {
-    UniqueHandle jobEvent(OpenEventA(SYNCHRONIZE, FALSE, "JOB_EVENT"));
-    if (!jobEvent) return false;
-    UniqueHandle ready(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-    DWORD woken = WAIT_TIMEOUT;
-    std::thread waiter(
-        [&] { woken = SignalObjectAndWait(ready.get(), jobEvent.get(), kWaitMs, FALSE); });
-    WaitForSingleObject(ready.get(), kWaitMs);
-    submit();
-    waiter.join();
-    return woken == WAIT_OBJECT_0;
+    return JobEventPulsedDuring(submit, kWaitMs);
   }
 
   // A job reported through the pipe, as a print client does.
@@ -273,14 +267,10 @@ class DatabaseOutageTest : public ::testing::Test {
     return accounted && code == 0;
   }
 
-  // A job finished on the host-based printer, whose shadow file asks for
-  // two copies.
+  // A job finished on the host-based printer, in two copies.
   bool GdiPrinted(const char* user, DWORD pages) {
     const size_t fetches = FetchesOf(kGdiPrinter);
     const DWORD id = spooler.AddJob(kGdiPrinter, GdiJob(user, pages));
-    char szShadow[32];
-    snprintf(szShadow, sizeof(szShadow), "\\%05u.shd", static_cast<unsigned>(id));
-    if (!WriteTextFile(ServiceDir() + szShadow, ShadowFileBytes(0x66, 200, 2))) return false;
     if (!spooler.WaitUntil(
             [&](const sim::SpoolerCounts& c) {
               return FetchesOf(kGdiPrinter) > fetches && c.blocksFreed == c.blocksGiven;
@@ -294,7 +284,6 @@ class DatabaseOutageTest : public ::testing::Test {
         f.bytesPrinted = 1000 * pages;
       });
     });
-    DeleteFileA((ServiceDir() + szShadow).c_str());
     return accounted;
   }
   size_t FetchesOf(const std::string& printer) {

@@ -1,5 +1,8 @@
 #include "installed_service.h"
 
+#include <cwchar>
+#include <thread>
+
 #include "service_core/win_owners.h"
 
 std::string FullPath(const char* path) {
@@ -128,4 +131,37 @@ void RemoveInstalledService(SC_HANDLE manager, const char* pszName, DWORD timeou
   ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
   WaitForProcessEnd(pid, timeoutMs);
   DeleteService(service.get());
+}
+
+bool DependsOn(const std::string& service, const wchar_t* pwszOther) {
+  RegKey key;
+  const std::string path = "SYSTEM\\CurrentControlSet\\Services\\" + service;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+    return false;
+  }
+  wchar_t wszList[256] = {};
+  DWORD cb = sizeof(wszList) - sizeof(wchar_t);
+  if (RegQueryValueExW(key.get(), L"DependOnService", nullptr, nullptr,
+                       reinterpret_cast<BYTE*>(wszList), &cb) != ERROR_SUCCESS) {
+    return false;
+  }
+  const size_t cch = cb / sizeof(wchar_t);
+  for (size_t i = 0; i < cch && wszList[i]; i += wcsnlen(wszList + i, cch - i) + 1) {
+    if (wcsncmp(wszList + i, pwszOther, cch - i) == 0) return true;
+  }
+  return false;
+}
+
+bool JobEventPulsedDuring(const std::function<void()>& action, DWORD timeoutMs) {
+  UniqueHandle jobEvent(OpenEventA(SYNCHRONIZE, FALSE, "Global\\JOB_EVENT"));
+  if (!jobEvent) return false;
+  UniqueHandle ready(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  DWORD woken = WAIT_TIMEOUT;
+  // Signals and starts waiting in one step, so no pulse falls in between.
+  std::thread waiter(
+      [&] { woken = SignalObjectAndWait(ready.get(), jobEvent.get(), timeoutMs, FALSE); });
+  WaitForSingleObject(ready.get(), timeoutMs);
+  action();
+  waiter.join();
+  return woken == WAIT_OBJECT_0;
 }

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,18 @@ bool PlaceServiceFiles(const std::string& dir, const ServiceBinaries& binaries,
 
 // Sets the service's "DSN" in its settings key; true when it was written.
 bool SetServiceDsn(const std::string& dsn);
+
+// Whether the SCM starts the other service before the named one: the other
+// is among the names of its DependOnService value. (Wine's
+// QueryServiceConfig leaves lpDependencies empty, and its CreateServiceA
+// stores more after the names it was given.)
+bool DependsOn(const std::string& service, const wchar_t* pwszOther);
+
+// Runs `action` while a thread of this program waits on the service's
+// JOB_EVENT, opened by its global name as a program of any session opens
+// it; true when the service pulsed it (it does once it has accounted a job)
+// within the time.
+bool JobEventPulsedDuring(const std::function<void()>& action, DWORD timeoutMs);
 
 // The process id of the service's process, 0 when none runs.
 DWORD ServiceProcessIdOf(SC_HANDLE service);

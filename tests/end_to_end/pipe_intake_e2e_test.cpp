@@ -167,7 +167,7 @@ TEST_F(PipeIntakeEndToEnd, ReportedJobsBecomeRowsAndWakeAWaitingProgram) {
 TEST_F(PipeIntakeEndToEnd, ARulePushedWithTheClientDeletesTheNextJob) {
   ASSERT_EQ(Quillonctl("rule --printer-id any --user-id -1 --action delete"), 0u);
   sim::JobFields job;
-  job.user = "jo";
+  job.user = L"jo";
   const DWORD id = spooler.AddJob(kPrinter, job);
   ASSERT_TRUE(spooler.WaitForCommands(1, kWaitMs));
   EXPECT_EQ(spooler.Commands(),

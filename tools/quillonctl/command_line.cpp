@@ -18,6 +18,7 @@ void AddCommands(CLI::App& app, CToolContext& ctx) {
   AddPrinterCommand(app, ctx);
   AddRuleCommand(app, ctx);
   AddStatusCommand(app, ctx);
+  AddReportCommand(app, ctx);
   AddJobCommand(app, ctx);
 }
 

@@ -5,8 +5,8 @@
 
 #include <string>
 
-std::wstring Utf8ToWide(const std::string& utf8);
-std::string WideToUtf8(const std::wstring& wide);
+#include "database/wide_text.h"   // Utf8ToWide, WideToUtf8
+
 std::string AnsiToUtf8(const std::string& ansi);
 // The text in the ANSI code page; false when a character has no form there
 // (the service could not carry the name).

@@ -37,3 +37,4 @@ void AddRuleCommand(CLI::App& app, CToolContext& ctx);
 void AddSetupCommand(CLI::App& app, CToolContext& ctx);
 void AddPrinterCommand(CLI::App& app, CToolContext& ctx);
 void AddStatusCommand(CLI::App& app, CToolContext& ctx);
+void AddReportCommand(CLI::App& app, CToolContext& ctx);
