@@ -247,9 +247,23 @@ TEST_P(WatcherTest, WatchingOutlivesASpoolerThatStopsAndStartsAgain) {
       << "the stale handles were kept";
   // Printed and gone while the spooler was away from the watcher.
   h->spooler->PrintJob(during);
+  const DWORD dwFetchesBefore = h->spooler->Counts().fetches;
   h->spooler->Start();
+  // Rearmed and refreshed: a job that came and went between the arming and
+  // the refresh would be in neither.
   ASSERT_TRUE(h->spooler->WaitUntil(
-      [](const sim::SpoolerCounts& c) { return c.openNotifications == 1; }, kWaitMs));
+      [&](const sim::SpoolerCounts& c) {
+        if (c.openNotifications != 1 || c.fetches <= dwFetchesBefore) return false;
+        const auto fetches = h->spooler->Fetches();
+        for (size_t i = dwFetchesBefore; i < fetches.size(); ++i) {
+          if (fetches[i].refreshAsked &&
+              fetches[i].outcome == sim::spool::FetchOutcome::Data) {
+            return true;
+          }
+        }
+        return false;
+      },
+      kWaitMs));
   DWORD after = h->spooler->AddJob("Laser", JobOf(L"dave"));
   h->spooler->PrintJob(after);
   ASSERT_TRUE(CJobThreadObserver::WaitTaken(2));
