@@ -10,6 +10,7 @@
 
 #include "database/com_errors.h"
 #include "database/field_text.h"
+#include "database/journal_keys.h"
 #include "database/printer_links.h"
 #include "database/record_classes.h"
 #include "database/recordset.h"
@@ -213,18 +214,13 @@ HRESULT CQuillonService::WriteJob(const JOURNALED_JOB& job, bool bKeyed) {
     std::lock_guard<std::recursive_mutex> lock(pConn->Mutex());
     pConn->BeginTransaction();
     try {
-      CRecordset keys;
-      keys.Open("JOURNALKEYS WHERE JournalKey = ?", pConnection, {job.key});
-      bSkipped = !keys.IsEOF();
-      keys.Close();
+      bSkipped = JournalKeyExists(pConnection, job.key);
       if (!bSkipped) {
         CRecordset recordset;
         recordset.Open("PRNDATA", pConnection);
         recordset.AddNew(&row);
         recordset.Close();
-        COdbcStatement insert(pConn->Handle());
-        insert.ExecDirect(L"INSERT INTO JOURNALKEYS (JournalKey) VALUES ('" +
-                          AnsiToWide(job.key) + L"')");
+        InsertJournalKey(pConnection, job.key);
       }
       pConn->EndTransaction(true);
       if (!bSkipped) ++m_nReplayWritten;

@@ -20,8 +20,7 @@
 #include <string>
 
 #include "database/com_errors.h"
-#include "database/odbc_statement.h"
-#include "database/wide_text.h"
+#include "database/journal_keys.h"
 #include "job_accounting/job_journal.h"
 #include "service_core/configuration.h"
 #include "service_core/quillon_service.h"
@@ -120,13 +119,7 @@ std::string OneLine(std::string text) {
 }  // namespace
 
 void CQuillonService::PassOver(const JOURNALED_JOB& job, const std::string& why) {
-  {
-    // One statement sequence at a time on the shared connection.
-    std::lock_guard<std::recursive_mutex> lock(pConnection->Mutex());
-    COdbcStatement insert(pConnection->Handle());
-    insert.ExecDirect(L"INSERT INTO JOURNALKEYS (JournalKey) VALUES ('" + AnsiToWide(job.key) +
-                      L"')");
-  }
+  InsertJournalKey(pConnection, job.key);
   const std::string refused = std::to_string(m_refusals.Refusals()) + " times in " +
                               std::to_string(m_refusals.SpanMs() / 1000) + " s";
   m_refusals.Reset();
@@ -153,12 +146,7 @@ bool CQuillonService::ReplayJournal() {
     bool bJudged = false;
     try {
       if (bReopen && pConnection) pConnection->Reopen();
-      {
-        std::lock_guard<std::recursive_mutex> lock(pConnection->Mutex());
-        COdbcStatement create(pConnection->Handle());
-        create.ExecDirect(L"CREATE TABLE IF NOT EXISTS JOURNALKEYS "
-                          L"(JournalKey VARCHAR(64) NOT NULL PRIMARY KEY)");
-      }
+      EnsureJournalKeys(pConnection);
       const JOURNALED_JOB* pRefused = nullptr;   // passed over once the next is written
       std::string refusedWhy;
       for (size_t i = 0; i < jobs.size(); ++i) {
