@@ -39,7 +39,7 @@ void StartConnection(CQuillonService& service, UniqueHandle pipe, HANDLE hStop,
     return;
   }
   UniqueHandle thread(
-      service.m_pipeIntake.pfnStartThread(ExtractDataFromPipe, conn.get()));
+      service.m_settings.pipeIntake.pfnStartThread(ExtractDataFromPipe, conn.get()));
   if (thread) conn.release();   // the thread owns it now
 }
 
@@ -73,7 +73,7 @@ DWORD WINAPI PipeListenerThread(LPVOID pService) {
   if (!service) return static_cast<DWORD>(-1);
   // Open for as long as this thread runs: the worker body waits for it.
   const HANDLE hStop = service->m_hStopEvent;
-  const CPipeIntakeSettings& settings = service->m_pipeIntake;
+  const CPipeIntakeSettings& settings = service->m_settings.pipeIntake;
   CNullDaclSecurity security;
   UniqueHandle connected(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   auto connections = std::make_shared<CConnectionCount>();

@@ -7,6 +7,7 @@
 #include "database/record_classes.h"
 #include "database/reference_tables.h"
 #include "job_accounting/job_journal.h"
+#include "job_accounting/job_keeper.h"
 #include "job_accounting/job_thread.h"
 #include "pipe_intake/pipe_listener.h"
 #include "printer_monitor/printer_watcher.h"
@@ -74,18 +75,8 @@ CQuillonService::CQuillonService()
       m_pfnJobThread(JobThread),
       m_dwHousekeepingPeriodMs(kHousekeepingPeriodMs),
       m_dwFinishedJobMaxAge(kFinishedJobMaxAge),
-      m_dwJobSizeRetryMs(1000),
-      m_pfnAfterReplayCommit(nullptr),
-      m_nPassOverRefusals(kPassOverRefusals),
-      m_dwPassOverAfterMs(kPassOverAfterMs),
       m_nListenerTerminations(0),
-      m_hStopRequested(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      m_nJournaled(0),
-      m_bOutage(false),
-      m_bReopen(false),
-      m_nReplayFailures(0),
-      m_nReplayWritten(0),
-      m_hReplayKick(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+      m_hStopRequested(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
 CQuillonService::~CQuillonService() {
   // The events belong to the worker body, which has closed them by now.
@@ -137,10 +128,7 @@ bool CQuillonService::OpenConnection() {
   } catch (const _com_error& e) {
     // The system's text for the HRESULT, and what the driver said, so that
     // an administrator can see why the database did not open.
-    std::string text = ComErrorText(e);
-    std::string diagnostic = ComErrorDescription(e);
-    if (!diagnostic.empty()) text += " - " + diagnostic;
-    ReportToEventLog(EVENTLOG_ERROR_TYPE, EVMSG_ERROR, text.c_str());
+    ReportToEventLog(EVENTLOG_ERROR_TYPE, EVMSG_ERROR, ComFailureText(e).c_str());
     pConnection.Release();
     return false;
   }
@@ -230,11 +218,9 @@ void CQuillonService::Serve() {
   LoadPermissionTable();
   LoadPrinterTable();
   LoadUserTable();
-  // What an earlier run journaled is written before new jobs come; what
-  // cannot be written yet is left to the replay thread.
-  ReplayJournal();
-
-  UniqueHandle replayer(CreateThread(nullptr, 0, ReplayThread, this, 0, nullptr));
+  // What an earlier run journaled is written first, on the replay thread;
+  // jobs that come meanwhile queue behind it.
+  Keeper().StartReplaying(stopEvent.get());
   UniqueHandle watcher(CreateThread(nullptr, 0, WatchPrinters, this, 0, nullptr));
   UniqueHandle housekeeper(
       CreateThread(nullptr, 0, CleanQueues, this, CREATE_SUSPENDED, nullptr));
@@ -257,7 +243,7 @@ void CQuillonService::Serve() {
 
   EndWorkerThreads(watcher.get(), housekeeper.get(), listener.get());
   // A replay in progress ends with its current job.
-  if (replayer) WaitForSingleObject(replayer.get(), kWorkerStopTimeout);
+  Keeper().EndReplaying();
 }
 
 int CQuillonService::LoadPermissionTable() {
@@ -280,4 +266,18 @@ int CQuillonService::GetPermission(int32_t idPrinter, int32_t idUser,
 
 int CQuillonService::AddUser(const char* pszUserName, int32_t& idUser) {
   return AppendUser(pConnection, mapUsers, pszUserName, idUser);
+}
+
+CJobKeeper& CQuillonService::Keeper() {
+  std::lock_guard<std::mutex> lock(m_keeperLock);
+  if (!m_pKeeper) {
+    char szPath[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameA(nullptr, szPath, MAX_PATH);
+    std::string dir(szPath, n < MAX_PATH ? n : 0);
+    dir = dir.substr(0, dir.find_last_of("\\/") + 1);
+    const uint64_t cbLimit =
+        static_cast<uint64_t>(ReadJournalLimitKB(kDefaultJournalLimitKB)) * 1024;
+    m_pKeeper.reset(new CJobKeeper(*this, dir + kJournalFile, cbLimit, m_settings.keeper));
+  }
+  return *m_pKeeper;
 }

@@ -16,10 +16,10 @@
 #include "database/connection.h"
 #include "database/permission_entry.h"
 #include "database/reference_caches.h"
+#include "job_accounting/job_keeper.h"
 #include "pagecnt.h"
-#include "pipe_intake/pipe_settings.h"
-#include "job_accounting/refusal_streak.h"
 #include "printer_monitor/prn_obj.h"
+#include "service_core/service_settings.h"
 #include "service_core/win_owners.h"
 #include "service_host/svc_base.h"
 
@@ -41,11 +41,9 @@ constexpr DWORD kHousekeepingPeriodMs = 300000;
 constexpr DWORD kFinishedJobMaxAge = 900;
 
 class CIniFile;
-class CJobJournal;
 struct JOB_DATA;
-struct JOURNALED_JOB;
 
-class CQuillonService : public CSvcBase {
+class CQuillonService : public CSvcBase, private IJobRecorder {
  public:
   CQuillonService();
   ~CQuillonService() override;
@@ -86,35 +84,30 @@ class CQuillonService : public CSvcBase {
   // read), 0 for none. A printer or user seen for the first time is
   // registered on the way; a printer that cannot be resolved gives 0.
   int32_t GetJobCommand(const WCHAR* pwszUser, const WCHAR* pwszPrinter);
-  // Records a finished job: completes its computer (the user's network
-  // session), pages (the page counter, for a job without a spooler count or
-  // with a file to count) and size, appends its PRNDATA row with the
-  // printer, user and computer registered on the way, records the
-  // printer's user and computer, and pulses "JOB_EVENT". Always 1. A job
-  // whose database steps fail, or that comes while the journal still holds
-  // jobs (so that the order stays), is appended to the journal and flushed
-  // before this returns; the first failure of an outage is reported (event
-  // 111), and a job that cannot be journaled either (the journal is full)
-  // is reported with its facts (event 113).
+  // Records a finished job: takes it (TakeJob) and settles it (SettleJob).
+  // Always 1.
   int AccountJob(const JOB_DATA& job);
-  // Writes the journal's jobs to the database in journal order, each by the
-  // registrations, the append and the links of AccountJob, its row together
-  // with its key in JOURNALKEYS in one transaction, and a job whose key is
-  // there already is skipped; the journal is emptied only when every job
-  // read from it is written. Reopens the connection first when a step
-  // since the last success failed with a lost connection, or failed for a
-  // reason it did not name and the connection's probe failed too; any other
-  // failure is retried on the same connection. A job the database keeps
-  // refusing is passed over by the rule in journal_replay.cpp (event 114).
-  // Reports event 112 when an outage ends. True when the journal is empty
-  // afterwards.
-  bool ReplayJournal();
-  // The journal, in the executable's directory, bound by "JournalLimitKB".
-  CJobJournal& Journal();
+  // Journals the job as taken, flushed (CJobKeeper::Take): the first step
+  // of accounting, the only one before a pipe client is answered.
+  CJobKeeper::CTicket TakeJob(const JOB_DATA& job);
+  // The rest of the accounting: completes the job's computer (the user's
+  // network session), pages (the page counter, for a job without a spooler
+  // count or with a file to count) and size, appends its PRNDATA row with
+  // the printer, user and computer registered on the way and the job's key
+  // in JOURNALKEYS, records the printer's user and computer, and pulses
+  // "JOB_EVENT". A job whose row is not written is left to the replay
+  // (CJobKeeper::Settle); the first failure of an outage is reported
+  // (event 111), and a job that cannot be journaled either is reported with
+  // its facts (event 113). Never throws.
+  void SettleJob(CJobKeeper::CTicket ticket);
+  // Every job from its taking to its row: the journal, the replay and the
+  // outage state. Made at the first use.
+  CJobKeeper& Keeper();
   // The job's size in bytes: the watcher's entry in m_jobTable (taken out),
   // else the spooler's JOB_INFO_2 Size, asked up to 30 times while the job
   // still spools. 0 when neither knows it.
-  DWORD GetJobSize(DWORD dwJobId, const char* pszPrinter);
+  // hStop (may be null) ends the pauses between the questions.
+  DWORD GetJobSize(DWORD dwJobId, const char* pszPrinter, HANDLE hStop = nullptr);
 
   // "TAMREL_STOP" and "JOB_EVENT" are owned by the worker body and published
   // here while it runs; null before and after.
@@ -145,18 +138,8 @@ class CQuillonService : public CSvcBase {
   // shortened only by tests.
   DWORD m_dwHousekeepingPeriodMs;
   DWORD m_dwFinishedJobMaxAge;
-  // The pause between GetJobSize's questions to the spooler (1000 ms).
-  DWORD m_dwJobSizeRetryMs;
-  // Called after a replayed row's commit, before anything else: a seam for
-  // the tests that end a replay at that moment. Null in the service.
-  void (*m_pfnAfterReplayCommit)(CQuillonService*);
-  // The limits of the rule that passes over a journaled job the database
-  // keeps refusing (journal_replay.cpp): refusals in a row, and the time
-  // from the first to the last of them. Lowered only by tests.
-  unsigned m_nPassOverRefusals;
-  DWORD m_dwPassOverAfterMs;
-  // The pipe intake's name, pacing, read time-out and administrator check.
-  CPipeIntakeSettings m_pipeIntake;
+  // What only tests change.
+  CServiceSettings m_settings;
   // How often the worker body had to end the listener forcibly at stop (it
   // ends by itself on the stop event; this is the last resort).
   std::atomic<unsigned> m_nListenerTerminations;
@@ -184,34 +167,16 @@ class CQuillonService : public CSvcBase {
   // Orders HandleStop against the publishing and withdrawing of m_hStopEvent.
   std::mutex m_stopEventLock;
 
-  // The database side of one job's facts; bKeyed: a journaled job, written
-  // with its key in one transaction. S_FALSE when the key was there already.
-  HRESULT WriteJob(const JOURNALED_JOB& job, bool bKeyed);
-  // Journals a job whose row is not written; reports the outage or the loss.
-  // bReopen: the failure calls for a new connection before the replay.
-  void KeepJob(JOURNALED_JOB& job, const std::string& why, bool bReopen);
-  // What a failure of a database step means for the next attempt; pError
-  // is null for a failure that is no _com_error (lack of memory).
-  struct FAILURE_VERDICT {
-    DbFailure kind;
-    bool bReopen;    // the connection is lost, or the probe failed
-    bool bRefusal;   // the database refused, and the probe found it sound
-  };
-  FAILURE_VERDICT JudgeFailure(const _com_error* pError);
-  // Records a passed-over job's key in JOURNALKEYS, so that no replay tries
-  // it again, and reports it with all its facts (event 114).
-  void PassOver(const JOURNALED_JOB& job, const std::string& why);
-  static DWORD WINAPI ReplayThread(LPVOID pParam);
+  // IJobRecorder: what the keeper asks of the service.
+  JOURNALED_JOB CompleteJob(const TAKEN_JOB& taken, HANDLE hStop) override;
+  HRESULT WriteJob(const JOURNALED_JOB& job, bool bKeyed, bool bLookUp) override;
+  void ReleaseJobFile(const TAKEN_JOB& taken) override;
+  ConnectionPtr RecorderConnection() override { return pConnection; }
+  void RecorderReport(WORD wType, DWORD dwEventId, const char* s1, const char* s2,
+                      const char* s3) override {
+    ReportToEventLog(wType, dwEventId, s1, s2, s3);
+  }
 
-  std::unique_ptr<CJobJournal> m_pJournal;
-  // Orders the journal's appends and clears, and the outage state below.
-  std::mutex m_journalLock;
-  size_t m_nJournaled;       // jobs in the journal, not yet known written
-  bool m_bOutage;            // event 111 reported, 112 not yet
-  bool m_bReopen;            // a step failed: reopen before the next replay
-  unsigned m_nReplayFailures;
-  size_t m_nReplayWritten;   // by the replays since the outage began
-  CRefusalStreak m_refusals; // of the job at the head of the journal
-  // Set when a job is journaled: the replay thread tries at once.
-  UniqueHandle m_hReplayKick;
+  std::mutex m_keeperLock;
+  std::unique_ptr<CJobKeeper> m_pKeeper;
 };

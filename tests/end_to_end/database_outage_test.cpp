@@ -15,7 +15,6 @@
 #include <fstream>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "database/com_errors.h"
@@ -244,21 +243,6 @@ class DatabaseOutageTest : public ::testing::Test {
         kReplayWaitMs);
   }
 
-  // Runs `submit` while a thread waits on JOB_EVENT; true when the service
-  // pulsed it, which it does at the moment it has accounted a job.
-  bool Accounted(const std::function<void()>& submit) {
-    UniqueHandle jobEvent(OpenEventA(SYNCHRONIZE, FALSE, "JOB_EVENT"));
-    if (!jobEvent) return false;
-    UniqueHandle ready(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-    DWORD woken = WAIT_TIMEOUT;
-    std::thread waiter(
-        [&] { woken = SignalObjectAndWait(ready.get(), jobEvent.get(), kWaitMs, FALSE); });
-    WaitForSingleObject(ready.get(), kWaitMs);
-    submit();
-    waiter.join();
-    return woken == WAIT_OBJECT_0;
-  }
-
   // A job reported through the pipe, as a print client does.
   bool PipeJob(const std::string& user, int pages, long submitted) {
     const std::string args = "job --printer \"" + std::string(kPipePrinter) + "\" --user " + user +
@@ -269,7 +253,7 @@ class DatabaseOutageTest : public ::testing::Test {
                              "--duplex 1";
     DWORD code = 1;
     const bool accounted =
-        Accounted([&] { code = RunProgram(FullPath(QUILLONCTL_EXE), args); });
+        RunUntilJobEvent([&] { code = RunProgram(FullPath(QUILLONCTL_EXE), args); }, kWaitMs);
     return accounted && code == 0;
   }
 
@@ -288,12 +272,12 @@ class DatabaseOutageTest : public ::testing::Test {
             kWaitMs)) {
       return false;
     }
-    const bool accounted = Accounted([&] {
+    const bool accounted = RunUntilJobEvent([&] {
       spooler.UpdateJob(id, [pages](sim::JobFields& f) {
         f.status = JOB_STATUS_PRINTED;
         f.bytesPrinted = 1000 * pages;
       });
-    });
+    }, kWaitMs);
     DeleteFileA((ServiceDir() + szShadow).c_str());
     return accounted;
   }

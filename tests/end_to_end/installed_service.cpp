@@ -1,5 +1,7 @@
 #include "installed_service.h"
 
+#include <thread>
+
 #include "service_core/win_owners.h"
 
 std::string FullPath(const char* path) {
@@ -82,4 +84,18 @@ void RemoveInstalledService(SC_HANDLE manager, const char* pszName, DWORD timeou
   ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
   WaitForProcessEnd(pid, timeoutMs);
   DeleteService(service.get());
+}
+
+bool RunUntilJobEvent(const std::function<void()>& submit, DWORD timeoutMs) {
+  UniqueHandle jobEvent(OpenEventA(SYNCHRONIZE, FALSE, "JOB_EVENT"));
+  if (!jobEvent) return false;
+  UniqueHandle ready(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  DWORD woken = WAIT_TIMEOUT;
+  // SignalObjectAndWait: no pulse can fall between "ready" and the wait.
+  std::thread waiter(
+      [&] { woken = SignalObjectAndWait(ready.get(), jobEvent.get(), timeoutMs, FALSE); });
+  WaitForSingleObject(ready.get(), timeoutMs);
+  submit();
+  waiter.join();
+  return woken == WAIT_OBJECT_0;
 }

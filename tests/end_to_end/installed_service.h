@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,3 +52,8 @@ bool WaitForProcessEnd(DWORD pid, DWORD timeoutMs);
 // Stops and deletes the service of that name, if it is installed: an
 // installed service starts with every new Wine session, so none is left.
 void RemoveInstalledService(SC_HANDLE manager, const char* pszName, DWORD timeoutMs);
+
+// Runs `submit` while a thread waits on the service's "JOB_EVENT"; true when
+// the service pulsed it within timeoutMs, which it does once it has settled
+// a job (its row written, or left in the journal for the replay).
+bool RunUntilJobEvent(const std::function<void()>& submit, DWORD timeoutMs);

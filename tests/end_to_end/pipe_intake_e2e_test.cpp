@@ -192,7 +192,10 @@ TEST_F(PipeIntakeEndToEnd, ABurstOfBadMessagesLeavesTheServiceAsItWas) {
                                        SYNCHRONIZE, FALSE, ServiceProcessId()));
   ASSERT_TRUE(process);
   // What the first report and rule create and keep is part of the start.
-  ASSERT_EQ(Quillonctl("job --printer \"Sim Free\" --user warm --pages 1"), 0u);
+  DWORD code = 99;
+  ASSERT_TRUE(RunUntilJobEvent(
+      [&] { code = Quillonctl("job --printer \"Sim Free\" --user warm --pages 1"); }, kWaitMs));
+  ASSERT_EQ(code, 0u);
   ASSERT_EQ(Quillonctl("rule --printer-id 77 --user-id 77 --action none"), 0u);
   DWORD reported = 12345;
   const BOOL bReported = GetProcessHandleCount(process.get(), &reported);
@@ -255,8 +258,14 @@ TEST_F(PipeIntakeEndToEnd, ABurstOfBadMessagesLeavesTheServiceAsItWas) {
     EXPECT_EQ(WaitForSingleObject(process.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
         << "the service ended";
     const std::string doc = "After" + std::to_string(round);
-    ASSERT_EQ(Quillonctl("job --printer \"Sim Free\" --user after --document " + doc +
-                         " --pages 2"), 0u);
+    // The client is answered once the job is journaled; the row follows.
+    ASSERT_TRUE(RunUntilJobEvent(
+        [&] {
+          code = Quillonctl("job --printer \"Sim Free\" --user after --document " + doc +
+                            " --pages 2");
+        },
+        kWaitMs));
+    ASSERT_EQ(code, 0u);
     EXPECT_EQ(Query("SELECT COUNT(*) FROM PRNDATA WHERE DocName = '" + doc + "'"),
               std::vector<std::string>{"1"}) << "the report after burst " << round;
     counts.push_back(settledHandles(round ? counts[0] : before));

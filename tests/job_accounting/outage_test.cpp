@@ -62,7 +62,7 @@ class OutageTest : public AccountJobTest {
     db->Exec(db->Kind() == Backend::SQLite ? "DROP TRIGGER refuse_doc"
                                             : "DROP TRIGGER refuse_doc ON PRNDATA");
   }
-  size_t Journaled() { return service->Journal().ReadAll().size(); }
+  size_t Journaled() { return service->Keeper().Waiting(); }
 };
 
 // The replay's connection: when it is reopened, and when it is kept.
@@ -74,7 +74,7 @@ TEST_P(OutageTest, ALostConnectionIsReopenedForTheReplayWithoutAProbe) {
   EndSession(*db, pidBefore);
   service->AccountJob(Named(L"Two.pdf", 2));
   ASSERT_EQ(Journaled(), 1u);
-  ASSERT_TRUE(service->ReplayJournal());
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(conn->Reopens(), 1u);
   EXPECT_EQ(conn->Probes(), 0u) << "the state said the connection was lost";
   EXPECT_NE(BackendPid(conn), pidBefore);
@@ -86,11 +86,11 @@ TEST_P(OutageTest, ARefusedRowIsRetriedOnTheSameConnection) {
   const int64_t pidBefore = db->Kind() == Backend::PostgreSQL ? BackendPid(conn) : 0;
   db->FailInserts("PRNDATA");
   service->AccountJob(Named(L"Two.pdf", 2));
-  EXPECT_FALSE(service->ReplayJournal());
-  EXPECT_FALSE(service->ReplayJournal());
+  EXPECT_FALSE(service->Keeper().Replay(nullptr));
+  EXPECT_FALSE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(conn->Probes(), 3u) << "each refusal is followed by one probe";
   AllowInserts();
-  ASSERT_TRUE(service->ReplayJournal());
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(conn->Reopens(), 0u);
   if (db->Kind() == Backend::PostgreSQL) {
     EXPECT_EQ(BackendPid(conn), pidBefore);
@@ -107,7 +107,7 @@ struct SEAM_FAILURE {
 };
 SEAM_FAILURE g_seam;
 
-void FailOnceAfterCommit(CQuillonService*) {
+void FailOnceAfterCommit(void*) {
   if (g_seam.nRaised++) return;
   if (g_seam.pidToEnd) EndSession(*g_seam.pDb, g_seam.pidToEnd);
   RaiseComError(E_FAIL, L"ended after a commit");
@@ -120,10 +120,10 @@ TEST_P(OutageTest, AFailureWithoutACauseKeepsTheConnectionWhenTheProbeAnswers) {
   AllowInserts();
   const unsigned nProbes = conn->Probes();
   g_seam = SEAM_FAILURE();
-  service->m_pfnAfterReplayCommit = FailOnceAfterCommit;
-  EXPECT_FALSE(service->ReplayJournal());
+  service->m_settings.keeper.pfnAfterReplayCommit = FailOnceAfterCommit;
+  EXPECT_FALSE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(conn->Probes() - nProbes, 1u);
-  ASSERT_TRUE(service->ReplayJournal());
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(conn->Reopens(), 0u);
   EXPECT_EQ(Documents(), (std::vector<std::string>{"One.pdf", "Two.pdf"}));
 }
@@ -138,9 +138,9 @@ TEST_P(OutageTest, AFailureWithoutACauseReopensWhenTheProbeFails) {
   g_seam = SEAM_FAILURE();
   g_seam.pDb = db.get();
   g_seam.pidToEnd = pidBefore;
-  service->m_pfnAfterReplayCommit = FailOnceAfterCommit;
-  EXPECT_FALSE(service->ReplayJournal());
-  ASSERT_TRUE(service->ReplayJournal());
+  service->m_settings.keeper.pfnAfterReplayCommit = FailOnceAfterCommit;
+  EXPECT_FALSE(service->Keeper().Replay(nullptr));
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(conn->Reopens(), 1u);
   EXPECT_NE(BackendPid(conn), pidBefore);
   EXPECT_EQ(Documents(), (std::vector<std::string>{"One.pdf", "Two.pdf"}));
@@ -165,18 +165,18 @@ TEST_P(OutageTest, JobsWhileAnotherConnectionLocksTheFileAreWrittenOnceInOrderAf
     Put(job.wszComputer, kJobComputerChars, L"WS-NEW" + std::to_wstring(n));
     service->AccountJob(job);
   }
-  const bool bReplayedLocked = service->ReplayJournal();
+  const bool bReplayedLocked = service->Keeper().Replay(nullptr);
   db->Exec("COMMIT");
   EXPECT_FALSE(bReplayedLocked);
   EXPECT_EQ(Journaled(), 3u);
   EXPECT_NE(LastEventText(EVMSG_DB_UNREACHABLE).find("database is locked"), std::string::npos)
       << LastEventText(EVMSG_DB_UNREACHABLE);
-  ASSERT_TRUE(service->ReplayJournal());
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(shortWait->Reopens(), 0u) << "a lock is no lost connection";
   EXPECT_EQ(shortWait->Probes(), 0u) << "a busy state needs no probe";
   EXPECT_EQ(Documents(), (std::vector<std::string>{"One.pdf", "Job2", "Job3", "Job4"}));
-  EXPECT_EQ(db->Count("JOURNALKEYS"), 3);
-  EXPECT_TRUE(service->ReplayJournal());
+  EXPECT_EQ(db->Count("JOURNALKEYS"), 4) << "every row commits with its job's key";
+  EXPECT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(db->Count("PRNDATA"), 4);
 }
 
@@ -244,7 +244,7 @@ TEST_P(JournalBoundTest, TheJobThatFindsTheJournalFullIsReportedAndTheOthersAreW
     EXPECT_NE(text.find(fact), std::string::npos) << fact << " missing from: " << text;
   }
   AllowInserts();
-  ASSERT_TRUE(service->ReplayJournal());
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
   std::vector<std::string> expected;
   for (DWORD k = 1; k < nRefused; ++k) expected.push_back("Doc-" + std::to_string(k));
   EXPECT_EQ(Documents(), expected);
@@ -253,16 +253,16 @@ TEST_P(JournalBoundTest, TheJobThatFindsTheJournalFullIsReportedAndTheOthersAreW
 // A job that the database refuses for good.
 
 TEST_P(OutageTest, AJobTheDatabaseKeepsRefusingIsPassedOverOnceTheJobBehindItIsWritten) {
-  service->m_nPassOverRefusals = 3;
-  service->m_dwPassOverAfterMs = 0;
+  service->m_settings.keeper.nPassOverRefusals = 3;
+  service->m_settings.keeper.dwPassOverAfterMs = 0;
   RefuseDocument("Poison.pdf");
   service->AccountJob(Named(L"One.pdf", 1));
   service->AccountJob(Named(L"Poison.pdf", 2));
   service->AccountJob(Named(L"Three.pdf", 3));
-  EXPECT_FALSE(service->ReplayJournal());
-  EXPECT_FALSE(service->ReplayJournal());
+  EXPECT_FALSE(service->Keeper().Replay(nullptr));
+  EXPECT_FALSE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(EventsWithId(EVMSG_JOB_PASSED_OVER), 0u) << "passed over before the third refusal";
-  ASSERT_TRUE(service->ReplayJournal());
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(Documents(), (std::vector<std::string>{"One.pdf", "Three.pdf"}));
   ASSERT_EQ(EventsWithId(EVMSG_JOB_PASSED_OVER), 1u);
   const std::string text = LastEventText(EVMSG_JOB_PASSED_OVER);
@@ -270,64 +270,64 @@ TEST_P(OutageTest, AJobTheDatabaseKeepsRefusingIsPassedOverOnceTheJobBehindItIsW
                            "Submitted=1700000002", "Printer=Laser 1", "User=ann"}) {
     EXPECT_NE(text.find(fact), std::string::npos) << fact << " missing from: " << text;
   }
-  EXPECT_EQ(db->Count("JOURNALKEYS"), 2) << "the passed-over key is kept, so no replay retries it";
+  EXPECT_EQ(db->Count("JOURNALKEYS"), 3) << "the passed-over key is kept, so no replay retries it";
   EXPECT_EQ(conn->Reopens(), 0u);
 }
 
 TEST_P(OutageTest, TheLastJobOfTheJournalIsNeverPassedOver) {
-  service->m_nPassOverRefusals = 2;
-  service->m_dwPassOverAfterMs = 0;
+  service->m_settings.keeper.nPassOverRefusals = 2;
+  service->m_settings.keeper.dwPassOverAfterMs = 0;
   RefuseDocument("Poison.pdf");
   service->AccountJob(Named(L"Poison.pdf", 1));
-  for (int i = 0; i < 4; ++i) EXPECT_FALSE(service->ReplayJournal()) << "round " << i;
+  for (int i = 0; i < 4; ++i) EXPECT_FALSE(service->Keeper().Replay(nullptr)) << "round " << i;
   EXPECT_EQ(EventsWithId(EVMSG_JOB_PASSED_OVER), 0u);
   EXPECT_EQ(Journaled(), 1u);
   service->AccountJob(Named(L"Two.pdf", 2));
-  EXPECT_TRUE(service->ReplayJournal()) << "the job behind it decides";
+  EXPECT_TRUE(service->Keeper().Replay(nullptr)) << "the job behind it decides";
   EXPECT_EQ(Documents(), std::vector<std::string>{"Two.pdf"});
 }
 
 TEST_P(OutageTest, NothingIsPassedOverWhileTheDatabaseRefusesEveryJob) {
-  service->m_nPassOverRefusals = 2;
-  service->m_dwPassOverAfterMs = 0;
+  service->m_settings.keeper.nPassOverRefusals = 2;
+  service->m_settings.keeper.dwPassOverAfterMs = 0;
   db->FailInserts("PRNDATA");
   for (DWORD n = 1; n <= 3; ++n) service->AccountJob(Named(L"Doc-" + std::to_wstring(n), n));
-  for (int i = 0; i < 6; ++i) EXPECT_FALSE(service->ReplayJournal()) << "round " << i;
+  for (int i = 0; i < 6; ++i) EXPECT_FALSE(service->Keeper().Replay(nullptr)) << "round " << i;
   EXPECT_EQ(EventsWithId(EVMSG_JOB_PASSED_OVER), 0u);
   EXPECT_EQ(Journaled(), 3u);
   AllowInserts();
-  ASSERT_TRUE(service->ReplayJournal());
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(Documents(), (std::vector<std::string>{"Doc-1", "Doc-2", "Doc-3"}));
 }
 
 TEST_P(OutageTest, AJobRefusedForLessThanTheTimeLimitIsKept) {
-  service->m_nPassOverRefusals = 2;
-  service->m_dwPassOverAfterMs = 3600000;
+  service->m_settings.keeper.nPassOverRefusals = 2;
+  service->m_settings.keeper.dwPassOverAfterMs = 3600000;
   RefuseDocument("Poison.pdf");
   service->AccountJob(Named(L"Poison.pdf", 1));
   service->AccountJob(Named(L"Two.pdf", 2));
-  for (int i = 0; i < 5; ++i) EXPECT_FALSE(service->ReplayJournal()) << "round " << i;
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(service->Keeper().Replay(nullptr)) << "round " << i;
   EXPECT_EQ(EventsWithId(EVMSG_JOB_PASSED_OVER), 0u);
   AcceptDocument();
-  ASSERT_TRUE(service->ReplayJournal());
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(Documents(), (std::vector<std::string>{"Poison.pdf", "Two.pdf"}));
 }
 
 TEST_P(OutageTest, ALostConnectionBetweenRefusalsStartsTheCountAgain) {
   if (db->Kind() != Backend::PostgreSQL) GTEST_SKIP() << "a server ends the session";
-  service->m_nPassOverRefusals = 3;
-  service->m_dwPassOverAfterMs = 0;
+  service->m_settings.keeper.nPassOverRefusals = 3;
+  service->m_settings.keeper.dwPassOverAfterMs = 0;
   RefuseDocument("Poison.pdf");
   service->AccountJob(Named(L"Poison.pdf", 1));
   service->AccountJob(Named(L"Two.pdf", 2));
-  EXPECT_FALSE(service->ReplayJournal());
-  EXPECT_FALSE(service->ReplayJournal());
+  EXPECT_FALSE(service->Keeper().Replay(nullptr));
+  EXPECT_FALSE(service->Keeper().Replay(nullptr));
   EndSession(*db, BackendPid(conn));
-  EXPECT_FALSE(service->ReplayJournal()) << "the lost connection";
-  EXPECT_FALSE(service->ReplayJournal());
-  EXPECT_FALSE(service->ReplayJournal()) << "passed over on the third refusal counted across the loss";
+  EXPECT_FALSE(service->Keeper().Replay(nullptr)) << "the lost connection";
+  EXPECT_FALSE(service->Keeper().Replay(nullptr));
+  EXPECT_FALSE(service->Keeper().Replay(nullptr)) << "passed over on the third refusal counted across the loss";
   EXPECT_EQ(EventsWithId(EVMSG_JOB_PASSED_OVER), 0u);
-  EXPECT_TRUE(service->ReplayJournal()) << "three refusals in a row after the loss";
+  EXPECT_TRUE(service->Keeper().Replay(nullptr)) << "three refusals in a row after the loss";
   EXPECT_EQ(EventsWithId(EVMSG_JOB_PASSED_OVER), 1u);
   EXPECT_EQ(conn->Reopens(), 1u);
 }

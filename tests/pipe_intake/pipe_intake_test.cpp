@@ -79,16 +79,17 @@ class PipeIntakeTest : public ::testing::Test {
     const std::string unavailable = CTestDatabase::Unavailable(Backend::SQLite);
     if (!unavailable.empty()) GTEST_SKIP() << unavailable;
     db.reset(new CTestDatabase(Backend::SQLite));
+    RemoveJournal();
     g_counterCalls = 0;
     service.reset(new CQuillonService());
     service->pConnection = db->Connect();
     service->m_pfnGetPageCount = SevenPages;
-    service->m_dwJobSizeRetryMs = 1;
+    service->m_settings.dwJobSizeRetryMs = 1;
     stop.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     service->m_hStopEvent = stop.get();
     pipeName = "\\\\.\\pipe\\quillon-intake-test-" + std::to_string(GetCurrentProcessId());
-    service->m_pipeIntake.sPipeName = pipeName;
-    service->m_pipeIntake.dwAcceptPauseMs = 0;
+    service->m_settings.pipeIntake.sPipeName = pipeName;
+    service->m_settings.pipeIntake.dwAcceptPauseMs = 0;
   }
   void TearDown() override {
     if (listener) {
@@ -96,6 +97,7 @@ class PipeIntakeTest : public ::testing::Test {
     }
     service.reset();
     db.reset();
+    RemoveJournal();
   }
 
   void StartListener() {
@@ -113,14 +115,15 @@ class PipeIntakeTest : public ::testing::Test {
     listener.reset();
     return code;
   }
-  // Sends one message (header, then the payload as a second message) and
-  // waits for the service to close the connection.
+  // Sends one message (header, then the payload as a second message),
+  // waits for the service to close the connection, then for the job it
+  // took to be settled.
   bool SendAndWait(uint32_t dwType, uint32_t dwSize, const std::string& payload) {
     UniqueHandle client = ConnectTo(pipeName);
     if (!client) return false;
     WriteHeader(client.get(), dwType, dwSize);
     if (!payload.empty()) WriteMessage(client.get(), payload.data(), static_cast<DWORD>(payload.size()));
-    return WaitServerClose(client.get());
+    return WaitServerClose(client.get()) && service->Keeper().WaitUntilSettled(20000);
   }
   static std::string Bytes(const void* p, size_t cb) {
     return std::string(static_cast<const char*>(p), cb);
@@ -150,7 +153,7 @@ TEST_F(PipeIntakeTest, AJobReportBecomesOneRow) {
 
 TEST_F(PipeIntakeTest, MalformedMessagesEndTheConnectionAtOnceAndChangeNothing) {
   // Were a fault not seen, the connection would wait out this time-out.
-  service->m_pipeIntake.dwReadTimeoutMs = 60000;
+  service->m_settings.pipeIntake.dwReadTimeoutMs = 60000;
   StartListener();
   const JOB_DATA job = SampleJob();
   const std::string twelve(12, '\x05');
@@ -235,7 +238,7 @@ TEST_F(PipeIntakeTest, APermissionFromAnAdministratorIsStored) {
 }
 
 TEST_F(PipeIntakeTest, APermissionFromAnyoneElseIsDropped) {
-  service->m_pipeIntake.pfnMayChangeRules = NobodyIsAdministrator;
+  service->m_settings.pipeIntake.pfnMayChangeRules = NobodyIsAdministrator;
   StartListener();
   const PERMISSION_ENTRY entry = {-1, -1, JOB_CONTROL_DELETE};
   ASSERT_TRUE(SendAndWait(PIPE_PERMISSION, 12, Bytes(&entry, 12)));
@@ -277,7 +280,7 @@ TEST_F(PipeIntakeTest, ASilentClientIsDroppedAfterTheReadTimeOut) {
 }
 
 TEST_F(PipeIntakeTest, TwoClientsInOneSecondAreServedASecondApart) {
-  service->m_pipeIntake.dwAcceptPauseMs = 1000;   // the product's pacing
+  service->m_settings.pipeIntake.dwAcceptPauseMs = 1000;   // the product's pacing
   StartListener();
   UniqueHandle first = ConnectTo(pipeName);
   ASSERT_TRUE(first);
@@ -290,8 +293,8 @@ TEST_F(PipeIntakeTest, TwoClientsInOneSecondAreServedASecondApart) {
 }
 
 TEST_F(PipeIntakeTest, AStopEndsTheListenerAndASilentConnectionAtOnce) {
-  service->m_pipeIntake.dwReadTimeoutMs = 60000;
-  service->m_pipeIntake.dwAcceptPauseMs = 60000;
+  service->m_settings.pipeIntake.dwReadTimeoutMs = 60000;
+  service->m_settings.pipeIntake.dwAcceptPauseMs = 60000;
   StartListener();
   UniqueHandle client = ConnectTo(pipeName);
   ASSERT_TRUE(client);
@@ -305,7 +308,7 @@ TEST_F(PipeIntakeTest, AStopEndsTheListenerAndASilentConnectionAtOnce) {
 }
 
 TEST_F(PipeIntakeTest, AnInstanceWithoutAThreadIsClosedAndTheListenerGoesOn) {
-  service->m_pipeIntake.pfnStartThread = NoThread;
+  service->m_settings.pipeIntake.pfnStartThread = NoThread;
   StartListener();
   for (int i = 0; i < 2; ++i) {
     UniqueHandle client = ConnectTo(pipeName);
@@ -325,7 +328,7 @@ TEST_F(PipeIntakeTest, AClientThatCameAndWentCostsOnlyItsInstance) {
 }
 
 TEST_F(PipeIntakeTest, ABurstOfRandomMessagesLeavesNoHandleAndTheIntakeWorking) {
-  service->m_pipeIntake.dwReadTimeoutMs = 200;
+  service->m_settings.pipeIntake.dwReadTimeoutMs = 200;
   const JOB_DATA job = SampleJob();
   // A first report and rule make the accounting and the administrator check
   // create what they keep (COM, the driver's state, the job-table mutex,
