@@ -208,6 +208,8 @@ void CJobKeeper::KeepForReplay(const TAKEN_JOB& taken, bool bDurable, JOURNALED_
     if (bKept && bDurable) m_flying.erase(taken.key);
     if (bKept) {
       if (bReopen) m_bReopen = true;
+      // The database just failed: the replay backs off before it tries.
+      if (!why.empty() && m_nReplayFailures == 0) m_nReplayFailures = 1;
       if (!m_bOutage && !why.empty()) {
         m_bOutage = true;
         const std::string kept = std::to_string(m_waiting.size());

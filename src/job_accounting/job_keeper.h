@@ -139,6 +139,8 @@ class CJobKeeper {
   size_t InFlight();
   // True once no taken job is unsettled, at once or within dwMilliseconds.
   bool WaitUntilSettled(DWORD dwMilliseconds) const;
+  // Signalled while no taken job is unsettled (manual-reset).
+  HANDLE SettledEvent() const { return m_hSettled.get(); }
   unsigned ReplayFailures();
   const std::string& JournalPath() const { return m_journal.Path(); }
 

@@ -14,10 +14,6 @@ namespace {
 constexpr DWORD kMaxInstances = 100;
 constexpr DWORD kBufferBytes = 1024;
 constexpr DWORD kDefaultTimeoutMs = 1000;
-// At stop, connections that wait for data end at once; one that is still
-// accounting is waited for this long, well within the run sequence's grace
-// for the listener.
-constexpr DWORD kConnectionsStopWaitMs = 1000;
 
 bool IsClientGone(DWORD dwError) {
   return dwError == ERROR_NO_DATA || dwError == ERROR_BROKEN_PIPE ||
@@ -103,6 +99,8 @@ DWORD WINAPI PipeListenerThread(LPVOID pService) {
     // A stop during the pause ends the listener at once.
     if (WaitForSingleObject(hStop, settings.dwAcceptPauseMs) != WAIT_TIMEOUT) break;
   }
-  connections->WaitIdle(kConnectionsStopWaitMs);
+  // Every connection ends at the stop: one that waits for data at once, one
+  // that settles a job as soon as its row is written or journaled.
+  connections->WaitIdle(INFINITE);
   return dwResult;
 }

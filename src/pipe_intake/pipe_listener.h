@@ -8,8 +8,8 @@
 // 100 instances, 1024-byte buffers), waits for a client together with the
 // stop event, hands the connected instance to a new ExtractDataFromPipe and
 // pauses before the next, so at most one connection a second is accepted.
-// Returns 0 at stop, at once, after waiting up to a second for the
-// connections it started; -1 without a service object, or when an instance
+// Returns 0 at stop, once every connection it started has ended (each ends
+// promptly at the stop); -1 without a service object, or when an instance
 // cannot be created or connected (reported as event 110). A client that
 // connected and went before it was seen costs only its instance.
 DWORD WINAPI PipeListenerThread(LPVOID pService);

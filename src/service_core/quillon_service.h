@@ -51,7 +51,11 @@ class CQuillonService : public CSvcBase, private IJobRecorder {
   void Run() override;
   BOOL Prepare() override;
   void HandleStop() override;
+  void HandleShutdown() override;
   virtual void Serve();
+  // True when a stop gave up waiting for threads that still run: the
+  // process must end without destroying this object, which they use.
+  bool ThreadsLeftRunning() const { return m_bThreadsLeft; }
 
   // The reference caches and their database side (database/reference_tables.h,
   // on this object's connection): loaders return 1 when the table was read
@@ -140,9 +144,6 @@ class CQuillonService : public CSvcBase, private IJobRecorder {
   DWORD m_dwFinishedJobMaxAge;
   // What only tests change.
   CServiceSettings m_settings;
-  // How often the worker body had to end the listener forcibly at stop (it
-  // ends by itself on the stop event; this is the last resort).
-  std::atomic<unsigned> m_nListenerTerminations;
 
  protected:
   // Creates and opens pConnection from the "DSN" setting; on failure
@@ -153,9 +154,9 @@ class CQuillonService : public CSvcBase, private IJobRecorder {
 
  private:
   class CPublishedEvents;
+  class CWorkerThreads;
   // Runs the worker body once; false when an exception escaped from it.
   bool ServeOnce();
-  void EndWorkerThreads(HANDLE hWatcher, HANDLE hHousekeeper, HANDLE hListener);
   void AddListedPrinters(CIniFile& list, DWORD dwKind);
   // PulseEvent on "JOB_EVENT" while the worker body publishes it; the lock
   // keeps the handle from being closed under the pulse.
@@ -177,6 +178,7 @@ class CQuillonService : public CSvcBase, private IJobRecorder {
     ReportToEventLog(wType, dwEventId, s1, s2, s3);
   }
 
+  std::atomic<bool> m_bThreadsLeft{false};
   std::mutex m_keeperLock;
   std::unique_ptr<CJobKeeper> m_pKeeper;
 };

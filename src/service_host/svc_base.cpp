@@ -6,6 +6,9 @@
 namespace {
 // Control codes from 128 up belong to the service itself.
 constexpr DWORD kFirstUserControl = 128;
+// What the SCM is told to expect after a stop request: the service's own
+// stop reports progress (ReportStopProgress) well within this.
+constexpr DWORD kStopWaitHintMs = 5000;
 }  // namespace
 
 CSvcBase* CSvcBase::s_pInstance = nullptr;
@@ -73,7 +76,26 @@ void CSvcBase::ReportToEventLog(WORD wType, DWORD dwEventId, const char* s1,
                count ? strings : nullptr, nullptr);
 }
 
-void CSvcBase::SendStatus() { SetServiceStatus(m_hStatus, &m_status); }
+void CSvcBase::SendStatus() {
+  std::lock_guard<std::mutex> lock(m_statusLock);
+  SetServiceStatus(m_hStatus, &m_status);
+}
+
+void CSvcBase::EnterStopPending() {
+  std::lock_guard<std::mutex> lock(m_statusLock);
+  m_status.dwCurrentState = SERVICE_STOP_PENDING;
+  m_status.dwCheckPoint = 1;
+  m_status.dwWaitHint = kStopWaitHintMs;
+  SetServiceStatus(m_hStatus, &m_status);
+}
+
+void CSvcBase::ReportStopProgress(DWORD dwWaitHintMs) {
+  std::lock_guard<std::mutex> lock(m_statusLock);
+  if (m_status.dwCurrentState != SERVICE_STOP_PENDING) return;
+  ++m_status.dwCheckPoint;
+  m_status.dwWaitHint = dwWaitHintMs;
+  SetServiceStatus(m_hStatus, &m_status);
+}
 
 BOOL CSvcBase::RunDispatcher() {
   SERVICE_TABLE_ENTRYA table[] = {
@@ -99,6 +121,8 @@ void WINAPI CSvcBase::ServiceEntry(DWORD, LPSTR*) {
     self->Run();
   }
   self->m_status.dwCurrentState = SERVICE_STOPPED;
+  self->m_status.dwCheckPoint = 0;
+  self->m_status.dwWaitHint = 0;
   self->SendStatus();
 }
 
@@ -127,8 +151,7 @@ void WINAPI CSvcBase::ControlHandler(DWORD dwControl) {
   CSvcBase* self = s_pInstance;
   switch (dwControl) {
     case SERVICE_CONTROL_STOP:
-      self->m_status.dwCurrentState = SERVICE_STOP_PENDING;
-      self->SendStatus();
+      self->EnterStopPending();
       self->HandleStop();
       self->m_bRunning = FALSE;
       self->ReportToEventLog(EVENTLOG_INFORMATION_TYPE, EVMSG_STOPPED);
@@ -143,7 +166,16 @@ void WINAPI CSvcBase::ControlHandler(DWORD dwControl) {
       self->HandleInterrogate();
       break;
     case SERVICE_CONTROL_SHUTDOWN:
-      self->HandleShutdown();
+      if (self->m_status.dwControlsAccepted & SERVICE_ACCEPT_SHUTDOWN) {
+        // The machine shuts down: for a service that asked to hear of it,
+        // a stop like any other.
+        self->EnterStopPending();
+        self->HandleShutdown();
+        self->m_bRunning = FALSE;
+        self->ReportToEventLog(EVENTLOG_INFORMATION_TYPE, EVMSG_STOPPED);
+      } else {
+        self->HandleShutdown();
+      }
       break;
     default:
       if (dwControl < kFirstUserControl ||

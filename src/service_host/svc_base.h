@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <mutex>
+
 // The event ids (EVMSG_...), generated from resources/messages.mc.
 #include "messages.h"
 
@@ -26,6 +28,11 @@ class CSvcBase {
   // Writes one event; the strings are counted from the left, nulls skipped.
   void ReportToEventLog(WORD wType, DWORD dwEventId, const char* s1 = nullptr,
                         const char* s2 = nullptr, const char* s3 = nullptr);
+
+  // While a stop takes time: STOP_PENDING again, with the next checkpoint
+  // and the time (ms) within which the next report or the end will come.
+  // Nothing is sent when no stop is pending. Any thread may call it.
+  void ReportStopProgress(DWORD dwWaitHintMs);
 
   BOOL RunDispatcher();
   static void WINAPI ServiceEntry(DWORD dwArgc, LPSTR* lpszArgv);
@@ -51,4 +58,11 @@ class CSvcBase {
 
  protected:
   void SendStatus();
+  // STOP_PENDING with the first checkpoint, sent at once.
+  void EnterStopPending();
+
+ private:
+  // The status record is changed and sent by the control handler's thread
+  // and by the service's threads: one at a time.
+  std::mutex m_statusLock;
 };

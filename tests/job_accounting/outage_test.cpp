@@ -180,6 +180,36 @@ TEST_P(OutageTest, JobsWhileAnotherConnectionLocksTheFileAreWrittenOnceInOrderAf
   EXPECT_EQ(db->Count("PRNDATA"), 4);
 }
 
+// A stop during a replay.
+
+TEST_P(OutageTest, AStopEndsTheReplayBetweenJobsAndTheNextStartWritesTheRestOnce) {
+  db->FailInserts("PRNDATA");
+  for (DWORD n = 1; n <= 60; ++n) service->AccountJob(Named(L"Doc-" + std::to_wstring(n), n));
+  AllowInserts();
+  UniqueHandle stop(CreateEventA(nullptr, TRUE, TRUE, nullptr));
+  EXPECT_FALSE(service->Keeper().Replay(stop.get()));
+  EXPECT_EQ(db->Count("PRNDATA"), 0) << "a replay began although the stop was set";
+  ResetEvent(stop.get());
+  // The stop comes while the 20th row commits.
+  static int s_nCommits;
+  s_nCommits = 0;
+  service->m_settings.keeper.pAfterReplayContext = stop.get();
+  service->m_settings.keeper.pfnAfterReplayCommit = [](void* pStop) {
+    if (++s_nCommits == 20) SetEvent(static_cast<HANDLE>(pStop));
+  };
+  EXPECT_FALSE(service->Keeper().Replay(stop.get()));
+  EXPECT_EQ(db->Count("PRNDATA"), 20) << "the replay went on past the stop";
+
+  // The next start: a service object of its own on the same journal (the
+  // old one closed its connection).
+  service.reset(new CQuillonService());
+  service->pConnection = db->Connect();
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
+  std::vector<std::string> expected;
+  for (int n = 1; n <= 60; ++n) expected.push_back("Doc-" + std::to_string(n));
+  EXPECT_EQ(Documents(), expected);
+}
+
 // The journal's bound, set in the service's registry key.
 class JournalBoundTest : public OutageTest {
  protected:

@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <cwchar>
 #include <map>
 #include <memory>
 #include <new>
@@ -19,7 +22,10 @@
 #include <vector>
 
 #include "database/com_errors.h"
+#include "db_test_support.h"
 #include "event_log_sim.h"
+#include "job_accounting/job_data.h"
+#include "pipe_client_support.h"
 #include "sim_fixture.h"
 #include "spooler_sim.h"
 #include "scm_status_sim.h"
@@ -408,6 +414,62 @@ TEST_F(ServiceRunTest, RepeatedFailureBacksOffAndAStopEndsTheWait) {
   ASSERT_TRUE(twice);
   ASSERT_TRUE(ended);
   EXPECT_EQ(service.serveCalls, 2);
+}
+
+TEST_F(ServiceRunTest, AStopWithTheDatabaseLockedEndsAfterTheBusyWaitAndKeepsTheJobsInFlight) {
+  const std::string unavailable = CTestDatabase::Unavailable(Backend::SQLite);
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  CTestDatabase db(Backend::SQLite);
+  // The driver waits about twice the time-out for another program's lock.
+  WriteDsn(db.ConnectionString() + ";Timeout=1000");
+  RemoveJournal();
+  const std::string pipe = "\\\\.\\pipe\\quillon-run-test-" + std::to_string(GetCurrentProcessId());
+  ULONGLONG took = 0;
+  {
+    ObservedService service;
+    service.m_settings.pipeIntake.sPipeName = pipe;
+    service.m_settings.pipeIntake.dwAcceptPauseMs = 0;
+    EntryThread entry;
+    ASSERT_TRUE(service.WaitServeCalled(30000));
+    db.Exec("BEGIN EXCLUSIVE");
+    for (int n = 1; n <= 2; ++n) {
+      JOB_DATA job = {};
+      const std::wstring document = L"Stop-" + std::to_wstring(n);
+      std::wmemcpy(reinterpret_cast<wchar_t*>(job.wszPrinter), L"Stop Printer", 12);
+      std::wmemcpy(reinterpret_cast<wchar_t*>(job.wszUser), L"sam", 3);
+      std::wmemcpy(reinterpret_cast<wchar_t*>(job.wszDocument), document.c_str(), document.size());
+      job.dwTotalPages = n;
+      job.dwCopies = 1;
+      UniqueHandle client = ConnectTo(pipe);
+      ASSERT_TRUE(client);
+      ASSERT_TRUE(WriteHeader(client.get(), PIPE_JOB, sizeof(job)));
+      ASSERT_TRUE(WriteMessage(client.get(), &job, sizeof(job)));
+      ASSERT_TRUE(WaitServerClose(client.get())) << "job " << n << " was not acknowledged";
+    }
+    // Both jobs are in flight: the first waits for the lock, the second
+    // for the first.
+    const ULONGLONG asked = GetTickCount64();
+    scm->Handler()(SERVICE_CONTROL_STOP);
+    ASSERT_TRUE(entry.Wait(30000));
+    took = GetTickCount64() - asked;
+  }
+  db.Exec("COMMIT");
+  std::printf("the stop took %llu ms\n", static_cast<unsigned long long>(took));
+  std::vector<DWORD> checkpoints;
+  for (const SERVICE_STATUS& status : scm->Sent()) {
+    if (status.dwCurrentState == SERVICE_STOP_PENDING) checkpoints.push_back(status.dwCheckPoint);
+  }
+  ASSERT_FALSE(checkpoints.empty());
+  EXPECT_GT(checkpoints.back(), 1u) << "a stop of " << took << " ms reported no progress";
+  EXPECT_TRUE(std::is_sorted(checkpoints.begin(), checkpoints.end()));
+  EXPECT_EQ(db.Count("PRNDATA"), 0);
+
+  // The next start writes both, once, in the order they were taken.
+  ObservedService next;
+  next.pConnection = db.Connect();
+  ASSERT_TRUE(next.Keeper().Replay(nullptr));
+  EXPECT_EQ(db.QueryTexts("SELECT DocName FROM PRNDATA ORDER BY idPrnData"),
+            (std::vector<std::string>{"Stop-1", "Stop-2"}));
 }
 
 TEST_F(ServiceRunTest, TeardownEndsNormallyWhenTheConnectionRefusesToClose) {
