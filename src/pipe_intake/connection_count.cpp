@@ -31,3 +31,8 @@ bool CConnectionCount::WaitIdle(DWORD dwMilliseconds) const {
   if (!m_hIdle) return false;
   return WaitForSingleObject(m_hIdle.get(), dwMilliseconds) == WAIT_OBJECT_0;
 }
+
+unsigned CConnectionCount::Held() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_nHeld;
+}

@@ -36,11 +36,13 @@ class CConnectionCount {
   static Ticket Enter(const std::shared_ptr<CConnectionCount>& count);
   // True when no ticket is held, at once or within dwMilliseconds.
   bool WaitIdle(DWORD dwMilliseconds) const;
+  // The tickets held now.
+  unsigned Held() const;
 
  private:
   void Leave();
 
-  std::mutex m_lock;
+  mutable std::mutex m_lock;
   unsigned m_nHeld;
   UniqueHandle m_hIdle;   // manual-reset, signalled while no ticket is held
 };

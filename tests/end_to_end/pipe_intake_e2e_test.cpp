@@ -2,6 +2,7 @@
 // printer of the winspool.drv stand-in, fed through its pipe by the real
 // quillonctl.exe and by raw clients of this test.
 #include <windows.h>
+#include <aclapi.h>
 #include <winspool.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include "database/connection.h"
 #include "database/odbc_statement.h"
 #include "database/wide_text.h"
+#include "access_list_reader.h"
 #include "installed_service.h"
 #include "pipe_client_support.h"
 #include "pipe_intake/pipe_protocol.h"
@@ -273,6 +275,64 @@ TEST_F(PipeIntakeEndToEnd, ABurstOfBadMessagesLeavesTheServiceAsItWas) {
   }
   EXPECT_LE(counts[0] - before, 2) << "before " << before << ", after the first burst " << counts[0];
   EXPECT_EQ(counts[1], counts[0]) << "the second burst left handles open";
+}
+
+TEST_F(PipeIntakeEndToEnd, AConnectedClientReadsThePipesAccessList) {
+  UniqueHandle client = ConnectTo(kPipeName, kWaitMs);
+  ASSERT_TRUE(client);
+  PACL pDacl = nullptr;
+  LocalBuffer<void> descriptor;
+  ASSERT_EQ(GetSecurityInfo(client.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &pDacl, nullptr, descriptor.put()),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_NE(pDacl, nullptr) << "a null access list: anyone may create instances of the name";
+  const ACCESS_MASK everyone = AccessOf(pDacl, WinWorldSid).allowed;
+  for (ACCESS_MASK forbidden : {ACCESS_MASK(FILE_CREATE_PIPE_INSTANCE), ACCESS_MASK(WRITE_DAC),
+                                ACCESS_MASK(WRITE_OWNER), ACCESS_MASK(DELETE)}) {
+    EXPECT_EQ(everyone & forbidden, 0u) << "Everyone may " << std::hex << forbidden;
+  }
+  EXPECT_NE(everyone & FILE_WRITE_DATA, 0u) << "Everyone may not write a message";
+  EXPECT_EQ(AccessOf(pDacl, WinNetworkSid).denied, static_cast<ACCESS_MASK>(FILE_ALL_ACCESS));
+}
+
+TEST_F(PipeIntakeEndToEnd, AProgramHoldingTheNameAtTheStartIsWaitedOut) {
+  // Stopped, the name is taken by another program, then the service starts.
+  const DWORD pid = ServiceProcessId();
+  SERVICE_STATUS status;
+  ASSERT_TRUE(ControlService(m_service.get(), SERVICE_CONTROL_STOP, &status));
+  ASSERT_TRUE(WaitForProcessEnd(pid, kWaitMs));
+  UniqueHandle squatter(CreateNamedPipeA(kPipeName, PIPE_ACCESS_DUPLEX,
+                                         PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE,
+                                         PIPE_UNLIMITED_INSTANCES, 1024, 1024, 0, nullptr));
+  ASSERT_TRUE(squatter);
+  const int armed = spooler.Counts().openNotifications;
+  ASSERT_TRUE(StartServiceA(m_service.get(), 0, nullptr)) << GetLastError();
+  ASSERT_TRUE(spooler.WaitUntil(
+      [armed](const sim::SpoolerCounts& c) { return c.openNotifications > armed; }, kWaitMs));
+  // The service runs and has not joined the name: a client reaches the
+  // other program.
+  UniqueHandle client = ConnectTo(kPipeName, kWaitMs);
+  ASSERT_TRUE(client);
+  EXPECT_EQ(ConnectNamedPipe(squatter.get(), nullptr) ? ERROR_SUCCESS : GetLastError(),
+            static_cast<DWORD>(ERROR_PIPE_CONNECTED));
+  client.reset();
+  squatter.reset();
+
+  // Once it is gone, the service takes the name at its next try, and
+  // reports reach it.
+  bool exists = false;
+  for (DWORD waited = 0; !exists && waited < 2 * kWaitMs; waited += 50) {
+    exists = WaitNamedPipeA(kPipeName, 1) || GetLastError() != ERROR_FILE_NOT_FOUND;
+    if (!exists) Sleep(50);
+  }
+  ASSERT_TRUE(exists) << "the service never took the name";
+  DWORD code = 99;
+  ASSERT_TRUE(RunUntilJobEvent(
+      [&] { code = Quillonctl("job --printer \"Sim Free\" --user kim --document Freed --pages 1"); },
+      kWaitMs));
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(Query("SELECT COUNT(*) FROM PRNDATA WHERE DocName = 'Freed'"),
+            std::vector<std::string>{"1"});
 }
 
 TEST_F(PipeIntakeEndToEnd, StopsPromptlyWithAClientMidMessageAndIsRemoved) {

@@ -5,8 +5,8 @@
 UniqueHandle ConnectTo(const std::string& pipe, DWORD timeoutMs) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
   for (;;) {
-    UniqueHandle h(CreateFileA(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    UniqueHandle h(CreateFileA(pipe.c_str(), kPipeClientAccess, 0, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OVERLAPPED, nullptr));
     if (h) return h;
     const DWORD dwError = GetLastError();
     const ULONGLONG now = GetTickCount64();

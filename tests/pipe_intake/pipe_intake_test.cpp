@@ -2,6 +2,7 @@
 // object that accounts into SQLite; the page counter, the spooler and the
 // network sessions are played by the test.
 #include <windows.h>
+#include <aclapi.h>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "access_list_reader.h"
 #include "db_test_support.h"
 #include "event_log_sim.h"
 #include "job_accounting/job_data.h"
@@ -282,14 +284,26 @@ TEST_F(PipeIntakeTest, ASilentClientIsDroppedAfterTheReadTimeOut) {
 TEST_F(PipeIntakeTest, TwoClientsInOneSecondAreServedASecondApart) {
   service->m_settings.pipeIntake.dwAcceptPauseMs = 1000;   // the product's pacing
   StartListener();
+  // Both connect at once (the listener always holds a free instance); the
+  // second is read only after the pause.
   UniqueHandle first = ConnectTo(pipeName);
   ASSERT_TRUE(first);
-  const ULONGLONG firstAt = GetTickCount64();
   UniqueHandle second = ConnectTo(pipeName);
   ASSERT_TRUE(second);
-  const ULONGLONG gap = GetTickCount64() - firstAt;
-  EXPECT_GE(gap, 900u) << "the second client was accepted after " << gap << " ms";
-  EXPECT_LT(gap, 3000u) << "the second client was accepted after " << gap << " ms";
+  const PERMISSION_ENTRY entry = {-1, -1, 0};
+  ULONGLONG served[2] = {};
+  HANDLE clients[2] = {first.get(), second.get()};
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(WriteHeader(clients[i], PIPE_PERMISSION, sizeof(entry)));
+    ASSERT_TRUE(WriteMessage(clients[i], &entry, sizeof(entry)));
+  }
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(WaitServerClose(clients[i])) << "client " << i;
+    served[i] = GetTickCount64();
+  }
+  const ULONGLONG gap = served[1] - served[0];
+  EXPECT_GE(gap, 900u) << "the second client was served after " << gap << " ms";
+  EXPECT_LT(gap, 3000u) << "the second client was served after " << gap << " ms";
 }
 
 TEST_F(PipeIntakeTest, AStopEndsTheListenerAndASilentConnectionAtOnce) {
@@ -315,6 +329,86 @@ TEST_F(PipeIntakeTest, AnInstanceWithoutAThreadIsClosedAndTheListenerGoesOn) {
     ASSERT_TRUE(client) << "client " << i;
     EXPECT_TRUE(WaitServerClose(client.get(), 5000)) << "client " << i << " was left hanging";
   }
+}
+
+// The pipe belongs to the service.
+
+TEST_F(PipeIntakeTest, AConnectedClientReadsAnAccessListThatLetsItWriteButNotTakeThePipeOver) {
+  StartListener();
+  UniqueHandle client = ConnectTo(pipeName);
+  ASSERT_TRUE(client);
+  PACL pDacl = nullptr;
+  LocalBuffer<void> descriptor;
+  ASSERT_EQ(GetSecurityInfo(client.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &pDacl, nullptr, descriptor.put()),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_NE(pDacl, nullptr) << "a null access list: anyone may create instances of the name";
+  const ACCESS_MASK everyone = AccessOf(pDacl, WinWorldSid).allowed;
+  EXPECT_EQ(everyone & kPipeClientAccess & ~GENERIC_READ, kPipeClientAccess & ~GENERIC_READ)
+      << "Everyone may not write a message: " << std::hex << everyone;
+  for (ACCESS_MASK forbidden : {ACCESS_MASK(FILE_CREATE_PIPE_INSTANCE), ACCESS_MASK(WRITE_DAC),
+                                ACCESS_MASK(WRITE_OWNER), ACCESS_MASK(DELETE)}) {
+    EXPECT_EQ(everyone & forbidden, 0u) << "Everyone may " << std::hex << forbidden;
+  }
+  EXPECT_EQ(AccessOf(pDacl, WinNetworkSid).denied, static_cast<ACCESS_MASK>(FILE_ALL_ACCESS));
+  EXPECT_EQ(EntriesNotAllowing(pDacl), 1u) << "only network logons are denied";
+  for (WELL_KNOWN_SID_TYPE owner : {WinLocalSystemSid, WinBuiltinAdministratorsSid}) {
+    EXPECT_EQ(AccessOf(pDacl, owner).allowed, static_cast<ACCESS_MASK>(FILE_ALL_ACCESS)) << owner;
+  }
+  // And the client that read it reports a job.
+  const JOB_DATA job = SampleJob();
+  ASSERT_TRUE(WriteHeader(client.get(), PIPE_JOB, sizeof(job)));
+  ASSERT_TRUE(WriteMessage(client.get(), &job, sizeof(job)));
+  ASSERT_TRUE(WaitServerClose(client.get()));
+  ASSERT_TRUE(service->Keeper().WaitUntilSettled(20000));
+  EXPECT_EQ(db->Count("PRNDATA"), 1);
+}
+
+TEST_F(PipeIntakeTest, ANameHeldByAnotherProgramIsReportedAndServedOnceItIsGivenUp) {
+  // Another program holds the name, with no limit on instances and an
+  // access list that lets anyone join it.
+  UniqueHandle squatter(CreateNamedPipeA(pipeName.c_str(), PIPE_ACCESS_DUPLEX,
+                                         PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE,
+                                         PIPE_UNLIMITED_INSTANCES, 1024, 1024, 0, nullptr));
+  ASSERT_TRUE(squatter);
+  StartListener();
+  // Nothing signals the report; look for it until a deadline.
+  std::string text;
+  for (DWORD waited = 0; text.empty() && waited < 20000; waited += 20) {
+    for (const sim::LoggedEvent& e : eventLog->Events()) {
+      if (e.id == EVMSG_PIPE_UNAVAILABLE) text = e.text;
+    }
+    if (text.empty()) Sleep(20);
+  }
+  ASSERT_NE(text.find("another program holds the name"), std::string::npos) << text;
+  EXPECT_NE(text.find(pipeName), std::string::npos) << text;
+  EXPECT_EQ(WaitForSingleObject(listener.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
+      << "the listener ended";
+  // No instance of the service joined the other program's name.
+  UniqueHandle client = ConnectTo(pipeName, 1000);
+  ASSERT_TRUE(client);
+  EXPECT_EQ(ConnectNamedPipe(squatter.get(), nullptr) ? ERROR_SUCCESS : GetLastError(),
+            static_cast<DWORD>(ERROR_PIPE_CONNECTED))
+      << "the client did not reach the other program";
+  client.reset();
+  squatter.reset();
+
+  const JOB_DATA job = SampleJob();
+  ASSERT_TRUE(SendAndWait(PIPE_JOB, sizeof(job), Bytes(&job, sizeof(job))));
+  EXPECT_EQ(db->Count("PRNDATA"), 1);
+  EXPECT_EQ(eventLog->Ids().back(), static_cast<DWORD>(EVMSG_PIPE_SERVED));
+}
+
+TEST_F(PipeIntakeTest, TheNameNeverLapsesWhileTheListenerPausesBetweenConnections) {
+  service->m_settings.pipeIntake.dwAcceptPauseMs = 1000;   // the product's pacing
+  StartListener();
+  const JOB_DATA job = SampleJob();
+  ASSERT_TRUE(SendAndWait(PIPE_JOB, sizeof(job), Bytes(&job, sizeof(job))));
+  // The listener pauses for the rest of the second: the name is held all
+  // the while, so no other program can create it afresh.
+  UniqueHandle next(CreateFileA(pipeName.c_str(), kPipeClientAccess, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OVERLAPPED, nullptr));
+  EXPECT_TRUE(next) << "the name lapsed: " << GetLastError();
 }
 
 TEST_F(PipeIntakeTest, AClientThatCameAndWentCostsOnlyItsInstance) {

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "access_list_reader.h"
 #include "database/com_errors.h"
 #include "db_test_support.h"
 #include "event_log_sim.h"
@@ -284,26 +285,6 @@ TEST_F(ServiceRunTest, ServesWithItsThreadsUntilAStopRequest) {
   EXPECT_EQ(service.serveCalls, 1);
 }
 
-// The access a DACL's allowed entries grant to one well-known account, and
-// whether any of its entries for that account is not a plain "allowed" one.
-ACCESS_MASK AllowedFor(PACL pDacl, WELL_KNOWN_SID_TYPE type, bool* pOtherEntry = nullptr) {
-  BYTE sid[SECURITY_MAX_SID_SIZE];
-  DWORD cb = sizeof(sid);
-  if (!CreateWellKnownSid(type, nullptr, sid, &cb)) return 0;
-  ACCESS_MASK mask = 0;
-  for (DWORD i = 0; pDacl && i < pDacl->AceCount; ++i) {
-    ACE_HEADER* pAce = nullptr;
-    if (!GetAce(pDacl, i, reinterpret_cast<void**>(&pAce))) continue;
-    if (pAce->AceType != ACCESS_ALLOWED_ACE_TYPE) {
-      if (pOtherEntry) *pOtherEntry = true;
-      continue;
-    }
-    auto* pAllowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(pAce);
-    if (EqualSid(&pAllowed->SidStart, sid)) mask |= pAllowed->Mask;
-  }
-  return mask;
-}
-
 TEST_F(ServiceRunTest, JobEventLetsEveryProgramWaitButNotChangeIt) {
   ObservedService service;
   EntryThread entry;
@@ -318,17 +299,16 @@ TEST_F(ServiceRunTest, JobEventLetsEveryProgramWaitButNotChangeIt) {
                             nullptr, nullptr, &pDacl, nullptr, descriptor.put()),
             static_cast<DWORD>(ERROR_SUCCESS));
   ASSERT_NE(pDacl, nullptr) << "JOB_EVENT has a null access list: anyone may change it";
-  bool bOtherEntry = false;
-  const ACCESS_MASK everyone = AllowedFor(pDacl, WinWorldSid, &bOtherEntry);
+  const ACCESS_MASK everyone = AccessOf(pDacl, WinWorldSid).allowed;
   EXPECT_EQ(everyone, static_cast<ACCESS_MASK>(SYNCHRONIZE)) << std::hex << everyone;
   for (ACCESS_MASK forbidden : {ACCESS_MASK(EVENT_MODIFY_STATE), ACCESS_MASK(WRITE_DAC),
                                 ACCESS_MASK(WRITE_OWNER), ACCESS_MASK(DELETE)}) {
     EXPECT_EQ(everyone & forbidden, 0u) << "Everyone may " << std::hex << forbidden;
   }
-  EXPECT_FALSE(bOtherEntry);
-  EXPECT_EQ(AllowedFor(pDacl, WinLocalSystemSid) & EVENT_ALL_ACCESS,
+  EXPECT_EQ(EntriesNotAllowing(pDacl), 0u);
+  EXPECT_EQ(AccessOf(pDacl, WinLocalSystemSid).allowed & EVENT_ALL_ACCESS,
             static_cast<ACCESS_MASK>(EVENT_ALL_ACCESS));
-  EXPECT_EQ(AllowedFor(pDacl, WinBuiltinAdministratorsSid) & EVENT_ALL_ACCESS,
+  EXPECT_EQ(AccessOf(pDacl, WinBuiltinAdministratorsSid).allowed & EVENT_ALL_ACCESS,
             static_cast<ACCESS_MASK>(EVENT_ALL_ACCESS));
 
   // Another program opens it for waiting only and is woken by a pulse. It
