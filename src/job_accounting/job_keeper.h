@@ -134,6 +134,13 @@ class CJobKeeper {
   // of it and of its copy of the stop event; StartReplaying may follow.
   void EndReplaying();
 
+  // Deletes from JOURNALKEYS the keys of this journal below the oldest job
+  // it holds (waiting or in flight), once the journal is flushed: no replay
+  // can ask for them any more. The replay thread does so at start and after
+  // every KEEPER_SETTINGS::nPruneEvery rows. A failure leaves them for the
+  // next time.
+  void PruneKeys();
+
   // Jobs waiting for the replay, and taken jobs not yet settled.
   size_t Waiting();
   size_t InFlight();
@@ -168,8 +175,6 @@ class CJobKeeper {
   // Records a passed-over job's key in JOURNALKEYS, so that no replay tries
   // it again, and reports it with all its facts (event 114).
   void PassOver(const JOURNALED_JOB& job, const std::string& why);
-  // Deletes the keys below the oldest job held, once the journal is flushed.
-  void PruneKeys();
   static DWORD WINAPI ReplayThreadRoutine(LPVOID pParam);
 
   IJobRecorder& m_recorder;

@@ -210,6 +210,72 @@ TEST_P(OutageTest, AStopEndsTheReplayBetweenJobsAndTheNextStartWritesTheRestOnce
   EXPECT_EQ(Documents(), expected);
 }
 
+// What the journal holds, written by the replay.
+
+TEST_P(OutageTest, AJobOnlyTakenBeforeACrashIsCompletedByTheReplayAndItsFileCountedOnce) {
+  const std::string file = ExeDirectory() + "crash.prn";
+  Touch(file);
+  {
+    // What a service killed between taking a job and settling it leaves.
+    CJobJournal journal(ExeDirectory() + kJournalFile, 1 << 20);
+    TAKEN_JOB taken;
+    taken.job = Named(L"Taken.pdf", 0);
+    taken.job.dwCopies = 3;
+    Put(taken.job.wszFile, kJobFileChars, L"crash.prn");
+    ASSERT_EQ(journal.Take(taken), CJobJournal::Append::Written);
+  }
+  script.dwPages = 4;
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
+  EXPECT_EQ(Documents(), std::vector<std::string>{"Taken.pdf"});
+  EXPECT_EQ(Pages(), 12) << "the counter's 4 pages times 3 copies";
+  EXPECT_EQ(script.calls, 1);
+  EXPECT_EQ(script.file, file);
+  EXPECT_FALSE(Exists(file)) << "the counted file outlived its job";
+}
+
+TEST_P(OutageTest, AKeyThatHoldsAQuoteIsWrittenAsItIs) {
+  {
+    CJobJournal journal(ExeDirectory() + kJournalFile, 1 << 20);
+    JOURNALED_JOB job;
+    job.key = "O'Brien'); DELETE FROM PRNDATA; --";
+    job.printer = "Laser 1";
+    job.user = "ann";
+    job.computer = "WS-ANN";
+    job.document = "Quoted.pdf";
+    ASSERT_EQ(journal.Keep(job), CJobJournal::Append::Written);
+  }
+  service->AccountJob(Named(L"Before.pdf", 1));   // waits behind the journaled one
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
+  EXPECT_EQ(Documents(), (std::vector<std::string>{"Quoted.pdf", "Before.pdf"}));
+  EXPECT_EQ(db->Count("JOURNALKEYS", "JournalKey = 'O''Brien''); DELETE FROM PRNDATA; --'"), 1);
+}
+
+TEST_P(OutageTest, KeysBelowTheOldestJobHeldAreDeletedAndAHeldJobsKeyIsNot) {
+  for (DWORD n = 1; n <= 3; ++n) service->AccountJob(Named(L"Doc-" + std::to_wstring(n), n));
+  ASSERT_EQ(db->Count("JOURNALKEYS"), 3);
+  db->FailInserts("PRNDATA");
+  for (DWORD n = 4; n <= 5; ++n) service->AccountJob(Named(L"Doc-" + std::to_wstring(n), n));
+  AllowInserts();
+  // At the moment the replay has committed job 4, it still holds it: a
+  // crash now must find its key, and the keys of 1 to 3 are not needed.
+  static CJobKeeper* s_pKeeper;
+  static int64_t s_nKeysAtCommit;
+  static const CTestDatabase* s_pDb;
+  s_pKeeper = &service->Keeper();
+  s_pDb = db.get();
+  s_nKeysAtCommit = -1;
+  service->m_settings.keeper.pfnAfterReplayCommit = [](void*) {
+    if (s_nKeysAtCommit >= 0) return;
+    s_pKeeper->PruneKeys();
+    s_nKeysAtCommit = s_pDb->Count("JOURNALKEYS");
+  };
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
+  EXPECT_EQ(s_nKeysAtCommit, 1) << "only the key of the job being replayed stays";
+  service->Keeper().PruneKeys();
+  EXPECT_EQ(db->Count("JOURNALKEYS"), 0) << "nothing is held any more";
+  EXPECT_EQ(Documents(), (std::vector<std::string>{"Doc-1", "Doc-2", "Doc-3", "Doc-4", "Doc-5"}));
+}
+
 // The journal's bound, set in the service's registry key.
 class JournalBoundTest : public OutageTest {
  protected:
