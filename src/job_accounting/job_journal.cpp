@@ -323,11 +323,14 @@ CJobJournal::Append CJobJournal::Write(const std::string& payload, bool bFlush) 
   LARGE_INTEGER at;
   at.QuadPart = static_cast<LONGLONG>(m_cbSize);
   DWORD cbWritten = 0;
+  // The pointer stays at the end from one append to the next: each call
+  // to the system costs a round trip under Wine.
   const bool bWritten =
-      SetFilePointerEx(m_file.get(), at, nullptr, FILE_BEGIN) &&
+      (m_bAtEnd || SetFilePointerEx(m_file.get(), at, nullptr, FILE_BEGIN)) &&
       WriteFile(m_file.get(), record.data(), static_cast<DWORD>(record.size()), &cbWritten,
                 nullptr) &&
       cbWritten == record.size();
+  m_bAtEnd = bWritten;
   if (!bWritten) {
     // What reached the file is a torn record: the next one goes after it,
     // and the reader skips it.
@@ -378,6 +381,7 @@ std::vector<JOURNAL_ENTRY> CJobJournal::ReadAll(uint64_t* pcbDropped) {
   if (!Open()) return entries;
   std::string data;
   LARGE_INTEGER start = {};
+  m_bAtEnd = false;
   if (!SetFilePointerEx(m_file.get(), start, nullptr, FILE_BEGIN)) return entries;
   char buffer[65536];
   DWORD cb = 0;
@@ -439,9 +443,11 @@ std::vector<JOURNAL_ENTRY> CJobJournal::ReadAll(uint64_t* pcbDropped) {
 bool CJobJournal::Clear() {
   if (!Open()) return false;
   LARGE_INTEGER start = {};
+  m_bAtEnd = false;
   if (!SetFilePointerEx(m_file.get(), start, nullptr, FILE_BEGIN) || !SetEndOfFile(m_file.get())) {
     return false;
   }
   m_cbSize = 0;
+  m_bAtEnd = true;
   return true;
 }

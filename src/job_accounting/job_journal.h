@@ -132,6 +132,7 @@ class CJobJournal {
   uint64_t m_cbLimit;
   UniqueHandle m_file;
   uint64_t m_cbSize;
+  bool m_bAtEnd = false;   // the file pointer is at m_cbSize
   std::string m_prefix;
   std::string m_series;   // the prefix, the time and the process
   uint32_t m_nNext;
