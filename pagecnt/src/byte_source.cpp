@@ -26,7 +26,9 @@ int ByteSource::Load(uint64_t position) {
   // Aligned blocks keep short backward steps within the block just read.
   uint64_t start = std::max(begin_, position - position % block_size_);
   uint64_t length = std::min(block_size_, end_ - start);
-  buffer_.resize(static_cast<size_t>(block_size_));
+  // Grown to what is read, not to the block size: a small file costs no
+  // megabyte of zeroes.
+  if (buffer_.size() < length) buffer_.resize(static_cast<size_t>(length));
   size_t got = file_->Read(start, buffer_.data(), static_cast<size_t>(length));
   block_ = buffer_.data();
   block_start_ = start;

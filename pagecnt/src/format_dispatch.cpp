@@ -37,6 +37,20 @@ bool FindPdfHeader(ByteSource& source, const PrintData& data, uint64_t& header) 
   return false;
 }
 
+// Jobs after a document end in a PJL footer, whose Universal Exit lies in
+// the file's last bytes. One small read of them, apart from the blocks
+// the counters read.
+constexpr size_t kFooterWindow = 4096;
+
+bool HasUniversalExitNearEnd(const FileView& file, uint64_t header) {
+  const uint64_t end = file.size();
+  const uint64_t from = end > header + kFooterWindow ? end - kFooterWindow : header;
+  char tail[kFooterWindow];
+  const size_t got = file.Read(from, tail, static_cast<size_t>(end - from));
+  static const char kExit[] = "\x1b%-12345X";
+  return std::search(tail, tail + got, kExit, kExit + sizeof kExit - 1) != tail + got;
+}
+
 bool IsPcl5Start(ByteSource& source, const PrintData& data) {
   if (data.language == "PCL") return true;
   // Reset, or a parameterised command of one of the families drivers
@@ -45,6 +59,14 @@ bool IsPcl5Start(ByteSource& source, const PrintData& data) {
   return source.At(data.start) == 0x1B &&
          (second == 'E' || second == '&' || second == '*' || second == '(' ||
           second == ')' || second == '%' || second == '9');
+}
+
+// HP-GL/2 for a plotter or large-format printer: PJL names it, or the data
+// begins with its own instructions (initialize, or begin plot).
+bool IsHpGl2Start(ByteSource& source, const PrintData& data) {
+  if (data.language == "HPGL2" || data.language == "HPGL" || data.language == "RTL") return true;
+  return source.Matches(data.start, "IN;") || source.Matches(data.start, "BP;") ||
+         source.Matches(data.start, "BPIN;");
 }
 
 // Counts the job whose print data starts at `data.start`; false when its
@@ -56,8 +78,12 @@ bool CountJob(const FileView& file, ByteSource& source, const PrintData& data,
   if (FindPdfHeader(source, data, header)) {
     job.format = Format::kPdf;
     // In a PJL job the document ends where the job does; alone, it is the
-    // whole file, and its end is where its cross-references are found.
-    job.end = data.pjl ? FindUniversalExit(source, header) : file.size();
+    // whole file, and its end is where its cross-references are found,
+    // unless jobs behind a Universal Exit follow it. Its tail tells, so
+    // that a lone document is not read through for one.
+    job.end = data.pjl || HasUniversalExitNearEnd(file, header)
+                  ? FindUniversalExit(source, header)
+                  : file.size();
     return CountPdfPages(file, header, job.end, job);
   }
   if (source.Matches(start, "%!") || data.language == "POSTSCRIPT") {
@@ -73,15 +99,24 @@ bool CountJob(const FileView& file, ByteSource& source, const PrintData& data,
     job.end = file.size();
     return CountXpsPages(file, start, job);
   }
+  if (IsHpGl2Start(source, data)) {
+    job.format = Format::kHpGl2;
+    return CountPcl5Pages(file, start, job, Pcl5Context::kPlotter);
+  }
   if (IsPcl5Start(source, data)) {
     job.format = Format::kPcl5;
-    return CountPcl5Pages(file, start, job);
+    return CountPcl5Pages(file, start, job, Pcl5Context::kPrinter);
   }
-  // Text has no signature: only a file that is text from its start is,
-  // not the bytes that trail a job of another language.
-  if (first_job && LooksLikeText(source, start)) {
+  // Text has no signature: only a file that is text from its start and
+  // to its end is, not the bytes that trail a job of another language,
+  // and not a job behind PJL, which names the language a printer reads.
+  if (first_job && !data.pjl && LooksLikeText(source, start)) {
     job.format = Format::kText;
-    return CountTextPages(file, start, job);
+    if (CountTextPages(file, start, job)) return true;
+    // Bytes that are no text further on: the file is no text, and where
+    // another job would start in it cannot be told.
+    job.end = file.size();
+    return false;
   }
   job.end = FindUniversalExit(source, start + 1);
   return false;
@@ -97,6 +132,7 @@ const char* FormatName(Format format) {
     case Format::kPclXl: return "PCL XL";
     case Format::kText: return "text";
     case Format::kXps: return "XPS";
+    case Format::kHpGl2: return "HP-GL/2";
     case Format::kUnknown: break;
   }
   return "unknown";
@@ -120,8 +156,8 @@ bool CountPrintFile(const FileView& file, PageCount& result) {
       result.mixed = true;
     }
     pages += job.pages;
-    if (result.paper_size == 0) result.paper_size = job.paper_size;
-    // The copies that the print data asks for come before the PJL default.
+    // Paper and copies that the print data states come before PJL's.
+    if (result.paper_size == 0) result.paper_size = job.paper_size ? job.paper_size : data.paper;
     uint32_t copies = job.copies ? job.copies : data.copies;
     if (result.copies == 0) result.copies = copies;
   }

@@ -15,6 +15,7 @@ enum class Format : uint8_t {
   kPclXl,
   kText,
   kXps,
+  kHpGl2,  // HP-GL/2 as plotters and large-format printers take it
 };
 
 // A short name for `format`: "PDF", "PostScript", "PCL 5", ...

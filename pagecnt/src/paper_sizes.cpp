@@ -1,8 +1,9 @@
 #include "paper_sizes.h"
 
-#include <windows.h>
+#include "paper_codes.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace pagecnt {
 
@@ -111,6 +112,28 @@ uint16_t PaperSizeFromPclXlName(const char* name) {
     }
     // "A4", "A4PAPER", "LETTERPAPER": the name may carry a suffix.
     if (!*a && (!*b || (b[0] | 32) == 'p')) return paper.paper;
+  }
+  return 0;
+}
+
+uint16_t PaperSizeFromPjlName(const char* name) {
+  // The PAPER values of the PJL reference.
+  static const struct {
+    const char* name;
+    uint16_t paper;
+  } kPjlPapers[] = {
+      {"LETTER", DMPAPER_LETTER},   {"LEGAL", DMPAPER_LEGAL},
+      {"A4", DMPAPER_A4},           {"A3", DMPAPER_A3},
+      {"A5", DMPAPER_A5},           {"A6", DMPAPER_A6},
+      {"EXECUTIVE", DMPAPER_EXECUTIVE}, {"LEDGER", DMPAPER_TABLOID},
+      {"STATEMENT", DMPAPER_STATEMENT}, {"JISB4", DMPAPER_B4},
+      {"JISB5", DMPAPER_B5},        {"COM10", DMPAPER_ENV_10},
+      {"MONARCH", DMPAPER_ENV_MONARCH}, {"C5", DMPAPER_ENV_C5},
+      {"DL", DMPAPER_ENV_DL},       {"B5", DMPAPER_ENV_B5},
+      {"JPOST", DMPAPER_JAPANESE_POSTCARD},
+  };
+  for (const auto& paper : kPjlPapers) {
+    if (std::strcmp(paper.name, name) == 0) return paper.paper;
   }
   return 0;
 }

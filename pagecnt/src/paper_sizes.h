@@ -18,4 +18,8 @@ uint16_t PaperSizeFromPcl5(int64_t code);
 uint16_t PaperSizeFromPclXl(int64_t media_size);
 uint16_t PaperSizeFromPclXlName(const char* name);
 
+// The DMPAPER_* code of a PJL PAPER value, upper case ("A4", "LETTER",
+// "JISB5", ...); 0 when not known.
+uint16_t PaperSizeFromPjlName(const char* name);
+
 }  // namespace pagecnt

@@ -37,11 +37,12 @@ struct Value {
 
 class Pcl5Counter {
  public:
-  Pcl5Counter(ByteSource& source, JobCount& result)
-      : source_(source), result_(result) {}
+  Pcl5Counter(ByteSource& source, JobCount& result, Pcl5Context context)
+      : source_(source), result_(result), plotter_(context == Pcl5Context::kPlotter) {}
 
   void Run(uint64_t start) {
-    uint64_t position = start;
+    // A plotter's data may begin in HP-GL/2 itself.
+    uint64_t position = plotter_ && source_.At(start) != kEscape ? HpGl2(start) : start;
     while (true) {
       int c = source_.At(position);
       if (c < 0) break;
@@ -140,7 +141,10 @@ class Pcl5Counter {
       uint64_t data = Command(c1, group, parameter, value);
       // The data may reach past the end; then the job ends there.
       p = data > source_.end() - p ? source_.end() : p + data;
-      if (c1 == '%' && parameter == 'B') return HpGl2(p);
+      if (c1 == '%' && parameter == 'B') {
+        if (value.integer < 0) plotter_ = true;  // stand-alone plotter mode
+        return HpGl2(p);
+      }
       if (last) return p;
     }
   }
@@ -273,6 +277,12 @@ class Pcl5Counter {
         case 'P' << 8 | 'A': case 'P' << 8 | 'R':
           if (pen_down) Mark();
           break;
+        case 'P' << 8 | 'G':  // advance page, where a plotter reads it
+          if (plotter_) Eject();
+          break;
+        case 'B' << 8 | 'P':  // begin plot: only plotters know it
+          plotter_ = true;
+          break;
         case 'P' << 8 | 'E':  // encoded polyline: its data holds letters
           Mark();
           position = SkipPast(position, ';');
@@ -317,6 +327,7 @@ class Pcl5Counter {
   uint16_t paper_ = 0;
   uint32_t copies_ = 0;
   bool defining_ = false;
+  bool plotter_;  // HP-GL/2's PG ends a page
   int64_t macro_id_ = 0;
   Macro macro_;
   std::map<int64_t, Macro> macros_;
@@ -324,9 +335,10 @@ class Pcl5Counter {
 
 }  // namespace
 
-bool CountPcl5Pages(const FileView& file, uint64_t start, JobCount& result) {
+bool CountPcl5Pages(const FileView& file, uint64_t start, JobCount& result,
+                    Pcl5Context context) {
   ByteSource source(file, start, file.size(), ByteSource::kStreamingBlock);
-  Pcl5Counter(source, result).Run(start);
+  Pcl5Counter(source, result, context).Run(start);
   return result.pages > 0;
 }
 

@@ -29,6 +29,15 @@ namespace pagecnt {
 // Lines of text that run past the bottom of a page without a form feed are
 // not counted as further pages: that needs the printer's margins and
 // line spacing.
-bool CountPcl5Pages(const FileView& file, uint64_t start, JobCount& result);
+//
+// HP-GL/2's PG (advance page) ends a page only where a plotter or a
+// large-format printer reads the data: on a LaserJet, HP-GL/2 shares the
+// PCL page and PG does nothing. kPlotter is such a job (PJL names HP-GL/2
+// or RTL, or the data starts as HP-GL/2, which is then read first); the
+// stand-alone plotter mode (ESC % -1 B) and HP-GL/2's begin plot (BP)
+// make any job one.
+enum class Pcl5Context { kPrinter, kPlotter };
+bool CountPcl5Pages(const FileView& file, uint64_t start, JobCount& result,
+                    Pcl5Context context = Pcl5Context::kPrinter);
 
 }  // namespace pagecnt

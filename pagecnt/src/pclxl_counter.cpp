@@ -37,8 +37,12 @@ enum Tag : int {
 };
 
 enum Operator : int {
+  kBeginSession = 0x41,
   kBeginPage = 0x43,
   kEndPage = 0x44,
+  // Its payload follows the operator raw, VUDataLength bytes long; HP's
+  // own drivers send their JetReady and FastRaster data so.
+  kVendorUnique = 0x46,
 };
 
 enum Attribute : int {
@@ -46,7 +50,13 @@ enum Attribute : int {
   kCustomMediaSize = 47,
   kCustomMediaSizeUnits = 48,
   kPageCopies = 49,
+  kMeasure = 134,
+  kUnitsPerMeasure = 137,
+  kVendorDataLength = 146,
 };
+
+// Points in one unit of each Measure (inch, millimetre, tenth of one).
+constexpr double kPointsPerUnit[] = {72.0, 72.0 / 25.4, 7.2 / 25.4};
 
 // ubyte, uint16, uint32, sint16, sint32, real32.
 constexpr int kElementSize[] = {1, 2, 4, 2, 4, 4};
@@ -140,8 +150,9 @@ class PclXlParser {
       return IsPclXlHeader(source_, position) ? Header(position) : 0;
     }
     if (tag >= 0x41 && tag <= 0xBF) {
-      OnOperator(tag);
-      return position + 1;
+      // Operators the stream's protocol class does not know are passed
+      // over with their attributes, as printers do.
+      return Skip(position + 1, OnOperator(tag));
     }
     if (tag >= kUbyte && tag <= kReal32) {
       return Values(position + 1, tag - kUbyte, 1, false);
@@ -225,8 +236,21 @@ class PclXlParser {
     return nullptr;
   }
 
-  void OnOperator(int op) {
-    if (op == kBeginPage) {
+  // Acts on an operator; returns the length of the raw payload that
+  // follows it.
+  uint64_t OnOperator(int op) {
+    uint64_t payload = 0;
+    if (op == kVendorUnique) {
+      const DataValue* length = Find(kVendorDataLength);
+      if (length && !length->array && length->count == 1 && length->numbers[0] > 0) {
+        payload = static_cast<uint64_t>(length->numbers[0]);
+      }
+    } else if (op == kBeginSession) {
+      const DataValue* measure = Find(kMeasure);
+      const DataValue* units = Find(kUnitsPerMeasure);
+      measure_ = measure && measure->count == 1 ? static_cast<int>(measure->numbers[0]) : -1;
+      units_per_measure_ = units && !units->array && units->count >= 1 ? units->numbers[0] : 0;
+    } else if (op == kBeginPage) {
       page_paper_ = PagePaper();
     } else if (op == kEndPage) {
       if (pages_++ == 0) {
@@ -241,19 +265,24 @@ class PclXlParser {
     }
     attribute_count_ = 0;
     value_ = DataValue();
+    return payload;
   }
 
   uint16_t PagePaper() const {
     if (const DataValue* media = Find(kMediaSize)) {
       if (media->array) return PaperSizeFromPclXlName(media->name.c_str());
       if (media->count == 1) return PaperSizeFromPclXl(static_cast<int64_t>(media->numbers[0]));
+      // A pair: width and height in the session's units.
+      if (media->count == 2 && measure_ >= 0 && measure_ <= 2 && units_per_measure_ > 0) {
+        double points = kPointsPerUnit[measure_] / units_per_measure_;
+        return PaperSizeFromPoints(media->numbers[0] * points, media->numbers[1] * points);
+      }
       return 0;
     }
     const DataValue* custom = Find(kCustomMediaSize);
     if (!custom || custom->array || custom->count != 2) return 0;
     const DataValue* units = Find(kCustomMediaSizeUnits);
     int unit = units && units->count == 1 ? static_cast<int>(units->numbers[0]) : -1;
-    static const double kPointsPerUnit[] = {72.0, 72.0 / 25.4, 7.2 / 25.4};
     if (unit < 0 || unit > 2) return 0;
     return PaperSizeFromPoints(custom->numbers[0] * kPointsPerUnit[unit],
                                custom->numbers[1] * kPointsPerUnit[unit]);
@@ -264,6 +293,8 @@ class PclXlParser {
   bool little_endian_ = true;
   uint64_t pages_ = 0;
   uint16_t page_paper_ = 0;
+  int measure_ = -1;               // of the session: an index into kPointsPerUnit
+  double units_per_measure_ = 0;   // its x value
   DataValue value_;
   AttributeValue attributes_[kMaxAttributes];
   int attribute_count_ = 0;

@@ -78,10 +78,13 @@ bool CountPdfPages(const FileView& file, uint64_t header, uint64_t end,
                    JobCount& result) {
   PdfDocument document(file, header, end);
   if (!document.ReadXref()) document.RebuildXref();
+  // A document that needs a password no printer has is not counted.
+  if (!document.OpenSecurity()) return false;
   PageTally tally = CountFromPageTree(document);
   // Sections that read well may still point at the wrong bytes.
   if (tally.pages == 0 && !document.rebuilt()) {
     document.RebuildXref();
+    if (!document.OpenSecurity()) return false;
     tally = CountFromPageTree(document);
   }
   if (tally.pages == 0) tally = CountPageObjects(document);

@@ -174,6 +174,19 @@ void PdfDocument::RegisterCompressedObjects() {
   }
 }
 
+bool PdfDocument::OpenSecurity() {
+  const PdfObject& reference = trailer_.Get("Encrypt");
+  if (reference.IsNull()) return true;
+  encrypted_ = true;
+  PdfObject encrypt = Resolve(reference);
+  const PdfObject& ids = trailer_.Get("ID");
+  std::string first_id;
+  if (ids.IsArray() && !ids.array.empty() && ids.array[0].kind == PdfObject::Kind::kString) {
+    first_id = ids.array[0].name;
+  }
+  return encrypt.IsDictionary() && security_.Open(encrypt, first_id);
+}
+
 PdfObject PdfDocument::Load(uint32_t number) {
   const XrefEntry& entry = xref_.Find(number);
   if (nesting_ >= kMaxNesting || !Spend(loads_left_, 1)) return PdfObject();
@@ -274,8 +287,11 @@ bool PdfDocument::ReadObjectStream(const IndirectObject& object,
       FindStreamLength(source_, object.stream_start,
                        length.IsInteger() ? length.integer : -1);
   auto data = std::make_shared<std::string>();
-  if (!DecodeStream(source_, dictionary, object.stream_start, data_length,
-                    *data) ||
+  if (data_length > kMaxRawStreamSize) return false;
+  std::string raw;
+  source_.CopyTo(object.stream_start, data_length, raw);
+  if (encrypted_) raw = security_.DecryptStream(object.number, object.generation, raw);
+  if (!DecodeStreamData(dictionary, std::move(raw), *data) ||
       !Spend(decoded_bytes_left_, data->size())) {
     return false;
   }

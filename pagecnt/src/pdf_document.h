@@ -12,6 +12,7 @@
 #include "file_view.h"
 #include "pdf_object.h"
 #include "pdf_parser.h"
+#include "pdf_security.h"
 #include "pdf_xref.h"
 
 namespace pagecnt {
@@ -31,6 +32,10 @@ class PdfDocument {
   bool ReadXref();
   // Replaces the table with one rebuilt by scanning the file.
   void RebuildXref();
+  // Reads the trailer's /Encrypt, when there is one, so that object streams
+  // are decrypted (pdf_security.h). False when the document is encrypted
+  // and cannot be opened with the empty password.
+  bool OpenSecurity();
   bool rebuilt() const { return rebuilt_; }
 
   const XrefTable& xref() const { return xref_; }
@@ -64,6 +69,8 @@ class PdfDocument {
   XrefTable xref_;
   PdfObject trailer_;
   bool rebuilt_ = false;
+  bool encrypted_ = false;
+  PdfSecurity security_;
   int nesting_ = 0;  // loads within loads: stream lengths, object streams
 
   std::map<uint32_t, std::shared_ptr<const ObjectStream>> object_streams_;

@@ -10,6 +10,9 @@ namespace {
 // Names and keywords that matter to counting are short; longer ones are
 // read through but not kept.
 constexpr size_t kMaxTextLength = 127;
+// The security handler's strings are at most 127 bytes (ISO 32000-2 allows
+// /O and /U of 48 and an /ID of any length, which we cut).
+constexpr size_t kMaxStringLength = 256;
 
 int HexValue(int c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -73,7 +76,7 @@ PdfToken PdfLexer::Next() {
       ReadName(token);
       return token;
     case '(':
-      SkipLiteralString();
+      ReadLiteralString(token);
       token.type = PdfToken::Type::kString;
       return token;
     case '<':
@@ -82,7 +85,7 @@ PdfToken PdfLexer::Next() {
         ++position_;
         token.type = PdfToken::Type::kDictionaryBegin;
       } else {
-        SkipHexString();
+        ReadHexString(token);
         token.type = PdfToken::Type::kString;
       }
       return token;
@@ -168,26 +171,77 @@ void PdfLexer::ReadName(PdfToken& token) {
   }
 }
 
-void PdfLexer::SkipLiteralString() {
+void PdfLexer::ReadLiteralString(PdfToken& token) {
   ++position_;  // the opening parenthesis
   int depth = 1;
+  auto keep = [&](int c) {
+    if (token.text.size() < kMaxStringLength) token.text.push_back(static_cast<char>(c));
+  };
   for (int c = Peek(); c >= 0; c = Peek()) {
     ++position_;
     if (c == '\\') {
-      if (Peek() >= 0) ++position_;
+      int next = Peek();
+      if (next < 0) return;
+      ++position_;
+      switch (next) {
+        case 'n': keep('\n'); break;
+        case 'r': keep('\r'); break;
+        case 't': keep('\t'); break;
+        case 'b': keep('\b'); break;
+        case 'f': keep('\f'); break;
+        case '\r':  // a line end after a backslash is no byte of the string
+          if (Peek() == '\n') ++position_;
+          break;
+        case '\n':
+          break;
+        default:
+          if (next >= '0' && next <= '7') {
+            int value = next - '0';
+            for (int i = 0; i < 2 && Peek() >= '0' && Peek() <= '7'; ++i) {
+              value = value * 8 + (Peek() - '0');
+              ++position_;
+            }
+            keep(value & 0xFF);
+          } else {
+            keep(next);  // \( \) \\ and any other byte stand for themselves
+          }
+      }
     } else if (c == '(') {
       ++depth;
+      keep(c);
     } else if (c == ')' && --depth == 0) {
       return;
+    } else if (c == '\r') {  // an end of line in a string is a line feed
+      if (Peek() == '\n') ++position_;
+      keep('\n');
+    } else {
+      keep(c);
     }
   }
 }
 
-void PdfLexer::SkipHexString() {
+void PdfLexer::ReadHexString(PdfToken& token) {
+  int high = -1;
+  auto digit = [](int c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
   for (int c = Peek(); c >= 0; c = Peek()) {
     ++position_;
-    if (c == '>') return;
+    if (c == '>') break;
+    int value = digit(c);
+    if (value < 0) continue;  // white space, or damage
+    if (high < 0) {
+      high = value;
+    } else {
+      if (token.text.size() < kMaxStringLength) token.text.push_back(static_cast<char>(high * 16 + value));
+      high = -1;
+    }
   }
+  // An odd last digit is followed by a zero.
+  if (high >= 0 && token.text.size() < kMaxStringLength) token.text.push_back(static_cast<char>(high * 16));
 }
 
 }  // namespace pagecnt

@@ -24,7 +24,9 @@ struct PdfToken {
   Type type = Type::kEnd;
   int64_t integer = 0;
   double real = 0;
-  std::string text;  // names and keywords, cut at a bounded length
+  // Names and keywords, and the bytes of strings (the security handler
+  // reads its keys from them), cut at a bounded length.
+  std::string text;
   uint64_t start = 0;
 
   bool IsKeyword(const char* word) const {
@@ -47,8 +49,8 @@ class PdfLexer {
   void SkipWhitespaceAndComments();
   void ReadNumber(PdfToken& token);
   void ReadName(PdfToken& token);
-  void SkipLiteralString();
-  void SkipHexString();
+  void ReadLiteralString(PdfToken& token);
+  void ReadHexString(PdfToken& token);
 
   ByteSource& source_;
   uint64_t position_;

@@ -15,7 +15,7 @@ struct PdfObject {
     kBoolean,
     kInteger,
     kReal,
-    kString,  // contents are not kept: counting never needs them
+    kString,  // its first bytes are kept in `name`: the security handler's keys
     kName,
     kArray,
     kDictionary,
@@ -25,7 +25,7 @@ struct PdfObject {
   Kind kind = Kind::kNull;
   int64_t integer = 0;      // integer, boolean, or object number of a reference
   double real = 0;          // real
-  std::string name;         // name, without the slash
+  std::string name;         // name, without the slash; a string's bytes
   std::vector<PdfObject> array;
   std::vector<std::pair<std::string, PdfObject>> dictionary;
 

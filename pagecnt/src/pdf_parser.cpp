@@ -66,6 +66,7 @@ bool PdfParser::ParseValue(const PdfToken& token, PdfObject& out, int depth) {
       return true;
     case PdfToken::Type::kString:
       out.kind = PdfObject::Kind::kString;
+      out.name = token.text;
       return true;
     case PdfToken::Type::kArrayBegin:
       return ParseArray(out, depth);

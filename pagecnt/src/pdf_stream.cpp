@@ -102,6 +102,14 @@ bool DecodeStream(ByteSource& source, const PdfObject& dictionary,
                   uint64_t start, uint64_t length, std::string& out) {
   out.clear();
   if (length > kMaxRawStreamSize) return false;
+  std::string raw;
+  source.CopyTo(start, length, raw);
+  return DecodeStreamData(dictionary, std::move(raw), out);
+}
+
+bool DecodeStreamData(const PdfObject& dictionary, std::string raw, std::string& out) {
+  out.clear();
+  if (raw.size() > kMaxRawStreamSize) return false;
   static const PdfObject kNone;
   const PdfObject* filter = &dictionary.Get("Filter");
   const PdfObject* parameters = &dictionary.Get("DecodeParms");
@@ -113,8 +121,6 @@ bool DecodeStream(ByteSource& source, const PdfObject& dictionary,
   if (parameters->IsArray()) {
     parameters = parameters->array.empty() ? &kNone : &parameters->array[0];
   }
-  std::string raw;
-  source.CopyTo(start, length, raw);
   if (filter->IsNull()) {
     if (raw.size() > kMaxDecodedStreamSize) return false;
     out.swap(raw);

@@ -27,4 +27,7 @@ uint64_t FindStreamLength(ByteSource& source, uint64_t start,
 bool DecodeStream(ByteSource& source, const PdfObject& dictionary,
                   uint64_t start, uint64_t length, std::string& out);
 
+// The same for stream data already read (and decrypted): `raw`.
+bool DecodeStreamData(const PdfObject& dictionary, std::string raw, std::string& out);
+
 }  // namespace pagecnt

@@ -1,6 +1,10 @@
 #include "pjl.h"
 
 #include <cctype>
+#include <cstring>
+#include <vector>
+
+#include "paper_sizes.h"
 
 namespace pagecnt {
 
@@ -29,53 +33,80 @@ std::string Upper(std::string text) {
   return text;
 }
 
-// The value of "@PJL ENTER LANGUAGE = value", or false for other commands.
-bool ParseEnterLanguage(const std::string& line, std::string& language) {
-  std::string text = Upper(line);
-  size_t enter = text.find("ENTER");
-  size_t key = text.find("LANGUAGE", enter == std::string::npos ? 0 : enter);
-  if (enter == std::string::npos || key == std::string::npos) return false;
-  size_t equals = text.find('=', key);
-  if (equals == std::string::npos) return false;
-  size_t begin = text.find_first_not_of(" \t", equals + 1);
-  if (begin == std::string::npos) return false;
-  size_t end = text.find_first_of(" \t\r", begin);
-  language = text.substr(begin, end == std::string::npos ? end : end - begin);
-  return true;
-}
-
-// The value of "@PJL SET COPIES = n" or "@PJL SET QTY = n", or false. A
-// printer takes the last one before the data; so do we.
-bool ParseCopies(const std::string& line, uint32_t& copies) {
-  std::string text = Upper(line);
-  size_t set = text.find("SET");
-  if (set == std::string::npos) return false;
-  size_t key = text.find("COPIES", set);
-  if (key == std::string::npos) key = text.find("QTY", set);
-  if (key == std::string::npos) return false;
-  size_t equals = text.find('=', key);
-  if (equals == std::string::npos) return false;
-  size_t digits = text.find_first_not_of(" \t", equals + 1);
-  uint32_t value = 0;
-  size_t length = 0;
-  for (; digits != std::string::npos && digits + length < text.size() &&
-         std::isdigit(static_cast<unsigned char>(text[digits + length])) &&
-         length < 6;
-       ++length) {
-    value = value * 10 + static_cast<uint32_t>(text[digits + length] - '0');
+// The words of a PJL command line, upper case, with "=" a word of its own:
+// "@PJL SET PAPER = A4" and "@pjl set paper=a4" read alike.
+std::vector<std::string> Words(const std::string& line) {
+  std::vector<std::string> words;
+  std::string word;
+  auto end_word = [&] {
+    if (!word.empty()) words.push_back(Upper(word));
+    word.clear();
+  };
+  for (char c : line) {
+    if (c == ' ' || c == '\t' || c == '\r') {
+      end_word();
+    } else if (c == '=') {
+      end_word();
+      words.emplace_back("=");
+    } else {
+      word.push_back(c);
+    }
   }
-  if (length == 0 || value == 0) return false;
-  copies = value;
-  return true;
+  end_word();
+  return words;
 }
 
+// The value of "VERB KEY = value" (words[1] to words[4]), or empty.
+std::string Setting(const std::vector<std::string>& words, const char* verb,
+                    const char* key) {
+  if (words.size() < 5 || words[1] != verb || words[2] != key || words[3] != "=") return "";
+  return words[4];
+}
+
+// A whole number of at most `digits` digits, or 0.
+uint32_t Number(const std::string& text, size_t digits) {
+  if (text.empty() || text.size() > digits) return 0;
+  uint32_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return 0;
+    value = value * 10 + static_cast<uint32_t>(c - '0');
+  }
+  return value;
+}
+
+// What one command line says; true when it is ENTER LANGUAGE.
+struct PaperSettings {
+  uint32_t length = 0;  // decipoints
+  uint32_t width = 0;
+};
+
+bool ReadCommand(const std::string& line, PrintData& data, PaperSettings& custom) {
+  const std::vector<std::string> words = Words(line);
+  if (words.size() >= 5 && words[1] == "ENTER" && words[2] == "LANGUAGE" && words[3] == "=") {
+    data.language = words[4];
+    return true;
+  }
+  std::string value = Setting(words, "SET", "COPIES");
+  if (value.empty()) value = Setting(words, "SET", "QTY");
+  if (uint32_t copies = Number(value, 4)) data.copies = copies;
+  value = Setting(words, "SET", "PAPER");
+  if (!value.empty()) data.paper = PaperSizeFromPjlName(value.c_str());
+  if (uint32_t length = Number(Setting(words, "SET", "PAPERLENGTH"), 6)) custom.length = length;
+  if (uint32_t width = Number(Setting(words, "SET", "PAPERWIDTH"), 6)) custom.width = width;
+  return false;
+}
+
+// "@PJL" in any case at `position`, or behind "%%".
 bool IsPjlCommand(ByteSource& source, uint64_t position) {
+  if (source.At(position) == '%' && source.At(position + 1) == '%') position += 2;
   static const char kPrefix[] = "@PJL";
   for (int i = 0; i < 4; ++i) {
     int c = source.At(position + i);
     if (c < 0 || std::toupper(c) != kPrefix[i]) return false;
   }
-  return true;
+  // "@PJL" alone, or followed by a blank and a command.
+  int after = source.At(position + 4);
+  return after < 0 || IsBlank(after);
 }
 
 }  // namespace
@@ -86,6 +117,7 @@ bool IsUniversalExit(ByteSource& source, uint64_t position) {
 
 PrintData SkipJobHeader(ByteSource& source, uint64_t position) {
   PrintData data;
+  PaperSettings custom;
   uint64_t limit = position + kMaxHeaderSize;
   while (position < limit) {
     int c = source.At(position);
@@ -97,8 +129,7 @@ PrintData SkipJobHeader(ByteSource& source, uint64_t position) {
     } else if (IsPjlCommand(source, position)) {
       data.pjl = true;
       std::string line = ReadLine(source, position, limit);
-      if (ParseEnterLanguage(line, data.language)) break;
-      ParseCopies(line, data.copies);
+      if (ReadCommand(line, data, custom)) break;
     } else {
       break;
     }
@@ -106,14 +137,25 @@ PrintData SkipJobHeader(ByteSource& source, uint64_t position) {
   // Some drivers send a ^D between the header and the data.
   while (source.At(position) == 0x04) ++position;
   data.start = position;
+  if (data.paper == 0 && custom.length > 0 && custom.width > 0) {
+    data.paper = PaperSizeFromPoints(custom.width / 10.0, custom.length / 10.0);
+  }
   return data;
 }
 
 uint64_t FindUniversalExit(ByteSource& source, uint64_t position) {
-  for (; position < source.end(); ++position) {
-    int c = source.At(position);
-    if (c < 0) break;
-    if (c == 0x1B && IsUniversalExit(source, position)) return position;
+  // A block at a time, from ESC to ESC.
+  const uint8_t* data = nullptr;
+  size_t length = 0;
+  while (position < source.end() && source.Window(position, data, length)) {
+    const void* escape = std::memchr(data, 0x1B, length);
+    if (!escape) {
+      position += length;
+      continue;
+    }
+    position += static_cast<uint64_t>(static_cast<const uint8_t*>(escape) - data);
+    if (IsUniversalExit(source, position)) return position;
+    ++position;
   }
   return source.end();
 }

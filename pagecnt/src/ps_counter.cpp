@@ -11,11 +11,15 @@ namespace pagecnt {
 namespace {
 
 uint64_t PageCountOf(const PostScriptFacts& facts) {
-  // What the document says of itself comes first; the operators only show
-  // what the program text holds, not how often a procedure runs.
+  // The page sections that are there come first, whatever %%Pages: says
+  // (a producer that copies pages into one document may leave the first
+  // one's %%Pages: 1 in place); then what the document says of itself;
+  // the operators only show what the program text holds, not how often a
+  // loop runs them.
+  if (facts.page_comments > 0) return facts.page_comments;
   if (facts.first_pages > 0) return static_cast<uint64_t>(facts.first_pages);
   if (facts.last_pages > 0) return static_cast<uint64_t>(facts.last_pages);
-  if (facts.page_comments > 0) return facts.page_comments;
+  if (facts.procedure_pages > 0) return facts.procedure_pages;
   return facts.showpages;
 }
 

@@ -10,6 +10,8 @@
 #include "hex_lines_run.h"
 #include "pjl.h"
 #include "ps_data_start.h"
+#include "ps_page_procedures.h"
+#include "program_text_run.h"
 
 namespace pagecnt {
 
@@ -65,7 +67,8 @@ constexpr ByteTable OrdinaryBytes() {
 // Line ends, the bytes that may end the job, and `extra`.
 constexpr ByteTable StopBytes(std::string_view extra) {
   ByteTable table;
-  table.value['\r'] = table.value['\n'] = table.value[0x1B] = table.value[0x04] = true;
+  table.value[uint8_t{'\r'}] = table.value[uint8_t{'\n'}] = true;
+  table.value[0x1B] = table.value[0x04] = true;
   for (char c : extra) table.value[static_cast<uint8_t>(c)] = true;
   return table;
 }
@@ -92,8 +95,9 @@ uint64_t BytesEqual(uint64_t word, uint8_t value) {
 // The length of the run of bytes from `data` that `stop` does not hold.
 size_t RunUntil(const ByteTable& stop, const uint8_t* data, size_t length) {
   size_t n = 0;
-  while (n + 4 <= length && !(stop[data[n]] | stop[data[n + 1]] | stop[data[n + 2]] |
-                              stop[data[n + 3]])) {
+  // One test for four bytes, without a branch for each.
+  while (n + 4 <= length && !(int{stop[data[n]]} | int{stop[data[n + 1]]} |
+                              int{stop[data[n + 2]]} | int{stop[data[n + 3]]})) {
     n += 4;
   }
   while (n < length && !stop[data[n]]) ++n;
@@ -142,6 +146,29 @@ class Scanner {
         continue;
       }
       if (data_start_ == DataStart::kHere) BeginStretch(position + i);
+      if (light_pending_ && !in_line_) EnterPageText();
+      if (page_text_ && !in_line_) {
+        const size_t run = ProgramTextRun(data + i, length - i, line_start_);
+        if (run > 0) {
+          line_start_ = data[i + run - 1] == '\n' || data[i + run - 1] == '\r';
+          i += run;
+          continue;
+        }
+        if (data[i] == '/') {
+          const uint8_t next = i + 1 < length ? data[i + 1] : 'P';
+          const bool may_be_value = next == 'P' || next == '#' || next == 'N';
+          if (!may_be_value || !IsValueName(source, position + i) ||
+              InStringOrComment(data, i)) {
+            line_start_ = false;
+            ++i;
+            continue;
+          }
+          // Read as program text again from the '/' on, up to its value.
+          page_text_ = false;
+          light_pending_ = true;
+        }
+        // A comment line, ESC or ^D: as in program text.
+      }
       if (stretch_.active && !in_line_) {
         uint64_t resume = 0;
         StretchStep step = ContinueStretch(data, length, position, i, resume);
@@ -178,6 +205,46 @@ class Scanner {
       ++i;
     }
     return position + length;
+  }
+
+  // Once page comments count the pages, the program text between comment
+  // lines is no longer read word by word (see ps_scanner.h).
+  void EnterPageText() {
+    if (mode_ != Mode::kCode || after_less_than_ || !word_.empty() || literal_ ||
+        copies_next_ || page_size_step_ != PageSizeStep::kIdle) {
+      return;
+    }
+    light_pending_ = false;
+    page_text_ = true;
+    EndStretch();
+  }
+
+  // Whether data[at] lies in a string or a comment of its line, as far as
+  // the line shows it from its start (or from the window's: the lines of
+  // producers' text are short). Strings do not span lines in what they write.
+  static bool InStringOrComment(const uint8_t* data, size_t at) {
+    size_t start = at;
+    while (start > 0 && data[start - 1] != '\n' && data[start - 1] != '\r') --start;
+    int depth = 0;
+    for (size_t n = start; n < at; ++n) {
+      const uint8_t c = data[n];
+      if (depth > 0 && c == '\\') {
+        ++n;
+      } else if (c == '(') {
+        ++depth;
+      } else if (c == ')' && depth > 0) {
+        --depth;
+      } else if (c == '%' && depth == 0) {
+        return true;
+      }
+    }
+    return depth > 0;
+  }
+
+  // At a '/' in page text: a name whose value the scan takes.
+  static bool IsValueName(ByteSource& source, uint64_t position) {
+    return source.Matches(position, "/PageSize") || source.Matches(position, "/#copies") ||
+           source.Matches(position, "/NumCopies");
   }
 
   // Out of line: it is asked once a line, and kept out of the loop that
@@ -294,6 +361,7 @@ class Scanner {
   void Finish(uint64_t position) {
     if (in_line_) OnCommentLine();
     EndWord();
+    facts_.procedure_pages = procedures_.top_level_uses();
     facts_.end = position;
     finished_ = true;
   }
@@ -431,6 +499,7 @@ class Scanner {
       seen_pages_ = true;
     } else if (LineIs("%%Page:")) {
       ++facts_.page_comments;
+      if (!page_text_) light_pending_ = true;
     } else if (LineIs("%%PageBoundingBox:")) {
       double box[4];
       if (!facts_.first_page_bounding_box.known &&
@@ -544,11 +613,13 @@ class Scanner {
         return;
       case '(':
         EndWord();
+        procedures_.OnOtherToken();
         mode_ = Mode::kString;
         string_depth_ = 1;
         return;
       case '<':
         EndWord();
+        procedures_.OnOtherToken();
         after_less_than_ = true;
         return;
       case '/':
@@ -591,6 +662,7 @@ class Scanner {
       case DataStartWatch::Start::kNone:
         break;
     }
+    if (nested_documents_ == 0) procedures_.OnWord(word_, literal_);
     if (page_size_step_ == PageSizeStep::kIdle && !copies_next_) {
       // Most words: only a name can start what we look for, and no number
       // needs converting.
@@ -630,6 +702,13 @@ class Scanner {
   }
 
   void OnDelimiter(int c) {
+    if (c == '{') {
+      procedures_.OnOpenBrace();
+    } else if (c == '}') {
+      procedures_.OnCloseBrace();
+    } else {
+      procedures_.OnOtherToken();
+    }
     if (c == '[' && page_size_step_ == PageSizeStep::kOpen) {
       page_size_step_ = PageSizeStep::kWidth;
       return;
@@ -666,6 +745,12 @@ class Scanner {
   double height_ = 0;
 
   DataStartWatch data_watch_;
+  PageProcedures procedures_;
+  // Page comments count the pages: the program text between comment lines
+  // is passed at memory speed (page_text_), once the words under way are
+  // done (light_pending_).
+  bool page_text_ = false;
+  bool light_pending_ = false;
   DataStart data_start_ = DataStart::kNone;
   Stretch stretch_;
   uint64_t no_stretch_before_ = 0;

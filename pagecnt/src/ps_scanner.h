@@ -23,6 +23,9 @@ struct PostScriptFacts {
   int64_t last_pages = -1;
   uint64_t page_comments = 0;  // %%Page:
   uint64_t showpages = 0;      // showpage outside comments and strings
+  // Top-level uses of showpage and of the procedures that end a page (see
+  // ps_page_procedures.h), outside embedded documents.
+  uint64_t procedure_pages = 0;
   Size document_media;         // the first medium of %%DocumentMedia:
   Size page_size;              // the first /PageSize [w h]
   Size first_bounding_box;     // %%BoundingBox:, as for %%Pages:
@@ -74,6 +77,16 @@ struct PostScriptFacts {
 // Unlike when the data was read as program text, a '(' in it no longer
 // opens a string that hides the program after the data, and bytes in it
 // that look like /PageSize or /#copies no longer count.
+//
+// Once a %%Page: comment is read, the page comments count the pages, and
+// the words of the program no longer matter but for a page size or a
+// copy count. From there on the program text is passed at memory speed,
+// up to a comment line, an ESC or ^D, or a '/': /PageSize, /#copies and
+// /NumCopies are read as program text up to their values, every other
+// name is passed. This is what makes text-heavy jobs (groff, FOP) fast.
+// Strings and one-'%' comments are followed only on the line of such a
+// name: a name in a string or comment of its line is passed, as word by
+// word it was; producers write no string over several lines.
 PostScriptFacts ScanPostScript(ByteSource& source, uint64_t start);
 
 }  // namespace pagecnt

@@ -3,16 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
-#include "pjl.h"
 #include "text_run.h"
 
 namespace pagecnt {
 
 namespace {
 
-// Enough bytes to tell text from binary data; a file with control bytes
-// only further on is still counted as text, which cannot go wrong worse
-// than counting its form feeds.
+// Enough bytes to tell text from binary data, and to find the signature of
+// a language near the start; control bytes further on still make the
+// counter give up.
 constexpr uint64_t kSniffLength = 4096;
 
 constexpr uint64_t kOnes = 0x0101010101010101ull;
@@ -34,16 +33,32 @@ bool IsTextControl(int c) {
 
 }  // namespace
 
+// A line that begins as a language or PJL does: PostScript's "%!", PDF's
+// "%PDF-", "@PJL" (also behind "%%"), in any case.
+bool IsSignatureLine(ByteSource& source, uint64_t position) {
+  if (source.Matches(position, "%!") || source.Matches(position, "%PDF-")) return true;
+  if (source.Matches(position, "%%")) position += 2;
+  static const char kPjl[] = "@PJL";
+  for (int i = 0; i < 4; ++i) {
+    int c = source.At(position + i);
+    if (c < 0 || (c & ~0x20) != (kPjl[i] & ~0x20)) return false;
+  }
+  return true;
+}
+
 bool LooksLikeText(ByteSource& source, uint64_t start) {
   bool printable = false;
+  bool line_start = true;
   for (uint64_t position = start; position < start + kSniffLength; ++position) {
     int c = source.At(position);
     if (c < 0) break;
+    if (line_start && (c == '%' || c == '@') && IsSignatureLine(source, position)) return false;
     if (c > 0x20 && c != 0x7F) {
       printable = true;
     } else if (c != ' ' && !IsTextControl(c)) {
       return false;
     }
+    line_start = c == '\n' || c == '\r';
   }
   return printable;
 }
@@ -65,8 +80,7 @@ bool CountTextPages(const FileView& file, uint64_t start, JobCount& result) {
   uint64_t position = start;
   const uint8_t* data = nullptr;
   size_t length = 0;
-  bool ended = false;
-  while (!ended && source.Window(position, data, length)) {
+  while (source.Window(position, data, length)) {
     size_t i = 0;
     while (i < length) {
       // Whole stretches without a form feed or ESC at once.
@@ -99,9 +113,12 @@ bool CountTextPages(const FileView& file, uint64_t start, JobCount& result) {
       }
       if (i >= length) break;
       int c = data[i];
-      if (c == 0x1B && IsUniversalExit(source, position + i)) {
-        ended = true;
-        break;
+      if (c < 0x20 && c != '\f' && !IsTextControl(c)) {
+        // ESC (PJL or a printer language) or binary data: no text, and no
+        // guess at its pages.
+        result.end = position + i;
+        result.pages = 0;
+        return false;
       }
       if (c == '\n') {
         ++lines;

@@ -35,9 +35,16 @@ TextRun PlainTextRun(const uint8_t* data, size_t length) {
   size_t n = 0;
   for (; n + 16 <= length; n += 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + n));
-    const __m128i special = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\f')),
-                                         _mm_cmpeq_epi8(bytes, _mm_set1_epi8(0x1B)));
-    if (_mm_movemask_epi8(special)) break;
+    // Control bytes other than tab, line ends, backspace and ^Z: the form
+    // feed, ESC, and those that are no text at all.
+    const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(bytes, _mm_set1_epi8(0x1F)), bytes);
+    const __m128i text_control =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t')),
+                                  _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))),
+                     _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')),
+                                               _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\b'))),
+                                  _mm_cmpeq_epi8(bytes, _mm_set1_epi8(0x1A))));
+    if (_mm_movemask_epi8(_mm_andnot_si128(text_control, control))) break;
     counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')));
     const __m128i not_printable =
         _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(bytes, _mm_set1_epi8(0x20)), bytes),

@@ -15,7 +15,8 @@ struct TextRun {
 };
 
 // Passes 16 bytes at a time from `data` on, up to the first block of 16
-// that holds a form feed or an ESC, or to the last whole block of
+// that holds a form feed, an ESC or another control byte that is no text
+// (all but tab, line ends, backspace and ^Z), or to the last whole block of
 // `length`. Printable means above the blank and not DEL, as for the text
 // counter; every other byte but the line feed changes nothing.
 TextRun PlainTextRun(const uint8_t* data, size_t length);

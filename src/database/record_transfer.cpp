@@ -29,6 +29,15 @@ CParameterValue CParameterValue::SmallInt(int16_t nValue) {
   return v;
 }
 
+CParameterValue CParameterValue::Wide(const std::wstring& text) {
+  CParameterValue v;
+  v.m_nCType = SQL_C_WCHAR;
+  v.m_nSqlType = SQL_WVARCHAR;
+  v.m_text = text;
+  v.m_cbIndicator = static_cast<SQLLEN>(text.size() * sizeof(SQLWCHAR));
+  return v;
+}
+
 CParameterValue CParameterValue::Null(WORD wType) {
   CParameterValue v;
   if (wType == adVarChar) {

@@ -22,6 +22,8 @@ class CParameterValue {
   CParameterValue(const char* pszText);       // NOLINT: and plain names
   CParameterValue(const std::string& text);   // NOLINT
   static CParameterValue SmallInt(int16_t nValue);
+  // A text that is wide already (a name typed by a person), not ANSI.
+  static CParameterValue Wide(const std::wstring& text);
   static CParameterValue Null(WORD wType);
 
   // The value must stay in place until the statement has run.

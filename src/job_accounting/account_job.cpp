@@ -93,9 +93,9 @@ void Fill(CPrnDataRecord& row, const std::string& document, int32_t lPages,
 
 }  // namespace
 
-int CQuillonService::AccountJob(const JOB_DATA& job) {
+int CQuillonService::AccountJob(const JOB_DATA& job, JobOrigin origin) {
   try {
-    SettleJob(TakeJob(job));
+    SettleJob(TakeJob(job, origin));
   } catch (const std::bad_alloc&) {
     // Not even taken: nothing was journaled, nothing written.
     ReportToEventLog(EVENTLOG_ERROR_TYPE, EVMSG_JOURNAL_FULL, "not enough memory",
@@ -104,9 +104,10 @@ int CQuillonService::AccountJob(const JOB_DATA& job) {
   return 1;
 }
 
-CJobKeeper::CTicket CQuillonService::TakeJob(const JOB_DATA& job) {
+CJobKeeper::CTicket CQuillonService::TakeJob(const JOB_DATA& job, JobOrigin origin) {
   TAKEN_JOB taken;
   taken.job = job;
+  taken.origin = origin;
   return Keeper().Take(taken);
 }
 
@@ -125,7 +126,10 @@ JOURNALED_JOB CQuillonService::CompleteJob(const TAKEN_JOB& taken, HANDLE hStop)
       FirstNamePiece(JobText(job.wszComputer, kJobComputerChars, kComputerBufferSize - 1));
   facts.user = JobText(job.wszUser, kJobUserChars, 254);
   std::string document = JobText(job.wszDocument, kJobDocumentChars, 254);
-  FixOemText(&document[0]);
+  // The spooler's UTF-16 leaves nothing to guess, and the repair would turn
+  // legitimate characters of code page 1252 (the pound, copyright or degree
+  // sign) into others.
+  if (taken.origin == JobOrigin::Client) FixOemText(&document[0]);
   facts.document = document;
 
   // Step 4. A negative copy count is not a count: the job printed once.

@@ -36,7 +36,10 @@ bool GetClientComputer(const char* pszUserName, char (&szComputer)[kComputerBuff
     for (DWORD i = 0; sessions && i < dwRead; ++i) {
       const wchar_t* pwszUser = sessions[i].sesi10_username;
       if (!pwszUser || lstrcmpiA(WideToAnsi(pwszUser).c_str(), pszUserName) != 0) continue;
+      // Usually "\\" and an address or a name: stored without the
+      // backslashes, as the spooler's machine name is.
       const wchar_t* pwszClient = sessions[i].sesi10_cname;
+      while (pwszClient && *pwszClient == L'\\') ++pwszClient;
       const std::string client =
           CutToWidth(pwszClient ? WideToAnsi(pwszClient).c_str() : "", kComputerBufferSize - 1);
       std::memcpy(szComputer, client.c_str(), client.size() + 1);

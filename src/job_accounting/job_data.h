@@ -1,5 +1,5 @@
 // JOB_DATA: the record of one print job on its way to accounting, built from
-// a spooler change notification and also received byte for byte from pipe
+// what the spooler tells of the job and also received byte for byte from pipe
 // clients, so its layout is a wire format (1,640 bytes, little-endian).
 // Texts are UTF-16LE, zero-terminated within their width; a text that fills
 // its whole width has no terminator, so every reader stops at the width.
@@ -56,19 +56,9 @@ static_assert(offsetof(JOB_DATA, wColor) == 1634, "JOB_DATA layout");
 static_assert(offsetof(JOB_DATA, wDuplex) == 1636, "JOB_DATA layout");
 static_assert(offsetof(JOB_DATA, wReserved) == 1638, "JOB_DATA layout");
 
-// Fills the record from one change notification, using only the entries of
-// job dwJobId; texts in the block are zero-terminated ANSI (never read past
-// their cbBuf), the device mode is a DEVMODEA. The record is cleared first.
-// dwJobId is set only by a document entry, so a block without one leaves it
-// 0. An entry present without data gives "Unknown computer" / "Unknown user"
-// / "Unknown document". A later entry for a field replaces an earlier one.
-//
-// The watcher's variant: the printer name is ANSI, and the copy count comes
-// from the device mode (1 without DM_COPIES).
-void FillJobData(JOB_DATA& job, const char* pszPrinter, const PRINTER_NOTIFY_INFO* pInfo,
-                 DWORD dwJobId);
-// The per-job thread's variant: the printer name is already wide (at most
-// 255 characters are taken), and dwCopies is left 0 for the caller, which
-// reads it from the job's spool shadow file.
-void FillJobData(JOB_DATA& job, const WCHAR* pwszPrinter, const PRINTER_NOTIFY_INFO* pInfo,
-                 DWORD dwJobId);
+// The submission time of a job in seconds since 1970, from the spooler's
+// SYSTEMTIME in UTC: converted to local time with the system's time zone and
+// back through mktime, with daylight saving as it is now, not as it was at
+// the submission. Without a time, or with one before 1970, the current
+// time.
+int32_t SubmissionTime(const SYSTEMTIME* pUtc);

@@ -144,7 +144,79 @@ class CPayload {
   std::string m_out;
 };
 
+// The jobs of the data whose rows are not known to be written, in the order
+// each was first journaled; the bytes of damaged records skipped, and the
+// end of the last whole record.
+std::vector<JOURNAL_ENTRY> OpenEntries(const std::string& data, uint64_t* pcbDropped,
+                                       size_t* pGoodEnd) {
+  std::vector<JOURNAL_ENTRY> entries;
+  std::map<std::string, size_t> where;   // key -> index in entries
+  std::vector<bool> written;
+  size_t offset = 0;
+  *pcbDropped = 0;
+  *pGoodEnd = 0;
+  while (offset < data.size()) {
+    std::string payload;
+    size_t end = 0;
+    CJobJournal::Stage stage;
+    JOURNAL_ENTRY entry;
+    if (RecordAt(data, offset, &payload, &end) && CJobJournal::Decode(payload, &stage, &entry)) {
+      auto it = where.find(entry.key);
+      if (it == where.end()) {
+        if (stage != CJobJournal::Stage::Done) {
+          where[entry.key] = entries.size();
+          entries.push_back(std::move(entry));
+          written.push_back(false);
+        }
+      } else if (stage == CJobJournal::Stage::Done) {
+        written[it->second] = true;
+      } else if (stage == CJobJournal::Stage::Kept) {
+        entries[it->second].bCompleted = true;
+        entries[it->second].facts = std::move(entry.facts);
+      }
+      offset = *pGoodEnd = end;
+      continue;
+    }
+    // Damage: skip to the next record that holds.
+    size_t next = offset + 1;
+    for (; next < data.size(); ++next) {
+      size_t e = 0;
+      if (data[next] == kMagic[0] && RecordAt(data, next, &payload, &e)) break;
+    }
+    *pcbDropped += next - offset;
+    offset = next;
+  }
+  std::vector<JOURNAL_ENTRY> open;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (!written[i]) open.push_back(std::move(entries[i]));
+  }
+  return open;
+}
+
+bool ReadWhole(const std::string& path, std::string* pData) {
+  // The service may be appending: its handle shares reading only and has
+  // write access, so this one must share writing with it.
+  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  pData->clear();
+  if (!file) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  char buffer[65536];
+  DWORD cb = 0;
+  while (ReadFile(file.get(), buffer, sizeof(buffer), &cb, nullptr) && cb) pData->append(buffer, cb);
+  return true;
+}
+
 }  // namespace
+
+bool CountJournalRecords(const std::string& path, size_t* pnRecords) {
+  std::string data;
+  if (!ReadWhole(path, &data)) return false;
+  uint64_t cbDropped = 0;
+  size_t goodEnd = 0;
+  *pnRecords = OpenEntries(data, &cbDropped, &goodEnd).size();
+  return true;
+}
 
 CJobJournal::CJobJournal(std::string path, uint64_t cbLimit)
     : m_path(std::move(path)), m_cbLimit(cbLimit), m_cbSize(0), m_nNext(1) {
@@ -216,6 +288,8 @@ std::string CJobJournal::Encode(const TAKEN_JOB& taken) {
   out.Number("PaperWidth", job.wPaperWidth);
   out.Number("Color", job.wColor);
   out.Number("Duplex", job.wDuplex);
+  out.Text("Origin", taken.origin == JobOrigin::Spooler ? "spooler" : "client");
+  if (!taken.bCopiesKnown) out.Text("CopiesKnown", "no");
   if (taken.bSizeKnown) out.Number("Size", taken.dwSize);
   return out.Get();
 }
@@ -286,6 +360,11 @@ bool CJobJournal::Decode(const std::string& payload, Stage* pStage, JOURNAL_ENTR
     number("PaperWidth", &job.wPaperWidth);
     number("Color", &job.wColor);
     number("Duplex", &job.wDuplex);
+    const auto origin = values.find("Origin");
+    taken.origin = origin != values.end() && origin->second == "spooler" ? JobOrigin::Spooler
+                                                                         : JobOrigin::Client;
+    const auto copiesKnown = values.find("CopiesKnown");
+    taken.bCopiesKnown = copiesKnown == values.end() || copiesKnown->second != "no";
     taken.bSizeKnown = values.count("Size") != 0;
     if (taken.bSizeKnown) number("Size", &taken.dwSize);
     *pStage = Stage::Taken;
@@ -376,52 +455,18 @@ bool CJobJournal::Done(const std::string& key) {
 bool CJobJournal::Flush() { return !m_file || FlushFileBuffers(m_file.get()); }
 
 std::vector<JOURNAL_ENTRY> CJobJournal::ReadAll(uint64_t* pcbDropped) {
-  std::vector<JOURNAL_ENTRY> entries;
   if (pcbDropped) *pcbDropped = 0;
-  if (!Open()) return entries;
+  if (!Open()) return {};
   std::string data;
   LARGE_INTEGER start = {};
   m_bAtEnd = false;
-  if (!SetFilePointerEx(m_file.get(), start, nullptr, FILE_BEGIN)) return entries;
+  if (!SetFilePointerEx(m_file.get(), start, nullptr, FILE_BEGIN)) return {};
   char buffer[65536];
   DWORD cb = 0;
   while (ReadFile(m_file.get(), buffer, sizeof(buffer), &cb, nullptr) && cb) data.append(buffer, cb);
-
-  std::map<std::string, size_t> where;   // key -> index in entries
-  std::vector<bool> written;
   uint64_t cbDropped = 0;
-  size_t offset = 0, goodEnd = 0;
-  while (offset < data.size()) {
-    std::string payload;
-    size_t end = 0;
-    Stage stage;
-    JOURNAL_ENTRY entry;
-    if (RecordAt(data, offset, &payload, &end) && Decode(payload, &stage, &entry)) {
-      auto it = where.find(entry.key);
-      if (it == where.end()) {
-        if (stage != Stage::Done) {
-          where[entry.key] = entries.size();
-          entries.push_back(std::move(entry));
-          written.push_back(false);
-        }
-      } else if (stage == Stage::Done) {
-        written[it->second] = true;
-      } else if (stage == Stage::Kept) {
-        entries[it->second].bCompleted = true;
-        entries[it->second].facts = std::move(entry.facts);
-      }
-      offset = goodEnd = end;
-      continue;
-    }
-    // Damage: skip to the next record that holds.
-    size_t next = offset + 1;
-    for (; next < data.size(); ++next) {
-      size_t e = 0;
-      if (data[next] == kMagic[0] && RecordAt(data, next, &payload, &e)) break;
-    }
-    cbDropped += next - offset;
-    offset = next;
-  }
+  size_t goodEnd = 0;
+  std::vector<JOURNAL_ENTRY> entries = OpenEntries(data, &cbDropped, &goodEnd);
   m_cbSize = data.size();
   if (goodEnd < data.size()) {
     // A damaged tail is cut off, so the next record follows a whole one.
@@ -433,11 +478,7 @@ std::vector<JOURNAL_ENTRY> CJobJournal::ReadAll(uint64_t* pcbDropped) {
     }
   }
   if (pcbDropped) *pcbDropped = cbDropped;
-  std::vector<JOURNAL_ENTRY> open;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    if (!written[i]) open.push_back(std::move(entries[i]));
-  }
-  return open;
+  return entries;
 }
 
 bool CJobJournal::Clear() {

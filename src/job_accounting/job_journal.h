@@ -6,9 +6,9 @@
 // each), then the payload: "Name=value" lines, values with '%', CR, LF and
 // NUL written as %XX. Its "Stage" line says what it holds:
 //   taken  the job as the service took it (JOB_DATA's fields, texts in
-//          UTF-8, and the size when the watcher saw it finish), written
-//          and flushed before any step that can wait on the database or
-//          the spooler;
+//          UTF-8, where it came from, whether its copies are known, and the
+//          size when the watcher saw it finish), written and flushed before
+//          any step that can wait on the database or the spooler;
 //   kept   (or no Stage line, as written before stages existed) the job's
 //          completed facts, by name, never by database id, so that a record
 //          stays valid whatever the database assigns meanwhile; written
@@ -56,10 +56,18 @@ struct JOURNALED_JOB {
   int16_t nDuplex = 0;
 };
 
+// Where a job to account comes from.
+enum class JobOrigin {
+  Client,    // a job report on the pipe: texts a client converted from ANSI
+  Spooler,   // the watcher: texts the spooler gave as UTF-16
+};
+
 // A job as the service took it, before anything was asked about it.
 struct TAKEN_JOB {
   std::string key;
   JOB_DATA job = {};
+  JobOrigin origin = JobOrigin::Client;
+  bool bCopiesKnown = true;  // job.dwCopies holds the copies (else they are asked)
   bool bSizeKnown = false;   // the watcher saw it finish with dwSize bytes
   DWORD dwSize = 0;
 };
@@ -137,3 +145,9 @@ class CJobJournal {
   std::string m_series;   // the prefix, the time and the process
   uint32_t m_nNext;
 };
+
+// The number of jobs in the journal file at path whose rows are not known to
+// be written (taken or kept, not done), read without changing the file and
+// while the service may be appending to it. A missing file holds
+// none; false when the file is there but cannot be read.
+bool CountJournalRecords(const std::string& path, size_t* pnRecords);

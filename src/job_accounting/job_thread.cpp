@@ -1,20 +1,34 @@
 #include "job_accounting/job_thread.h"
 
-#include <memory>
+#include <winspool.h>
 
-#include "job_accounting/job_data.h"
+#include <cwchar>
+#include <memory>
+#include <string>
+
+#include "database/wide_text.h"
 #include "job_accounting/shadow_file.h"
-#include "printer_monitor/notify_block.h"
+#include "job_accounting/spooled_job.h"
 #include "service_core/quillon_service.h"
+#include "service_core/win_owners.h"
+
+int32_t JobCopies(const JOB_DATA& job) {
+  const auto* pwszPrinter = reinterpret_cast<const wchar_t*>(job.wszPrinter);
+  std::string printer = WideToAnsi(pwszPrinter, wcsnlen(pwszPrinter, kJobPrinterChars));
+  PrinterHandle hPrinter;
+  JOB_FACTS spooled;
+  if (OpenPrinterA(&printer[0], hPrinter.put(), nullptr) &&
+      ReadSpooledJob(hPrinter.get(), job.dwJobId, spooled) && (spooled.dwTold & kToldCopies)) {
+    return spooled.job.dwCopies;
+  }
+  return ReadShadowCopies(static_cast<int32_t>(job.dwJobId));
+}
 
 DWORD WINAPI JobThread(LPVOID pParam) {
   std::unique_ptr<JOB_THREAD_PARAM> start(static_cast<JOB_THREAD_PARAM*>(pParam));
   if (!start) return static_cast<DWORD>(-1);
-  NotifyInfoBlock block(start->pInfo);   // released when the job is done
-
-  JOB_DATA job;
-  FillJobData(job, start->wszPrinter, block.get(), start->dwJobId);
-  job.dwCopies = ReadShadowCopies(static_cast<int32_t>(job.dwJobId));
-  if (start->pService) start->pService->AccountJob(job);
+  JOB_DATA& job = start->job;
+  if (!start->bCopiesKnown) job.dwCopies = JobCopies(job);
+  if (start->pService) start->pService->AccountJob(job, JobOrigin::Spooler);
   return 1;
 }

@@ -3,23 +3,24 @@
 #pragma once
 
 #include <windows.h>
-#include <winspool.h>
+
+#include "job_accounting/job_data.h"
 
 class CQuillonService;
 
-constexpr size_t kJobThreadPrinterChars = 256;
-
-// The start block: allocated with new by the watcher, deleted by the
-// thread, which also releases pInfo with FreePrinterNotifyInfo.
+// The start block: allocated with new by the watcher, deleted by the thread.
 struct JOB_THREAD_PARAM {
-  PRINTER_NOTIFY_INFO* pInfo;                  // the notification in which the job finished
   CQuillonService* pService;
-  WCHAR wszPrinter[kJobThreadPrinterChars];    // zero-terminated
-  DWORD dwJobId;
+  JOB_DATA job;          // the job's record as the watcher gathered it
+  bool bCopiesKnown;     // job.dwCopies came from the job's device mode
 };
 
-// Thread routine; the argument is a JOB_THREAD_PARAM*. Builds the job's
-// JOB_DATA from the notification (this job's entries only), takes the copy
-// count from the job's spool shadow file (1 when it cannot be read) and
-// accounts the job. Returns -1 without a start block, else 1.
+// Thread routine; the argument is a JOB_THREAD_PARAM*. Completes the copy
+// count when the watcher did not learn it (JobCopies) and accounts the job.
+// Returns -1 without a start block, else 1.
 DWORD WINAPI JobThread(LPVOID pParam);
+
+// The copies of a job whose notifications told none: dmCopies of the device
+// mode of GetJob's JOB_INFO_2 while the spooler still has the job, else the
+// count in its spool shadow file (ReadShadowCopies), else 1.
+int32_t JobCopies(const JOB_DATA& job);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "job_accounting/job_facts.h"
 #include "service_core/win_owners.h"
 
 namespace {
@@ -13,7 +14,6 @@ constexpr DWORD kSpoolDirectoryBytes = 260;
 constexpr BYTE kFirstLayoutSignature = 0x66;
 constexpr size_t kFirstLayoutOffsetField = 40;
 constexpr size_t kSecondLayoutOffsetField = 44;
-constexpr size_t kCopiesInDevMode = 86;   // DEVMODEW.dmCopies
 
 bool Fits(size_t cbFile, size_t position, size_t cbValue) {
   return position <= cbFile && cbValue <= cbFile - position;
@@ -75,11 +75,14 @@ int32_t ReadShadowCopies(int32_t lJobId) {
   if (!Fits(cbFile, offsetField, sizeof(uint32_t))) return 1;
   uint32_t devModeOffset = 0;
   std::memcpy(&devModeOffset, pbFile + offsetField, sizeof(devModeOffset));
-  if (!Fits(cbFile, devModeOffset, kCopiesInDevMode) ||
-      !Fits(cbFile, devModeOffset + kCopiesInDevMode, sizeof(int16_t))) {
+  // The layout is undocumented: the device mode must lie beyond the field
+  // that points at it, and be one by its own dmSize and dmFields, with
+  // DM_COPIES set and dmCopies within dmSize.
+  if (devModeOffset < offsetField + sizeof(uint32_t) || devModeOffset >= cbFile) return 1;
+  JOB_FACTS facts = NoFacts(static_cast<DWORD>(lJobId));
+  if (!ReadDeviceMode(pbFile + devModeOffset, cbFile - devModeOffset, facts) ||
+      !(facts.dwTold & kToldCopies)) {
     return 1;
   }
-  int16_t nCopies = 0;
-  std::memcpy(&nCopies, pbFile + devModeOffset + kCopiesInDevMode, sizeof(nCopies));
-  return nCopies;
+  return facts.job.dwCopies;
 }

@@ -104,7 +104,13 @@ int CIniFile::FindLine(const char* pszLine, long* pOffset) {
   if (!m_pFile || !pszLine) return 0;
   char szBuffer[kListLineBuffer];
   while (ReadLine(szBuffer, sizeof(szBuffer))) {
-    if (std::strcmp(szBuffer, pszLine) == 0) {
+    // The last line of a file may lack its line end and is an entry all the
+    // same: it matches the line that has one.
+    const size_t cb = std::strlen(szBuffer);
+    const bool bUnended = szBuffer[cb - 1] != '\n' && std::feof(m_pFile);
+    if (std::strcmp(szBuffer, pszLine) == 0 ||
+        (bUnended && std::strncmp(szBuffer, pszLine, cb) == 0 &&
+         std::strcmp(pszLine + cb, "\n") == 0)) {
       if (pOffset) *pOffset = std::ftell(m_pFile);
       return 1;
     }
@@ -136,7 +142,12 @@ int CIniFile::AddLine(const char* pszEntry, bool bUnique) {
   if (!m_pFile || !EntryLine(pszEntry, line)) return 0;
   if (bUnique && FindLine(line.c_str(), nullptr)) return -1;
   // Reading and writing on one stream need a positioning call between them.
+  // A last line without its line end is an entry too: it gets one first, so
+  // that the new entry does not run on into it.
+  bool bEndsLine = true;
+  if (std::fseek(m_pFile, -1, SEEK_END) == 0) bEndsLine = std::getc(m_pFile) == '\n';
   if (std::fseek(m_pFile, 0, SEEK_END) != 0) return 0;
+  if (!bEndsLine && std::fputs("\r\n", m_pFile) < 0) return 0;
   if (!WritePiece(m_pFile, line.c_str())) return 0;
   return std::fflush(m_pFile) == 0 ? 1 : 0;
 }

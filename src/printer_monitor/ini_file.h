@@ -24,9 +24,9 @@ class CIniFile {
   CIniFile(const CIniFile&) = delete;
   CIniFile& operator=(const CIniFile&) = delete;
 
-  // Appends the entry and a line end. 1 appended, 0 failed (also for an
-  // entry containing "\n"), -1 when bUnique is set and the entry was found
-  // from the current position on.
+  // Appends the entry and a line end (after ending a last line that has
+  // none). 1 appended, 0 failed (also for an entry containing "\n"), -1
+  // when bUnique is set and the entry was found from the current position on.
   virtual int AddLine(const char* pszEntry, bool bUnique);
   // Removes the first occurrence of the entry; 1 when removed, else 0. The
   // list is rewritten through "copy.bak" and replaced in one step, so a
@@ -34,7 +34,8 @@ class CIniFile {
   // opened again afterwards.
   virtual int DeleteLine(const char* pszEntry);
   // From the current position, looks for a line equal to pszLine (line end
-  // included); on a match stores the offset just after it. 1 found, else 0.
+  // included; a last line without its line end matches too); on a match
+  // stores the offset just after it. 1 found, else 0.
   virtual int FindLine(const char* pszLine, long* pOffset);
   // Reads from the current position up to the next line that is not a
   // comment and leaves it, line end included, in the buffer. 1, or 0 at the

@@ -19,13 +19,16 @@ void CQuillonService::AddListedPrinters(CIniFile& list, DWORD dwKind) {
   char szEntry[kListLineBuffer];
   while (list.GetNextLine(szEntry, sizeof(szEntry))) {
     try {
-      CPrnObj printer(szEntry, dwKind, TRUE);
+      CPrnObj printer(szEntry, dwKind, FALSE);
       try {
         m_printers.push_back(printer);
       } catch (...) {
         printer.Close();   // the list never took it: nobody else would
         throw;
       }
+      // One that does not open now is kept, unopened: the watcher tries it
+      // again now and then.
+      m_printers.back().Open();
     } catch (CExc* pExc) {
       std::unique_ptr<CExc> owned(pExc);
       ReportToEventLog(EVENTLOG_ERROR_TYPE, EVMSG_PRINTER_INIT, szEntry, owned->Message());

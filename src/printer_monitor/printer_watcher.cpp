@@ -2,202 +2,130 @@
 
 #include <winspool.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <shared_mutex>
+#include <string>
 #include <vector>
 
-#include "job_accounting/job_data.h"
 #include "job_accounting/job_thread.h"
-#include "printer_monitor/notify_block.h"
+#include "printer_monitor/job_decision.h"
+#include "printer_monitor/notify_reader.h"
 #include "printer_monitor/prn_obj.h"
 #include "printer_monitor/stop_event.h"
+#include "printer_monitor/watched_printer.h"
 #include "service_core/exc.h"
 #include "service_core/lock.h"
 #include "service_core/quillon_service.h"
+#include "service_core/text_utils.h"
 #include "service_core/win_owners.h"
 
 namespace {
 
 constexpr DWORD kPrintersPerWait = MAXIMUM_WAIT_OBJECTS - 1;   // slot 0 is the stop event
-// After a block flagged as discarded, the refresh is asked for this late.
-constexpr DWORD kDiscardedRetryMs = 100;
 // A wait that fails is tried again after this pause, unless the stop came.
 constexpr DWORD kFailedWaitPauseMs = 1000;
+// A refresh may itself come back flagged as discarded; it is asked for this
+// often in a row before the next check tries again.
+constexpr int kRefreshAttempts = 3;
 
-// The notification options: every requested job field, refreshed in full
-// at each fetch. Built once and shared by every arming and fetch.
-class CNotifyOptions {
- public:
-  CNotifyOptions() : m_type(), m_options() {
-    m_type.Type = JOB_NOTIFY_TYPE;
-    m_type.Count = sizeof(m_fields) / sizeof(m_fields[0]);
-    m_type.pFields = m_fields;
-    m_options.Version = 2;
-    m_options.Flags = PRINTER_NOTIFY_OPTIONS_REFRESH;
-    m_options.Count = 1;
-    m_options.pTypes = &m_type;
-  }
-  CNotifyOptions(const CNotifyOptions&) = delete;
-  CNotifyOptions& operator=(const CNotifyOptions&) = delete;
-  LPVOID Get() { return &m_options; }
-
- private:
-  WORD m_fields[9] = {JOB_NOTIFY_FIELD_STATUS,       JOB_NOTIFY_FIELD_BYTES_PRINTED,
-                      JOB_NOTIFY_FIELD_DOCUMENT,     JOB_NOTIFY_FIELD_USER_NAME,
-                      JOB_NOTIFY_FIELD_MACHINE_NAME, JOB_NOTIFY_FIELD_TOTAL_PAGES,
-                      JOB_NOTIFY_FIELD_DEVMODE,      JOB_NOTIFY_FIELD_SUBMITTED,
-                      JOB_NOTIFY_FIELD_TOTAL_BYTES};
-  PRINTER_NOTIFY_OPTIONS_TYPE m_type;
-  PRINTER_NOTIFY_OPTIONS m_options;
-};
-
-// The newest job of a refreshed block: the last status, bytes-printed and
-// total-bytes entries. False when the block lacks any of them.
-struct NEWEST_JOB {
-  DWORD dwId;
-  DWORD dwStatus;
-  DWORD dwBytesPrinted;
-  DWORD dwTotalBytes;
-};
-
-bool FindNewestJob(const PRINTER_NOTIFY_INFO& info, NEWEST_JOB& job) {
-  const PRINTER_NOTIFY_INFO_DATA* pStatus = nullptr;
-  const PRINTER_NOTIFY_INFO_DATA* pPrinted = nullptr;
-  const PRINTER_NOTIFY_INFO_DATA* pTotal = nullptr;
-  for (DWORD i = 0; i < info.Count; ++i) {
-    const PRINTER_NOTIFY_INFO_DATA& entry = info.aData[i];
-    if (entry.Type != JOB_NOTIFY_TYPE) continue;
-    if (entry.Field == JOB_NOTIFY_FIELD_STATUS) pStatus = &entry;
-    if (entry.Field == JOB_NOTIFY_FIELD_BYTES_PRINTED) pPrinted = &entry;
-    if (entry.Field == JOB_NOTIFY_FIELD_TOTAL_BYTES) pTotal = &entry;
-  }
-  if (!pStatus || !pPrinted || !pTotal) return false;
-  job.dwId = pStatus->Id;
-  job.dwStatus = pStatus->NotifyData.adwData[0];
-  job.dwBytesPrinted = pPrinted->NotifyData.adwData[0];
-  job.dwTotalBytes = pTotal->NotifyData.adwData[0];
-  return true;
-}
-
-bool IsFinished(const NEWEST_JOB& job) {
-  const DWORD dwDone = JOB_STATUS_PRINTED | JOB_STATUS_DELETING | JOB_STATUS_COMPLETE;
-  return (job.dwStatus & dwDone) != 0 ||
-         (job.dwBytesPrinted == job.dwTotalBytes && job.dwBytesPrinted != 0);
-}
-
-// One watched printer: its notification, and the last job recorded there.
-struct WATCH_SLOT {
-  ChangeNotification hChange;
-  CPrnObj* pPrinter;
-  DWORD dwLastFinished;
-};
-
-// What every wait loop of the watcher shares: the decisions about jobs,
-// made one notification at a time.
+// What the watcher shares between its wait loops: the decisions about jobs,
+// made one block at a time.
 class CJobDecisions {
  public:
   explicit CJobDecisions(CQuillonService& service) : m_service(service) {}
 
-  void Deal(WATCH_SLOT& slot, NotifyInfoBlock block) {
+  void Deal(CWatchedPrinter& printer, const NOTIFY_READING& block, bool bRefresh) {
     std::lock_guard<std::mutex> lock(m_lock);
-    NEWEST_JOB job;
-    if (!block.get()->Count || !FindNewestJob(*block.get(), job)) return;
-    CPrnObj& printer = *slot.pPrinter;
-
-    if (m_decided.find(job.dwId) == m_decided.end()) {
-      if (IsHandled(job.dwId)) return;
-      JOB_DATA data;
-      FillJobData(data, printer.m_pszName, block.get(), job.dwId);
-      int32_t nCommand = m_service.GetJobCommand(data.wszUser, data.wszPrinter);
-      if (nCommand != 0) {
-        SetJobA(printer.m_hPrinter, job.dwId, 0, nullptr, static_cast<DWORD>(nCommand));
-        MarkHandled(job.dwId);
-        return;
-      }
-      m_decided[job.dwId] = true;
-    }
-
-    if (!IsFinished(job) || job.dwId == slot.dwLastFinished) return;
-    m_decided.erase(job.dwId);
-    if (IsHandled(job.dwId)) return;
-    slot.dwLastFinished = job.dwId;
-    RecordFinished(job);
-    if (printer.m_dwKind & PRN_GDI) HandOff(printer, job.dwId, std::move(block));
+    CActions actions(*this, printer);
+    printer.Jobs().Take(block, bRefresh, actions);
   }
 
  private:
-  bool IsHandled(DWORD dwJob) {
-    std::lock_guard<std::mutex> lock(m_service.m_handledJobsLock);
-    return m_service.m_handledJobs.count(dwJob) != 0;
-  }
-  void MarkHandled(DWORD dwJob) {
-    std::lock_guard<std::mutex> lock(m_service.m_handledJobsLock);
-    m_service.m_handledJobs[dwJob] = TRUE;
-  }
+  class CActions : public IJobActions {
+   public:
+    CActions(CJobDecisions& decisions, CWatchedPrinter& printer)
+        : m_decisions(decisions), m_printer(printer) {}
+    bool Decide(JOB_FACTS& job) override {
+      const char* pszName = m_printer.Name();
+      const int cch = static_cast<int>(strnlen(pszName, kJobPrinterChars));
+      std::memset(job.job.wszPrinter, 0, sizeof(job.job.wszPrinter));
+      if (cch) {
+        MultiByteToWideChar(CP_ACP, 0, pszName, cch, job.job.wszPrinter, kJobPrinterChars);
+      }
+      return DecideJob(m_decisions.m_service, m_printer.Printer(), job);
+    }
+    void Finished(const JOB_FACTS& job) override {
+      m_decisions.RecordFinished(job);
+      if (m_printer.IsGdi()) m_decisions.HandOff(job);
+    }
 
-  // Without the lock in time the job simply has no entry, and its size is
+   private:
+    CJobDecisions& m_decisions;
+    CWatchedPrinter& m_printer;
+  };
+
+  // The bytes printed as the watcher saw them, for the job's report. Without
+  // them, or without the lock in time, the job has no entry, and its size is
   // asked of the spooler when it is accounted.
-  void RecordFinished(const NEWEST_JOB& job) {
+  void RecordFinished(const JOB_FACTS& job) {
+    if (!(job.dwTold & kToldBytesPrinted)) return;
     try {
       CLock lock(kJobQueueTimeout, kJobQueueMutex);
-      m_service.m_jobTable[job.dwId] = {job.dwBytesPrinted,
-                                        static_cast<DWORD>(std::time(nullptr))};
+      m_service.m_jobTable[job.job.dwJobId] = {job.dwBytesPrinted,
+                                               static_cast<DWORD>(std::time(nullptr))};
     } catch (CExc* pExc) {
       delete pExc;
     }
   }
 
-  // The block goes with the start block to the new thread; if no thread
-  // starts, both are given back here.
-  void HandOff(const CPrnObj& printer, DWORD dwJob, NotifyInfoBlock block) {
+  // The record goes with the start block to the new thread; if no thread
+  // starts, the start block is given back here.
+  void HandOff(const JOB_FACTS& job) {
     std::unique_ptr<JOB_THREAD_PARAM> param(new (std::nothrow) JOB_THREAD_PARAM());
     if (!param) return;
-    param->pInfo = block.get();
     param->pService = &m_service;
-    param->dwJobId = dwJob;
-    int cch = static_cast<int>(strnlen(printer.m_pszName, kJobThreadPrinterChars - 1));
-    if (cch) {
-      MultiByteToWideChar(CP_ACP, 0, printer.m_pszName, cch, param->wszPrinter,
-                          kJobThreadPrinterChars - 1);
-    }
+    param->job = job.job;
+    param->bCopiesKnown = (job.dwTold & kToldCopies) != 0;
     UniqueHandle thread(CreateThread(nullptr, 0, m_service.m_pfnJobThread, param.get(), 0,
                                      nullptr));
-    if (!thread) return;
-    param.release();
-    block.release();
+    if (thread) param.release();
   }
 
   CQuillonService& m_service;
   std::mutex m_lock;
-  // Jobs seen and let run whose finish has not been recorded yet.
-  std::map<DWORD, bool> m_decided;
 };
 
-// One wait: the stop event and up to 63 printers.
+// One wait: the stop event and up to 63 printers, with their connections.
 class CWaitLoop {
  public:
-  CWaitLoop(CJobDecisions& decisions, CNotifyOptions& options, HANDLE hStop)
-      : m_decisions(decisions), m_options(options), m_hStop(hStop) {}
+  CWaitLoop(CQuillonService& service, CJobDecisions& decisions, CNotifyOptions& options,
+            HANDLE hStop)
+      : m_service(service), m_decisions(decisions), m_options(options), m_hStop(hStop) {}
 
-  bool Full() const { return m_slots.size() >= kPrintersPerWait; }
-  const std::vector<WATCH_SLOT>& Slots() const { return m_slots; }
-  void Add(ChangeNotification hChange, CPrnObj* pPrinter) {
-    m_slots.push_back({std::move(hChange), pPrinter, 0});
-  }
+  bool Full() const { return m_printers.size() >= kPrintersPerWait; }
+  const std::vector<CWatchedPrinter*>& Printers() const { return m_printers; }
+  void Add(CWatchedPrinter* pPrinter) { m_printers.push_back(pPrinter); }
 
   // Until the stop event is set (or can no longer be waited on).
   void Run() {
-    std::vector<HANDLE> handles{m_hStop};
-    for (const WATCH_SLOT& slot : m_slots) handles.push_back(slot.hChange.get());
-    const DWORD nHandles = static_cast<DWORD>(handles.size());
     for (;;) {
+      // A stop that comes meanwhile is the lowest slot of the wait below.
+      const DWORD dwTimeout = Tend();
+      std::vector<HANDLE> handles{m_hStop};
+      std::vector<CWatchedPrinter*> armed;
+      for (CWatchedPrinter* pPrinter : m_printers) {
+        if (!pPrinter->Armed()) continue;
+        handles.push_back(pPrinter->Notification());
+        armed.push_back(pPrinter);
+      }
       // The lowest signalled slot comes first: the stop before any printer.
-      DWORD dwResult = WaitForMultipleObjects(nHandles, handles.data(), FALSE, INFINITE);
+      const DWORD dwResult = WaitForMultipleObjects(static_cast<DWORD>(handles.size()),
+                                                    handles.data(), FALSE, dwTimeout);
       if (dwResult == WAIT_OBJECT_0) return;
       if (dwResult == WAIT_FAILED) {
         // Retrying at once would spin; a stop event that cannot be waited
@@ -205,9 +133,8 @@ class CWaitLoop {
         if (WaitForSingleObject(m_hStop, kFailedWaitPauseMs) != WAIT_TIMEOUT) return;
         continue;
       }
-      DWORD dwSlot = dwResult - WAIT_OBJECT_0;
-      if (dwSlot == 0 || dwSlot >= nHandles) continue;
-      Serve(m_slots[dwSlot - 1]);
+      const DWORD dwSlot = dwResult - WAIT_OBJECT_0;
+      if (dwSlot >= 1 && dwSlot <= armed.size()) Serve(*armed[dwSlot - 1], true);
     }
   }
 
@@ -218,62 +145,149 @@ class CWaitLoop {
   }
 
  private:
-  void Serve(WATCH_SLOT& slot) {
-    HANDLE hChange = slot.hChange.get();
-    if (WaitForSingleObject(hChange, 0) != WAIT_OBJECT_0) return;
-    NotifyInfoBlock block = Fetch(hChange);
-    if (!block) return;
-    if (block.get()->Flags & PRINTER_NOTIFY_INFO_DISCARDED) {
-      block.reset();
-      // The pause before the refresh also ends at the stop.
-      if (WaitForSingleObject(m_hStop, kDiscardedRetryMs) != WAIT_TIMEOUT) return;
-      block = Fetch(hChange);
-      if (!block) return;
+  bool Stopped() const { return WaitForSingleObject(m_hStop, 0) != WAIT_TIMEOUT; }
+
+  // Connects the printers whose next try is due and checks those whose
+  // notification has been quiet for the check interval; returns how long
+  // the wait may last until the next of these is due. (The stop is looked
+  // at only before such a step: under Wine every look is a call to the
+  // server, and this runs before every wait.)
+  DWORD Tend() {
+    const CWatcherSettings& settings = m_service.m_watcherSettings;
+    ULONGLONG tNext = ~0ull;
+    for (CWatchedPrinter* pPrinter : m_printers) {
+      CWatchedPrinter& printer = *pPrinter;
+      if (!printer.Armed() && GetTickCount64() >= printer.m_tNextTry) {
+        if (Stopped()) return 0;
+        Connect(printer);
+      }
+      if (printer.Armed() && GetTickCount64() - printer.m_tLastFetch >= settings.dwCheckMs) {
+        if (Stopped()) return 0;
+        Serve(printer, false);
+      }
+      tNext = std::min(tNext, printer.Armed() ? printer.m_tLastFetch + settings.dwCheckMs
+                                              : printer.m_tNextTry);
     }
-    try {
-      m_decisions.Deal(slot, std::move(block));
-    } catch (const std::bad_alloc&) {
-      // Dropped like any notification that cannot be dealt with.
-    }
+    if (tNext == ~0ull) return INFINITE;
+    const ULONGLONG tNow = GetTickCount64();
+    return tNext <= tNow ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(tNext - tNow, INFINITE - 1));
   }
 
-  NotifyInfoBlock Fetch(HANDLE hChange) {
-    DWORD dwChange = 0;
-    PPRINTER_NOTIFY_INFO pInfo = nullptr;
-    if (!FindNextPrinterChangeNotification(hChange, &dwChange, m_options.Get(),
-                                           reinterpret_cast<LPVOID*>(&pInfo))) {
-      pInfo = nullptr;
+  void Connect(CWatchedPrinter& printer) {
+    if (!printer.Connect(m_options)) {
+      Lost(printer, false);
+      return;
     }
-    return NotifyInfoBlock(pInfo);
+    printer.m_dwRetryMs = 0;
+    printer.m_bRefreshDue = true;
+    if (printer.m_bLossReported) {
+      m_service.ReportToEventLog(EVENTLOG_INFORMATION_TYPE, EVMSG_PRINTER_WATCHED,
+                                 printer.Name());
+      printer.m_bLossReported = false;
+    }
+    Serve(printer, false);
   }
 
+  // Called with the failure as the thread's last error; closes what the
+  // printer holds when bDisconnect.
+  void Lost(CWatchedPrinter& printer, bool bDisconnect) {
+    LocalBuffer<char> why(GetLastErrorText());
+    if (bDisconnect) printer.Disconnect();
+    if (!printer.m_bLossReported) {
+      m_service.ReportToEventLog(EVENTLOG_ERROR_TYPE, EVMSG_PRINTER_UNWATCHED, printer.Name(),
+                                 why ? why.get() : "");
+      printer.m_bLossReported = true;
+    }
+    const CWatcherSettings& settings = m_service.m_watcherSettings;
+    printer.m_dwRetryMs = printer.m_dwRetryMs == 0
+                              ? settings.dwRetryFirstMs
+                              : std::min(printer.m_dwRetryMs * 2, settings.dwRetryLongestMs);
+    printer.m_tNextTry = GetTickCount64() + printer.m_dwRetryMs;
+  }
+
+  // Fetches what the printer's notification has to tell, with the refresh
+  // flag when one is due or when no signal asked for the fetch.
+  void Serve(CWatchedPrinter& printer, bool bSignalled) {
+    if (bSignalled && WaitForSingleObject(printer.Notification(), 0) != WAIT_OBJECT_0) return;
+    bool bRefresh = printer.m_bRefreshDue || !bSignalled;
+    for (int attempt = 0; attempt < kRefreshAttempts; ++attempt) {
+      NotifyInfoBlock block;
+      printer.m_tLastFetch = GetTickCount64();
+      if (!printer.Fetch(m_options, bRefresh, block)) {
+        Lost(printer, true);
+        return;
+      }
+      if (!block) return;   // nothing to tell
+      try {
+        // The block is given back once it has been dealt with.
+        const NOTIFY_READING reading = ReadNotifyBlock(*block.get());
+        m_decisions.Deal(printer, reading, bRefresh && !reading.bDiscarded);
+        block.reset();
+        if (!reading.bDiscarded) {
+          printer.m_bRefreshDue = false;
+          return;
+        }
+      } catch (const std::bad_alloc&) {
+        // Dropped; the refresh asked for next brings the queue up to date.
+      }
+      // Nothing more is signalled until a fetch asks for a refresh.
+      bRefresh = true;
+    }
+    printer.m_bRefreshDue = true;
+  }
+
+  CQuillonService& m_service;
   CJobDecisions& m_decisions;
   CNotifyOptions& m_options;
   HANDLE m_hStop;
-  std::vector<WATCH_SLOT> m_slots;
+  std::vector<CWatchedPrinter*> m_printers;
 };
 
 void ReportUnwatched(CQuillonService& service, const CWaitLoop& loop) {
-  for (const WATCH_SLOT& slot : loop.Slots()) {
-    service.ReportToEventLog(EVENTLOG_ERROR_TYPE, EVMSG_PRINTER_INIT, slot.pPrinter->m_pszName,
+  for (const CWatchedPrinter* pPrinter : loop.Printers()) {
+    service.ReportToEventLog(EVENTLOG_ERROR_TYPE, EVMSG_PRINTER_INIT, pPrinter->Name(),
                              "no thread could be started to wait for its notifications, "
                              "beyond the 63 printers that one wait holds");
   }
 }
 
-// Arms every printer and waits until the stop; the first wait runs on this
-// thread, each further one on a thread of its own.
+// The printers to watch: one per name of m_printers, in list order, with the
+// elements of that name. An element that did not open at start was reported
+// by LoadPrinters: it is tried again without a report of its own.
+std::vector<std::unique_ptr<CWatchedPrinter>> WatchedPrinters(CQuillonService& service) {
+  std::vector<std::vector<CPrnObj*>> byName;
+  for (CPrnObj& element : service.m_printers) {
+    auto same = std::find_if(byName.begin(), byName.end(), [&](const std::vector<CPrnObj*>& e) {
+      return lstrcmpiA(e.front()->m_pszName, element.m_pszName) == 0;
+    });
+    if (same == byName.end()) {
+      byName.push_back({&element});
+    } else {
+      same->push_back(&element);
+    }
+  }
+  std::vector<std::unique_ptr<CWatchedPrinter>> printers;
+  for (std::vector<CPrnObj*>& elements : byName) {
+    const bool bOpened = elements.front()->m_hPrinter != nullptr;
+    printers.emplace_back(new CWatchedPrinter(service, std::move(elements)));
+    printers.back()->m_bLossReported = !bOpened;
+  }
+  return printers;
+}
+
+// Waits until the stop; the first wait runs on this thread, each further one
+// on a thread of its own.
 void Watch(CQuillonService& service, HANDLE hStop) {
   CNotifyOptions options;
   CJobDecisions decisions(service);
+  // Destroyed, their notifications closed, only after every loop has ended
+  // and before ClosePrinters closes the printers' handles.
+  std::vector<std::unique_ptr<CWatchedPrinter>> printers = WatchedPrinters(service);
   std::vector<std::unique_ptr<CWaitLoop>> loops;
-  loops.emplace_back(new CWaitLoop(decisions, options, hStop));
-  for (CPrnObj& printer : service.m_printers) {
-    ChangeNotification hChange(FindFirstPrinterChangeNotification(
-        printer.m_hPrinter, PRINTER_CHANGE_DELETE_JOB, 0, options.Get()));
-    if (!hChange) continue;   // not watched; the housekeeping still walks it
-    if (loops.back()->Full()) loops.emplace_back(new CWaitLoop(decisions, options, hStop));
-    loops.back()->Add(std::move(hChange), &printer);
+  loops.emplace_back(new CWaitLoop(service, decisions, options, hStop));
+  for (auto& printer : printers) {
+    if (loops.back()->Full()) loops.emplace_back(new CWaitLoop(service, decisions, options, hStop));
+    loops.back()->Add(printer.get());
   }
 
   std::vector<UniqueHandle> threads;

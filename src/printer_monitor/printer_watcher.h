@@ -1,19 +1,24 @@
-// The printer change watcher: waits for the spooler's change notifications
-// of every printer in m_printers and deals with the newest job of a queue at
-// each one. At first sight of a job it asks GetJobCommand; a non-zero
-// command is applied with SetJobA and the job goes into m_handledJobs,
-// never to be looked at again while it is there. A job let run is recorded
-// in m_jobTable once when it shows finished (printed, deleting, complete,
-// or all its bytes printed) and, on a GDI printer, handed with its
-// notification block to the service's m_pfnJobThread.
+// The printer change watcher: keeps a change notification armed on every
+// printer of m_printers (once per name) and feeds every block it fetches,
+// entry by entry, into the state of that printer's jobs (queue_jobs.h): a
+// job seen for the first time is decided (job_decision.h); a job let run is
+// recorded in m_jobTable once when it finishes or leaves the queue and, on a
+// GDI printer, handed with its record to the service's m_pfnJobThread.
+//
+// Right after arming, after a block flagged as discarded, and when a
+// printer's notification has not been signalled for the check interval, the
+// watcher fetches with the refresh flag (the current data of every queued
+// job); in between it fetches what changed. When an open, an arm or a fetch
+// fails (the spooler stopped or restarted: its handles are no longer
+// valid), it closes what it holds for that printer and tries again with a
+// growing pause (m_watcherSettings). A printer that did not open at start is
+// tried the same way. The first failure of a watched printer is reported
+// with event 115 and its return with event 116, once each.
 //
 // One wait holds the stop event and 63 notifications; the printers beyond
 // those are waited for by further threads of the watcher, 63 each, and
-// every notification is dealt with under one lock, so the rules are those
-// of one thread. A printer whose notification cannot be armed stays in
-// m_printers unwatched (the housekeeping still walks it). When its
-// notifications cannot all be waited for, each left out is reported with
-// event 109 and the reason.
+// every block is dealt with under one lock, so the rules are those of one
+// thread.
 //
 // The watcher works on its own duplicate of m_hStopEvent, so it ends on the
 // stop also when the run sequence has closed the original by then. At the

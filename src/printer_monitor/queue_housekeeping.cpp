@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "printer_monitor/gdi_settings.h"
 #include "printer_monitor/prn_obj.h"
 #include "printer_monitor/stop_event.h"
 #include "service_core/exc.h"
@@ -39,22 +40,6 @@ void AgeFinishedJobs(CQuillonService& service, DWORD dwNow) {
   } catch (CExc* pExc) {
     delete pExc;
   }
-}
-
-bool DeletesPrintedJobs(const char* pszPrinter) {
-  const std::string key = std::string(kGdiSettingsKey) + "\\" + pszPrinter;
-  RegKey hKey;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE, hKey.put()) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  DWORD dwValue = 0;
-  DWORD cbValue = sizeof(dwValue);
-  if (RegQueryValueExA(hKey.get(), kDeletePrintedValue, nullptr, nullptr,
-                       reinterpret_cast<BYTE*>(&dwValue), &cbValue) != ERROR_SUCCESS) {
-    return false;
-  }
-  return dwValue != 0;
 }
 
 // The printer's jobs at level 2; false when they cannot be listed.
@@ -89,6 +74,9 @@ bool WalkPrinters(CQuillonService& service, HANDLE hStop, std::set<DWORD>& queue
     std::shared_lock<std::shared_mutex> lock(service.m_printersLock);
     if (i >= service.m_printers.size()) return false;
     const CPrnObj printer = service.m_printers[i];
+    // Not open (the spooler is away, or the printer never opened): nothing
+    // of it can be listed, and the watcher keeps its own jobs' states.
+    if (!printer.m_hPrinter) continue;
     const bool bGdi = (printer.m_dwKind & PRN_GDI) != 0;
     const bool bDeletePrinted = bGdi && DeletesPrintedJobs(printer.m_pszName);
     std::vector<BYTE> buffer;

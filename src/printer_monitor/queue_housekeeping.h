@@ -8,13 +8,17 @@
 //   HKLM\Software\Vornik\Maravel\GDI Printersp\<name> has a non-zero
 //   DWORD "DeletePrinted"; ordinary printers' jobs are never deleted;
 // - drops from m_handledJobs every job that is no longer queued on any
-//   watched printer, when the queues of all of them could be listed.
+//   watched printer, when the queues of all open ones could be listed (a
+//   printer that is not open, while the watcher tries it again, is passed
+//   over).
 // The thread ends on the stop event, also during a pass (between two
 // printers), and works on its own duplicate of the event's handle. Nothing
 // is reported.
 #pragma once
 
 #include <windows.h>
+
+#include "printer_monitor/gdi_settings.h"
 
 class CQuillonService;
 
@@ -25,6 +29,3 @@ DWORD WINAPI CleanQueues(LPVOID pService);
 // One pass as of the time dwNow (seconds since 1970); hStop, when set,
 // ends the walk over the printers early.
 void RunHousekeepingPass(CQuillonService& service, DWORD dwNow, HANDLE hStop);
-
-constexpr const char kGdiSettingsKey[] = "Software\\Vornik\\Maravel\\GDI Printersp";
-constexpr const char kDeletePrintedValue[] = "DeletePrinted";

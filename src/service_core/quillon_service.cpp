@@ -118,7 +118,7 @@ class CQuillonService::CPublishedEvents {
 };
 
 CQuillonService::CQuillonService()
-    : CSvcBase(kServiceName),
+    : CSvcBase(kServiceName, kServiceDependencies),
       m_hStopEvent(nullptr),
       m_hJobEvent(nullptr),
       m_pfnGetPageCount(nullptr),

@@ -19,6 +19,7 @@
 #include "job_accounting/job_keeper.h"
 #include "pagecnt.h"
 #include "printer_monitor/prn_obj.h"
+#include "printer_monitor/watcher_settings.h"
 #include "service_core/service_settings.h"
 #include "service_core/win_owners.h"
 #include "service_host/svc_base.h"
@@ -30,8 +31,12 @@ struct FINISHED_JOB {
 };
 
 constexpr const char kServiceName[] = "Tamrel Quillon Service";
+// The service starts after the print spooler (a double-NUL list for -i).
+constexpr const char kServiceDependencies[] = "Spooler\0";
 constexpr const char kStopEventName[] = "TAMREL_STOP";
-constexpr const char kJobEventName[] = "JOB_EVENT";
+// In the global namespace, where a program of any session opens it by this
+// name; for a service of session 0 the same object as "JOB_EVENT".
+constexpr const char kJobEventName[] = "Global\\JOB_EVENT";
 // The printer lists, beside the executable (the current directory).
 constexpr const char kPrinterListFile[] = "printers.lst";
 constexpr const char kGdiPrinterListFile[] = "gdiprinters.lst";
@@ -76,12 +81,13 @@ class CQuillonService : public CSvcBase, private IJobRecorder {
   int AddUser(const char* pszUserName, int32_t& idUser);
 
   // Fills m_printers from printers.lst, then gdiprinters.lst (created with
-  // their header when missing): every entry whose printer opens, in file
-  // order. A printer that does not open is reported with event 109 (the
-  // entry and the system's text); a list that cannot be opened, and the
-  // absence of entries, with event 110 "Bad ini file". FALSE (watch
-  // nothing) when gdiprinters.lst cannot be opened or neither list has an
-  // entry; printers opened before that stay in the list.
+  // their header when missing): every entry, in file order, opened. A
+  // printer that does not open is reported with event 109 (the entry and the
+  // system's text) and kept with a null handle, for the watcher to try
+  // again; a list that cannot be opened, and the absence of entries, with
+  // event 110 "Bad ini file". FALSE (watch nothing) when gdiprinters.lst
+  // cannot be opened or neither list has an entry; printers loaded before
+  // that stay in the list.
   BOOL LoadPrinters();
   // The job-control command that the permission rules give a new job of
   // this user on this printer (JOB_DATA fields: at most 255 characters are
@@ -90,19 +96,20 @@ class CQuillonService : public CSvcBase, private IJobRecorder {
   int32_t GetJobCommand(const WCHAR* pwszUser, const WCHAR* pwszPrinter);
   // Records a finished job: takes it (TakeJob) and settles it (SettleJob).
   // Always 1.
-  int AccountJob(const JOB_DATA& job);
+  int AccountJob(const JOB_DATA& job, JobOrigin origin = JobOrigin::Client);
   // Journals the job as taken, flushed (CJobKeeper::Take): the first step
   // of accounting, the only one before a pipe client is answered.
-  CJobKeeper::CTicket TakeJob(const JOB_DATA& job);
+  CJobKeeper::CTicket TakeJob(const JOB_DATA& job, JobOrigin origin = JobOrigin::Client);
   // The rest of the accounting: completes the job's computer (the user's
   // network session), pages (the page counter, for a job without a spooler
   // count or with a file to count) and size, appends its PRNDATA row with
   // the printer, user and computer registered on the way and the job's key
   // in JOURNALKEYS, records the printer's user and computer, and pulses
-  // "JOB_EVENT". A job whose row is not written is left to the replay
-  // (CJobKeeper::Settle); the first failure of an outage is reported
-  // (event 111), and a job that cannot be journaled either is reported with
-  // its facts (event 113). Never throws.
+  // "JOB_EVENT". A client's document name is repaired with FixOemText
+  // first; the spooler's is taken as it came. A job whose row is not
+  // written is left to the replay (CJobKeeper::Settle); the first failure
+  // of an outage is reported (event 111), and a job that cannot be
+  // journaled either is reported with its facts (event 113). Never throws.
   void SettleJob(CJobKeeper::CTicket ticket);
   // Every job from its taking to its row: the journal, the replay and the
   // outage state. Made at the first use.
@@ -119,7 +126,8 @@ class CQuillonService : public CSvcBase, private IJobRecorder {
   std::map<DWORD, FINISHED_JOB> m_jobTable;
   std::vector<CPrnObj> m_printers;
   // Held shared by a housekeeping pass while it uses an element, and
-  // exclusively while the list is filled or closed and emptied.
+  // exclusively while the list is filled or closed and emptied and while the
+  // watcher opens or closes an element's handle.
   std::shared_mutex m_printersLock;
   HANDLE m_hJobEvent;
   ModuleHandle m_hPageCounter;
@@ -144,6 +152,8 @@ class CQuillonService : public CSvcBase, private IJobRecorder {
   DWORD m_dwFinishedJobMaxAge;
   // What only tests change.
   CServiceSettings m_settings;
+  // The printer watcher's pauses between tries and its check interval.
+  CWatcherSettings m_watcherSettings;
 
  protected:
   // Creates and opens pConnection from the "DSN" setting; on failure

@@ -74,7 +74,7 @@ BOOL CSvcBase::InstallService() {
   ScHandle service(CreateServiceA(
       manager.get(), m_szName, m_szName, SERVICE_ALL_ACCESS,
       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-      commandLine.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+      commandLine.c_str(), nullptr, nullptr, m_pszDependencies, nullptr, nullptr));
   if (!service) {
     keep.Capture();
     return FALSE;

@@ -13,8 +13,9 @@ constexpr DWORD kStopWaitHintMs = 5000;
 
 CSvcBase* CSvcBase::s_pInstance = nullptr;
 
-CSvcBase::CSvcBase(const char* pszName)
-    : m_hStatus(nullptr), m_status(), m_bRunning(FALSE), m_hEventLog(nullptr) {
+CSvcBase::CSvcBase(const char* pszName, const char* pszDependencies)
+    : m_pszDependencies(pszDependencies),
+      m_hStatus(nullptr), m_status(), m_bRunning(FALSE), m_hEventLog(nullptr) {
   std::memset(m_szName, 0, sizeof(m_szName));
   std::strncpy(m_szName, pszName ? pszName : "", sizeof(m_szName) - 1);
 

@@ -12,7 +12,10 @@
 
 class CSvcBase {
  public:
-  explicit CSvcBase(const char* pszName);
+  // pszDependencies: the services to start first, as CreateService takes
+  // them (each name zero-terminated, the list ended by another zero); null
+  // for none.
+  explicit CSvcBase(const char* pszName, const char* pszDependencies = nullptr);
   virtual ~CSvcBase();
 
   // Overridable operations, in this order.
@@ -51,6 +54,7 @@ class CSvcBase {
   static CSvcBase* s_pInstance;
 
   char m_szName[64];
+  const char* m_pszDependencies;
   SERVICE_STATUS_HANDLE m_hStatus;
   SERVICE_STATUS m_status;
   volatile BOOL m_bRunning;   // shared with the control handler's thread

@@ -117,6 +117,7 @@ CTestDatabase::CTestDatabase(Backend backend, Schema schema) : m_backend(backend
             m_schema + "}";
   }
   m_helper = Connect();
+  if (schema == Schema::None) return;
   for (const std::string& statement : SchemaStatements(backend, schema)) Exec(statement);
 }
 

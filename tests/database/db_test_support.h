@@ -17,8 +17,9 @@
 enum class Backend { SQLite, PostgreSQL };
 
 // The service's schema as it is, or as databases were created before names
-// and pairs became unique keys (the same tables with plain indexes).
-enum class Schema { Current, WithoutUniqueKeys };
+// and pairs became unique keys (the same tables with plain indexes), or
+// none: an empty database, as an administrator starts with.
+enum class Schema { Current, WithoutUniqueKeys, None };
 
 class CTestDatabase {
  public:

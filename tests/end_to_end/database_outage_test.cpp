@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -123,10 +124,13 @@ int ClusterCommand(const std::string& verb, const std::string& clusterDir) {
   return status;
 }
 
+// A job of the host-based printer whose device mode asks for two copies.
 sim::JobFields GdiJob(const char* user, DWORD pages) {
+  const std::wstring name(user, user + std::strlen(user));
   sim::JobFields job;
-  job.user = user;
-  job.document = std::string("Drawing of ") + user;
+  job.user = name;
+  job.document = L"Drawing of " + name;
+  job.devMode = sim::MakeDevMode(DMPAPER_A4, 2, DMCOLOR_MONOCHROME, DMDUP_SIMPLEX);
   job.totalBytes = 1000 * pages;
   job.totalPages = pages;
   job.status = JOB_STATUS_SPOOLING;
@@ -243,6 +247,12 @@ class DatabaseOutageTest : public ::testing::Test {
         kReplayWaitMs);
   }
 
+  // Runs `submit` while a thread waits on JOB_EVENT; true when the service
+  // pulsed it, which it does at the moment it has accounted a job.
+  bool Accounted(const std::function<void()>& submit) {
+    return JobEventPulsedDuring(submit, kWaitMs);
+  }
+
   // A job reported through the pipe, as a print client does.
   bool PipeJob(const std::string& user, int pages, long submitted) {
     const std::string args = "job --printer \"" + std::string(kPipePrinter) + "\" --user " + user +
@@ -253,18 +263,14 @@ class DatabaseOutageTest : public ::testing::Test {
                              "--duplex 1";
     DWORD code = 1;
     const bool accounted =
-        RunUntilJobEvent([&] { code = RunProgram(FullPath(QUILLONCTL_EXE), args); }, kWaitMs);
+        Accounted([&] { code = RunProgram(FullPath(QUILLONCTL_EXE), args); });
     return accounted && code == 0;
   }
 
-  // A job finished on the host-based printer, whose shadow file asks for
-  // two copies.
+  // A job finished on the host-based printer, in two copies.
   bool GdiPrinted(const char* user, DWORD pages) {
     const size_t fetches = FetchesOf(kGdiPrinter);
     const DWORD id = spooler.AddJob(kGdiPrinter, GdiJob(user, pages));
-    char szShadow[32];
-    snprintf(szShadow, sizeof(szShadow), "\\%05u.shd", static_cast<unsigned>(id));
-    if (!WriteTextFile(ServiceDir() + szShadow, ShadowFileBytes(0x66, 200, 2))) return false;
     if (!spooler.WaitUntil(
             [&](const sim::SpoolerCounts& c) {
               return FetchesOf(kGdiPrinter) > fetches && c.blocksFreed == c.blocksGiven;
@@ -272,13 +278,12 @@ class DatabaseOutageTest : public ::testing::Test {
             kWaitMs)) {
       return false;
     }
-    const bool accounted = RunUntilJobEvent([&] {
+    const bool accounted = Accounted([&] {
       spooler.UpdateJob(id, [pages](sim::JobFields& f) {
         f.status = JOB_STATUS_PRINTED;
         f.bytesPrinted = 1000 * pages;
       });
-    }, kWaitMs);
-    DeleteFileA((ServiceDir() + szShadow).c_str());
+    });
     return accounted;
   }
   size_t FetchesOf(const std::string& printer) {

@@ -1,5 +1,6 @@
 #include "installed_service.h"
 
+#include <cwchar>
 #include <thread>
 
 #include "service_core/win_owners.h"
@@ -26,6 +27,35 @@ DWORD RunProgram(const std::string& exe, const std::string& args) {
     return 9999;
   }
   UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  if (WaitForSingleObject(process.get(), 120000) != WAIT_OBJECT_0) return 9999;
+  DWORD code = 9999;
+  GetExitCodeProcess(process.get(), &code);
+  return code;
+}
+
+DWORD RunProgramOutput(const std::string& exe, const std::string& args, std::string* pOutput) {
+  SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+  UniqueHandle hRead, hWrite;
+  pOutput->clear();
+  if (!CreatePipe(hRead.put(), hWrite.put(), &sa, 0)) return 9999;
+  SetHandleInformation(hRead.get(), HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA si = {};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = hWrite.get();
+  si.hStdError = hWrite.get();
+  PROCESS_INFORMATION pi = {};
+  std::string cmd = "\"" + exe + "\" " + args;
+  if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    return 9999;
+  }
+  UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  hWrite.reset();   // the read ends when the program's ends are closed
+  char buffer[4096];
+  DWORD cb = 0;
+  while (ReadFile(hRead.get(), buffer, sizeof(buffer), &cb, nullptr) && cb) {
+    pOutput->append(buffer, cb);
+  }
   if (WaitForSingleObject(process.get(), 120000) != WAIT_OBJECT_0) return 9999;
   DWORD code = 9999;
   GetExitCodeProcess(process.get(), &code);
@@ -86,16 +116,35 @@ void RemoveInstalledService(SC_HANDLE manager, const char* pszName, DWORD timeou
   DeleteService(service.get());
 }
 
-bool RunUntilJobEvent(const std::function<void()>& submit, DWORD timeoutMs) {
-  UniqueHandle jobEvent(OpenEventA(SYNCHRONIZE, FALSE, "JOB_EVENT"));
+bool DependsOn(const std::string& service, const wchar_t* pwszOther) {
+  RegKey key;
+  const std::string path = "SYSTEM\\CurrentControlSet\\Services\\" + service;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+    return false;
+  }
+  wchar_t wszList[256] = {};
+  DWORD cb = sizeof(wszList) - sizeof(wchar_t);
+  if (RegQueryValueExW(key.get(), L"DependOnService", nullptr, nullptr,
+                       reinterpret_cast<BYTE*>(wszList), &cb) != ERROR_SUCCESS) {
+    return false;
+  }
+  const size_t cch = cb / sizeof(wchar_t);
+  for (size_t i = 0; i < cch && wszList[i]; i += wcsnlen(wszList + i, cch - i) + 1) {
+    if (wcsncmp(wszList + i, pwszOther, cch - i) == 0) return true;
+  }
+  return false;
+}
+
+bool JobEventPulsedDuring(const std::function<void()>& action, DWORD timeoutMs) {
+  UniqueHandle jobEvent(OpenEventA(SYNCHRONIZE, FALSE, "Global\\JOB_EVENT"));
   if (!jobEvent) return false;
   UniqueHandle ready(CreateEventA(nullptr, FALSE, FALSE, nullptr));
   DWORD woken = WAIT_TIMEOUT;
-  // SignalObjectAndWait: no pulse can fall between "ready" and the wait.
+  // Signals and starts waiting in one step, so no pulse falls in between.
   std::thread waiter(
       [&] { woken = SignalObjectAndWait(ready.get(), jobEvent.get(), timeoutMs, FALSE); });
   WaitForSingleObject(ready.get(), timeoutMs);
-  submit();
+  action();
   waiter.join();
   return woken == WAIT_OBJECT_0;
 }

@@ -23,6 +23,8 @@ bool WriteTextFile(const std::string& path, const std::string& text);
 // Runs the program with the arguments and waits for it; its exit code, or
 // 9999 when it could not be started or did not end within two minutes.
 DWORD RunProgram(const std::string& exe, const std::string& args);
+// The same, with what the program wrote to its output and error streams.
+DWORD RunProgramOutput(const std::string& exe, const std::string& args, std::string* pOutput);
 
 // The programs an end-to-end test copies into a service directory of its
 // own: the service, its page counter and the winspool.drv stand-in.
@@ -42,6 +44,18 @@ bool PlaceServiceFiles(const std::string& dir, const ServiceBinaries& binaries,
 // Sets the service's "DSN" in its settings key; true when it was written.
 bool SetServiceDsn(const std::string& dsn);
 
+// Whether the SCM starts the other service before the named one: the other
+// is among the names of its DependOnService value. (Wine's
+// QueryServiceConfig leaves lpDependencies empty, and its CreateServiceA
+// stores more after the names it was given.)
+bool DependsOn(const std::string& service, const wchar_t* pwszOther);
+
+// Runs `action` while a thread of this program waits on the service's
+// JOB_EVENT, opened by its global name as a program of any session opens
+// it; true when the service pulsed it (it does once it has accounted a job)
+// within the time.
+bool JobEventPulsedDuring(const std::function<void()>& action, DWORD timeoutMs);
+
 // The process id of the service's process, 0 when none runs.
 DWORD ServiceProcessIdOf(SC_HANDLE service);
 
@@ -52,8 +66,3 @@ bool WaitForProcessEnd(DWORD pid, DWORD timeoutMs);
 // Stops and deletes the service of that name, if it is installed: an
 // installed service starts with every new Wine session, so none is left.
 void RemoveInstalledService(SC_HANDLE manager, const char* pszName, DWORD timeoutMs);
-
-// Runs `submit` while a thread waits on the service's "JOB_EVENT"; true when
-// the service pulsed it within timeoutMs, which it does once it has settled
-// a job (its row written, or left in the journal for the replay).
-bool RunUntilJobEvent(const std::function<void()>& submit, DWORD timeoutMs);

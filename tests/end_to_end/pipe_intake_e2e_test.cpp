@@ -182,7 +182,7 @@ TEST_F(PipeIntakeEndToEnd, ReportedJobsBecomeRowsAndWakeAWaitingProgram) {
 TEST_F(PipeIntakeEndToEnd, ARulePushedWithTheClientDeletesTheNextJob) {
   ASSERT_EQ(Quillonctl("rule --printer-id any --user-id -1 --action delete"), 0u);
   sim::JobFields job;
-  job.user = "jo";
+  job.user = L"jo";
   const DWORD id = spooler.AddJob(kPrinter, job);
   ASSERT_TRUE(spooler.WaitForCommands(1, kWaitMs));
   EXPECT_EQ(spooler.Commands(),
@@ -195,7 +195,7 @@ TEST_F(PipeIntakeEndToEnd, ABurstOfBadMessagesLeavesTheServiceAsItWas) {
   ASSERT_TRUE(process);
   // What the first report and rule create and keep is part of the start.
   DWORD code = 99;
-  ASSERT_TRUE(RunUntilJobEvent(
+  ASSERT_TRUE(JobEventPulsedDuring(
       [&] { code = Quillonctl("job --printer \"Sim Free\" --user warm --pages 1"); }, kWaitMs));
   ASSERT_EQ(code, 0u);
   ASSERT_EQ(Quillonctl("rule --printer-id 77 --user-id 77 --action none"), 0u);
@@ -261,7 +261,7 @@ TEST_F(PipeIntakeEndToEnd, ABurstOfBadMessagesLeavesTheServiceAsItWas) {
         << "the service ended";
     const std::string doc = "After" + std::to_string(round);
     // The client is answered once the job is journaled; the row follows.
-    ASSERT_TRUE(RunUntilJobEvent(
+    ASSERT_TRUE(JobEventPulsedDuring(
         [&] {
           code = Quillonctl("job --printer \"Sim Free\" --user after --document " + doc +
                             " --pages 2");
@@ -327,7 +327,7 @@ TEST_F(PipeIntakeEndToEnd, AProgramHoldingTheNameAtTheStartIsWaitedOut) {
   }
   ASSERT_TRUE(exists) << "the service never took the name";
   DWORD code = 99;
-  ASSERT_TRUE(RunUntilJobEvent(
+  ASSERT_TRUE(JobEventPulsedDuring(
       [&] { code = Quillonctl("job --printer \"Sim Free\" --user kim --document Freed --pages 1"); },
       kWaitMs));
   EXPECT_EQ(code, 0u);

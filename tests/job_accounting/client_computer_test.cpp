@@ -24,9 +24,11 @@ class ClientComputerTest : public ::testing::Test {
   sim::Owned<sim::NetSessions> sessions;
 };
 
+// The session's client is usually "\\" and a name or an address; it is
+// stored without the backslashes, as the spooler's machine name is.
 TEST_F(ClientComputerTest, TheFirstSessionOfTheUserWinsWhateverTheCase) {
   sessions->Add(L"\\\\OTHER", L"bob");
-  sessions->Add(L"WS-ANN-1", L"Ann");
+  sessions->Add(L"\\\\WS-ANN-1", L"Ann");
   sessions->Add(L"WS-ANN-2", L"ann");
   bool found = false;
   EXPECT_EQ(Resolve("ANN", &found), "WS-ANN-1");

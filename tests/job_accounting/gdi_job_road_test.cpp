@@ -1,6 +1,6 @@
-// The whole road of a job on a GDI printer, in one process: the simulated
-// spooler signals, the watcher sees the job finish, the per-job thread reads
-// the shadow file and accounts it into a real SQLite database.
+// The whole road of jobs on a GDI printer, in one process: the simulated
+// spooler signals, the watcher sees each job finish, the per-job thread
+// completes its copies and accounts it into a real SQLite database.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "database/wide_text.h"
 #include "db_test_support.h"
 #include "job_accounting/job_thread.h"
 #include "monitor_harness.h"
@@ -18,7 +19,22 @@
 
 namespace {
 
-TEST(GdiJobRoadTest, AFinishedJobBecomesOneRowWithItsShadowFilesCopies) {
+// Prints the job and waits until the accounting has pulsed JOB_EVENT.
+bool PrintAndWaitForTheRow(CMonitorHarness& harness, HANDLE hJobEvent, DWORD id) {
+  UniqueHandle ready(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  DWORD woken = WAIT_TIMEOUT;
+  std::thread waiter([&] { woken = SignalObjectAndWait(ready.get(), hJobEvent, kWaitMs, FALSE); });
+  if (WaitForSingleObject(ready.get(), kWaitMs) != WAIT_OBJECT_0) {
+    waiter.join();
+    return false;
+  }
+  harness.spooler->PrintJob(id);
+  waiter.join();
+  return woken == WAIT_OBJECT_0;
+}
+
+// Copies come from the job's device mode; without one, from the shadow file.
+TEST(GdiJobRoadTest, FinishedJobsBecomeOneRowEachWithTheirDeviceModesCopies) {
   const std::string unavailable = CTestDatabase::Unavailable(Backend::SQLite);
   if (!unavailable.empty()) GTEST_SKIP() << unavailable;
   CTestDatabase db(Backend::SQLite);
@@ -35,56 +51,52 @@ TEST(GdiJobRoadTest, AFinishedJobBecomesOneRowWithItsShadowFilesCopies) {
   ASSERT_TRUE(harness.StartWatcher(1));
 
   sim::JobFields fields;
-  fields.document = "Quarterly.xlsx";
-  fields.user = "carol";
-  fields.machine = "\\\\WS-CAROL";
+  fields.document = L"Quarterly \u00A3 \u00B0.xlsx";
+  fields.user = L"Zo\u00EB";
+  fields.machine = L"\\\\WS-ZOE";
+  fields.status = JOB_STATUS_SPOOLING;
   fields.totalPages = 4;
   fields.totalBytes = 5000;
-  fields.bytesPrinted = 1200;
-  fields.devMode = sim::MakeDevMode(DMPAPER_A3, 1, DMCOLOR_COLOR, DMDUP_HORIZONTAL);
+  fields.devMode = sim::MakeDevMode(DMPAPER_A3, 2, DMCOLOR_COLOR, DMDUP_HORIZONTAL);
   fields.submitted = SYSTEMTIME{2024, 3, 5, 1, 10, 0, 0, 0};   // Friday 1 March
-  const DWORD id = harness.spooler->AddJob("GDI 1", fields);
-  char szShadow[32];
-  snprintf(szShadow, sizeof(szShadow), "%05u.shd", static_cast<unsigned>(id));
-  harness.dir.Write(szShadow, ShadowFileBytes(0x66, 200, 3));
+  const DWORD withDevMode = harness.spooler->AddJob("GDI 1", fields);
+  fields.devMode.reset();
+  const DWORD without = harness.spooler->AddJob("GDI 1", fields);
+  for (DWORD id : {withDevMode, without}) {
+    char szShadow[32];
+    snprintf(szShadow, sizeof(szShadow), "%05u.shd", static_cast<unsigned>(id));
+    harness.dir.Write(szShadow, ShadowFileBytes(0x66, 200, 3));
+  }
   ASSERT_TRUE(harness.WaitFetched(1));
-
-  // The job finishes; the accounting pulses JOB_EVENT when its row is in.
-  UniqueHandle ready(CreateEventA(nullptr, FALSE, FALSE, nullptr));
-  DWORD woken = WAIT_TIMEOUT;
-  std::thread waiter(
-      [&] { woken = SignalObjectAndWait(ready.get(), jobEvent.get(), kWaitMs, FALSE); });
-  ASSERT_EQ(WaitForSingleObject(ready.get(), kWaitMs), WAIT_OBJECT_0);
-  harness.spooler->UpdateJob(id, [](sim::JobFields& f) { f.status = JOB_STATUS_PRINTED; });
-  waiter.join();
-  ASSERT_EQ(woken, WAIT_OBJECT_0) << "the job was never accounted";
-  // The per-job thread gives its block back right after the pulse.
-  ASSERT_TRUE(harness.spooler->WaitUntil(
-      [](const sim::SpoolerCounts& c) { return c.blocksFreed == c.blocksGiven; }, kWaitMs));
+  ASSERT_TRUE(PrintAndWaitForTheRow(harness, jobEvent.get(), withDevMode))
+      << "the job was never accounted";
+  ASSERT_TRUE(PrintAndWaitForTheRow(harness, jobEvent.get(), without))
+      << "the job was never accounted";
   ASSERT_TRUE(harness.StopWatcher());
   harness.service->m_hJobEvent = nullptr;
 
-  ASSERT_EQ(db.Count("PRNDATA"), 1);
+  ASSERT_EQ(db.Count("PRNDATA"), 2);
   EXPECT_EQ(db.QueryTexts("SELECT PrnName FROM PRINTERS p JOIN PRNDATA d ON "
                           "p.idPrinter = d.idPrinter"),
-            std::vector<std::string>{"GDI 1"});
-  EXPECT_EQ(db.QueryTexts("SELECT UserName FROM USERS u JOIN PRNDATA d ON u.idUser = d.idUser"),
-            std::vector<std::string>{"carol"});
-  EXPECT_EQ(db.QueryTexts("SELECT CompName FROM COMPUTERS c JOIN PRNDATA d ON "
-                          "c.idComp = d.idComp"),
-            std::vector<std::string>{"WS-CAROL"});
-  EXPECT_EQ(db.QueryTexts("SELECT DocName FROM PRNDATA"),
-            std::vector<std::string>{"Quarterly.xlsx"});
-  EXPECT_EQ(db.QueryInt("SELECT Pages FROM PRNDATA"), 12) << "4 pages, 3 copies";
-  EXPECT_EQ(db.QueryInt("SELECT JobSize FROM PRNDATA"), 1200) << "as the watcher stored it";
-  EXPECT_EQ(db.QueryInt("SELECT Submitted FROM PRNDATA"), 1709287200);   // 2024-03-01 10:00 UTC
-  EXPECT_EQ(db.QueryInt("SELECT PaperSize FROM PRNDATA"), DMPAPER_A3);
-  EXPECT_EQ(db.QueryInt("SELECT Color FROM PRNDATA"), DMCOLOR_COLOR);
-  EXPECT_EQ(db.QueryInt("SELECT Duplex FROM PRNDATA"), DMDUP_HORIZONTAL);
+            (std::vector<std::string>{"GDI 1", "GDI 1"}));
+  EXPECT_EQ(db.QueryTexts("SELECT UserName FROM USERS"),
+            std::vector<std::string>{WideToAnsi(L"Zo\u00EB")});
+  EXPECT_EQ(db.QueryTexts("SELECT CompName FROM COMPUTERS"), std::vector<std::string>{"WS-ZOE"});
+  // Taken as the spooler gave it: no repair of OEM text.
+  EXPECT_EQ(db.QueryTexts("SELECT DISTINCT DocName FROM PRNDATA"),
+            std::vector<std::string>{WideToAnsi(L"Quarterly \u00A3 \u00B0.xlsx")});
+  EXPECT_EQ(db.QueryTexts("SELECT Pages FROM PRNDATA ORDER BY idPrnData"),
+            (std::vector<std::string>{"8", "12"}))
+      << "4 pages: 2 copies from the device mode, 3 from the shadow file";
+  EXPECT_EQ(db.QueryInt("SELECT MAX(JobSize) FROM PRNDATA"), 5000) << "as the watcher stored it";
+  EXPECT_EQ(db.QueryInt("SELECT MIN(Submitted) FROM PRNDATA"), 1709287200);
+  EXPECT_EQ(db.QueryInt("SELECT PaperSize FROM PRNDATA ORDER BY idPrnData"), DMPAPER_A3);
+  EXPECT_EQ(db.QueryInt("SELECT Color FROM PRNDATA ORDER BY idPrnData"), DMCOLOR_COLOR);
+  EXPECT_EQ(db.QueryInt("SELECT Duplex FROM PRNDATA ORDER BY idPrnData"), DMDUP_HORIZONTAL);
   EXPECT_EQ(db.Count("PRNUSERS"), 1);
   EXPECT_EQ(db.Count("PRNCOMPS"), 1);
   CLock lock(kJobQueueTimeout, kJobQueueMutex);
-  EXPECT_EQ(harness.service->m_jobTable.count(id), 0u) << "the watcher's entry was taken";
+  EXPECT_TRUE(harness.service->m_jobTable.empty()) << "the watcher's entries were not taken";
 }
 
 }  // namespace

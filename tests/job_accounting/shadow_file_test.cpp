@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -69,16 +70,22 @@ TEST_F(ShadowFileTest, BothLayoutsGiveTheStoredCount) {
     EXPECT_TRUE(OpenedByNobody(path));
     ++job;
   }
-  // The first layout reads its offset at byte 40, not 44.
-  std::string bytes = ShadowFileBytes(0x66, 200, 3);
-  uint32_t decoy = 100;
-  std::memcpy(&bytes[44], &decoy, 4);
-  bytes[186] = 9;   // dmCopies of a device mode at 100
+  // The first layout reads its offset at byte 40, not 44, where a device
+  // mode of its own would say 9.
+  std::string bytes = ShadowFileBytes(0x66, 300, 3, 600);
+  const std::string decoy = ShadowFileBytes(0x67, 60, 9, 300);
+  bytes.replace(44, 256, decoy, 44, 256);
   Write(20, bytes);
   EXPECT_EQ(ReadShadowCopies(20), 3);
 }
 
 TEST_F(ShadowFileTest, WhatCannotBeReadCountsAsOneCopy) {
+  // Offsets and device modes that are not what the layouts say.
+  std::string noCopies = ShadowFileBytes(0x66, 200, 3);
+  std::memset(&noCopies[200 + offsetof(DEVMODEW, dmFields)], 0, sizeof(DWORD));
+  std::string olderLayout = ShadowFileBytes(0x66, 200, 3);
+  const WORD cbOlder = offsetof(DEVMODEW, dmCopies);
+  std::memcpy(&olderLayout[200 + offsetof(DEVMODEW, dmSize)], &cbOlder, sizeof(cbOlder));
   struct Case {
     const char* label;
     std::string bytes;
@@ -86,8 +93,10 @@ TEST_F(ShadowFileTest, WhatCannotBeReadCountsAsOneCopy) {
       {"40 bytes: no room for the offset", ShadowFileBytes(0x66, 200, 3, 40)},
       {"43 bytes: the offset cut short", ShadowFileBytes(0x66, 200, 3, 43)},
       {"offset beyond the end", ShadowFileBytes(0x66, 5000, 3)},
-      {"count cut short", ShadowFileBytes(0x66, 400 - 87, 3)},
+      {"device mode cut short", ShadowFileBytes(0x66, 400 - 87, 3)},
       {"offset near 4 GB", ShadowFileBytes(0x67, 0xFFFFFFF0u, 3)},
+      {"no DM_COPIES", noCopies},
+      {"a dmSize that ends before dmCopies", olderLayout},
       {"empty file", {}},
   };
   int32_t job = 30;

@@ -1,5 +1,6 @@
 #include "spool_fixture.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -42,8 +43,12 @@ std::string ShadowFileBytes(BYTE signature, uint32_t devModeOffset, int16_t nCop
   bytes[0] = static_cast<char>(signature);
   const size_t field = signature == 0x66 ? 40 : 44;
   if (field + 4 <= cbFile) std::memcpy(&bytes[field], &devModeOffset, 4);
-  if (static_cast<size_t>(devModeOffset) + 88 <= cbFile) {
-    std::memcpy(&bytes[devModeOffset + 86], &nCopies, 2);
+  DEVMODEW dm = {};
+  dm.dmSize = sizeof(dm);
+  dm.dmFields = DM_COPIES;
+  dm.dmCopies = nCopies;
+  if (devModeOffset < cbFile) {
+    std::memcpy(&bytes[devModeOffset], &dm, std::min(sizeof(dm), cbFile - devModeOffset));
   }
   return bytes;
 }

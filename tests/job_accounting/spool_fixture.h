@@ -30,7 +30,8 @@ class CSpoolDirectorySetting {
 };
 
 // A shadow file of cbFile bytes: the signature byte, the device mode's offset
-// in the field the signature selects (byte 40 for 0x66, else 44), and
-// dmCopies at that offset + 86, each written where it fits.
+// in the field the signature selects (byte 40 for 0x66, else 44), and at
+// that offset a DEVMODEW with DM_COPIES and the count, each written as far
+// as it fits.
 std::string ShadowFileBytes(BYTE signature, uint32_t devModeOffset, int16_t nCopies,
-                            size_t cbFile = 400);
+                            size_t cbFile = 512);

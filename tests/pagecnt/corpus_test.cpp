@@ -56,7 +56,7 @@ TEST_F(CorpusTest, EveryRenderedFileCountsItsPagesAndPaper) {
     Tally& tally = tallies[file.language];
     ++tally.files;
     tally.pages_right += outcome.pages == file.pages;
-    tally.paper_right += outcome.paper == file.paper;
+    tally.paper_right += outcome.paper == file.paper;  // every rendered file names its paper
     std::string expected_format = FormatOf(file.language);
     tally.format_right += expected_format == pagecnt::FormatName(details.format);
     EXPECT_EQ(outcome.pages, file.pages) << file.name;

@@ -13,6 +13,15 @@ namespace {
 
 class MutationTest : public PageCounterTest {};
 
+// A PCL XL page whose vendor-unique operator has 8 bytes of raw payload,
+// with bytes of no token and of page operators, then one without payload.
+constexpr char kVendorPclXl[] =
+    ") HP-PCL XL;3;0;Comment\n"
+    "\xd1\x58\x02\x58\x02\xf8\x89\xc0\x00\xf8\x86\x41"
+    "\xd1\x61\x13\x68\x1b\xf8\x25\x43"
+    "\xc1\x08\x00\xf8\x92\x46\x00\x80\x44\xf0\x1b\x00\x44\x43\x44"
+    "\x46\x44\x42";
+
 std::vector<std::string> Seeds() {
   std::string compressed;
   PdfRevision first;
@@ -55,6 +64,15 @@ std::vector<std::string> Seeds() {
       "%!PS\n<< /PageSize [\n595 842\n] >> setpagedevice\n/picstr 4 string def\n"
       "4 4 8 [4 0 0 4 0 0] {currentfile picstr readhexstring pop} image\n"
       "00ff10ab\r\n 7f80 c0de \nFFEE0011\nshowpage\n0 0 1 1\n\x1b%-12345X",
+      // PJL as filters write it, with paper; pages ended in procedures.
+      "\x1b%-12345X@PJL SET PAPER = A4\n@pjl set paperlength=8419\n"
+      "%%@PJL ENTER LANGUAGE = PostScript\n%!PS-Adobe-3.0\n/EP { level0 restore showpage } def\n"
+      "/S /showpage load def\n/P { EP } bind def\nEP S P\n\x1b%-12345X@PJL EOJ\n",
+      // PCL XL with HP's vendor-unique operator and its raw payload, and a
+      // media size as a pair.
+      std::string(kVendorPclXl, sizeof kVendorPclXl - 1),
+      // HP-GL/2 as a plotter reads it.
+      "BP;IN;SP1;PU0,0;PD100,100;PG;PD;PA5,5,20,20;\x1b%0A\x1b*b2W\x01\x02\x1b%0BPG;",
   };
 }
 
@@ -113,27 +131,32 @@ TEST_F(MutationTest, DamagedCopiesReturnSaneResults) {
 }
 
 TEST_F(MutationTest, DamagedCorpusFilesOfEveryLanguageReturn) {
-  // The smallest rendered file of each language, and a text file.
-  std::map<std::string, CorpusFile> smallest;
-  std::map<std::string, size_t> sizes;
-  for (const CorpusFile& file : Corpus()) {
-    size_t size = ReadCorpusFile(file.name).size();
-    if (!smallest.count(file.language) || size < sizes[file.language]) {
-      smallest[file.language] = file;
-      sizes[file.language] = size;
-    }
-  }
-  ASSERT_GE(smallest.size(), 5u) << "no corpus in " << CorpusDirectory();
+  // The smallest rendered file of each language, the smallest real file of
+  // each producer (encrypted PDF, vendor PCL XL, HP-GL/2, ...), and a text
+  // file.
   std::vector<std::pair<std::string, std::string>> seeds;
-  for (const auto& [language, file] : smallest) {
-    seeds.emplace_back(file.name, ReadCorpusFile(file.name));
+  for (const char* variable : {"PAGECNT_CORPUS", "PAGECNT_REAL_CORPUS"}) {
+    const bool real = std::string(variable) == "PAGECNT_REAL_CORPUS";
+    std::map<std::string, std::pair<std::string, std::string>> smallest;  // name, bytes
+    for (const CorpusFile& file : Corpus(variable)) {
+      const std::string key = real ? file.producer : file.language;
+      std::string bytes = ReadCorpusFile(file.name, variable);
+      if (!smallest.count(key) || bytes.size() < smallest[key].second.size()) {
+        smallest[key] = {file.name, std::move(bytes)};
+      }
+    }
+    ASSERT_GE(smallest.size(), 5u) << "no corpus in " << CorpusDirectory(variable);
+    for (auto& [key, file] : smallest) {
+      // Large driver files cost their size for each damaged copy.
+      if (file.second.size() <= (512u << 10)) seeds.push_back(std::move(file));
+    }
   }
   std::string text;
   for (int i = 0; i < 200; ++i) text += "line " + std::to_string(i) + (i % 70 ? "\r\n" : "\f");
   seeds.emplace_back("text", text);
   std::mt19937 random(20261209);
   for (const auto& [name, bytes] : seeds) {
-    for (int i = 0; i < 150; ++i) {
+    for (int i = 0; i < 60; ++i) {
       std::string damaged = Mutate(bytes, random);
       CountOutcome outcome = Count(damaged);
       ASSERT_EQ(outcome.returned != 0, outcome.pages != 0) << name << " mutation " << i;

@@ -81,9 +81,9 @@ FileDetails PageCounterTest::ExamineBytes(const std::string& bytes) {
   return Examine(WriteFile("examined.spl", bytes));
 }
 
-std::string PageCounterTest::CorpusDirectory() {
+std::string PageCounterTest::CorpusDirectory(const char* variable) {
   char value[MAX_PATH] = {};
-  DWORD length = GetEnvironmentVariableA("PAGECNT_CORPUS", value, MAX_PATH);
+  DWORD length = GetEnvironmentVariableA(variable, value, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return "";
   // A Linux path, which Wine shows on drive Z:.
   std::string path = std::string("Z:") + value;
@@ -93,23 +93,26 @@ std::string PageCounterTest::CorpusDirectory() {
   return path;
 }
 
-std::vector<CorpusFile> PageCounterTest::Corpus() {
+std::vector<CorpusFile> PageCounterTest::Corpus(const char* variable) {
   std::vector<CorpusFile> files;
-  std::ifstream manifest(CorpusDirectory() + "\\manifest.txt");
+  std::ifstream manifest(CorpusDirectory(variable) + "\\manifest.txt");
   std::string line;
   while (std::getline(manifest, line)) {
     std::istringstream fields(line);
     CorpusFile file;
+    std::string paper;
     std::string copies;
-    if (!(fields >> file.name >> file.language >> file.pages >> file.paper >> copies)) continue;
+    if (!(fields >> file.name >> file.language >> file.pages >> paper >> copies)) continue;
+    fields >> file.producer >> file.truth;
+    file.paper = paper == "-" ? -1 : std::stoi(paper);
     file.copies = copies == "-" ? -1 : std::stoi(copies);
     files.push_back(file);
   }
   return files;
 }
 
-std::string PageCounterTest::ReadCorpusFile(const std::string& name) {
-  std::ifstream in(CorpusDirectory() + "\\" + name, std::ios::binary);
+std::string PageCounterTest::ReadCorpusFile(const std::string& name, const char* variable) {
+  std::ifstream in(CorpusDirectory(variable) + "\\" + name, std::ios::binary);
   std::ostringstream bytes;
   bytes << in.rdbuf();
   return bytes.str();

@@ -32,14 +32,17 @@ struct FileDetails {
   uint32_t jobs = 0;
 };
 
-// A file that Ghostscript rendered from a program of known pages and paper
-// (tests/pagecnt/corpus/make_corpus.sh, run by ctest before the test).
+// A file of a corpus: rendered by Ghostscript from a program of known pages
+// and paper (tests/pagecnt/corpus/make_corpus.sh), or written by a real
+// producer (make_real_corpus.sh); both run by ctest before the test.
 struct CorpusFile {
   std::string name;
-  std::string language;  // PDF, PostScript, PCL5, PCLXL, XPS
+  std::string language;  // PDF, PostScript, PCL5, PCLXL, XPS, HPGL2, text; none
   uint32_t pages = 0;
-  uint16_t paper = 0;
+  int paper = -1;   // DMPAPER code; -1: not checked
   int copies = -1;  // -1: not checked
+  std::string producer;  // real producers only
+  std::string truth;     // how the pages were checked
 };
 
 class PageCounterTest : public ::testing::Test {
@@ -57,11 +60,13 @@ class PageCounterTest : public ::testing::Test {
   FileDetails Examine(const std::string& path);
   FileDetails ExamineBytes(const std::string& bytes);
 
-  // The corpus directory as a Windows path, and its manifest; empty when
-  // PAGECNT_CORPUS is not set.
-  static std::string CorpusDirectory();
-  static std::vector<CorpusFile> Corpus();
-  static std::string ReadCorpusFile(const std::string& name);
+  // A corpus directory as a Windows path, and its manifest; empty when the
+  // variable (PAGECNT_CORPUS: Ghostscript's, PAGECNT_REAL_CORPUS: real
+  // producers') is not set.
+  static std::string CorpusDirectory(const char* variable = "PAGECNT_CORPUS");
+  static std::vector<CorpusFile> Corpus(const char* variable = "PAGECNT_CORPUS");
+  static std::string ReadCorpusFile(const std::string& name,
+                                    const char* variable = "PAGECNT_CORPUS");
 
   static PFN_GET_PAGE_COUNT get_page_count_;
 

@@ -107,6 +107,32 @@ TEST_F(Pcl5CountTest, HpGl2DrawingMarksThePage) {
             2u);
 }
 
+TEST_F(Pcl5CountTest, PgEndsAPageWhereAPlotterReadsIt) {
+  // Three plots of vectors and raster, each ended by PG, as large-format
+  // printers take them: behind PJL, bare HP-GL/2, in stand-alone plotter
+  // mode. On a LaserJet PG does nothing: one page.
+  const std::string raster = "\x1b%0A\x1b*r1A\x1b*b3W\xff\x01\xff\x1b*rC\x1b%0B";
+  std::string plots;
+  for (int i = 0; i < 3; ++i) plots += "SP1;PU0,0;PD100,100;" + raster + "PG;";
+  const std::string uel = "\x1b%-12345X";
+  struct Case {
+    std::string file;
+    uint32_t pages;
+    pagecnt::Format format;
+  } cases[] = {
+      {uel + "@PJL ENTER LANGUAGE=HPGL2\r\n" + kReset + "\x1b%1BBP;IN;" + plots + uel, 3,
+       pagecnt::Format::kHpGl2},
+      {"IN;" + plots, 3, pagecnt::Format::kHpGl2},
+      {"BP;IN;" + plots + "PG;", 3, pagecnt::Format::kHpGl2},
+      {kReset + "\x1b%-1BIN;" + plots + kReset, 3, pagecnt::Format::kPcl5},
+      {kReset + "\x1b%0BIN;" + plots + "\x1b%0A" + kReset, 1, pagecnt::Format::kPcl5},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Count(c.file).pages, c.pages) << c.file.substr(0, 40);
+    EXPECT_EQ(ExamineBytes(c.file).format, c.format) << c.file.substr(0, 40);
+  }
+}
+
 TEST_F(Pcl5CountTest, DataRunningPastTheEndEndsTheJob) {
   // A count larger than the file: what came before still counts.
   std::string job = kReset + "page one" + kFormFeed + "\x1b*b4000000000W" + kTrap;

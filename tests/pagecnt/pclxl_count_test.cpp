@@ -53,6 +53,10 @@ class PxlStream {
   PxlStream& Attribute(uint8_t id) { return Byte(0xF8).Byte(id); }
   PxlStream& Attribute16(uint16_t id) { Byte(0xF9); return Number(id, 2); }
   PxlStream& Op(uint8_t op) { return Byte(op); }
+  PxlStream& Raw(const std::string& bytes) {
+    out_ += bytes;
+    return *this;
+  }
   PxlStream& Data(const std::string& bytes) {
     if (bytes.size() < 256) {
       Byte(0xFB).Byte(static_cast<uint8_t>(bytes.size()));
@@ -150,6 +154,43 @@ TEST_F(PclXlCountTest, EveryTokenTypeIsSkippedByItsSize) {
   stream.UbyteArray(std::string(1000, '\x44')).Attribute(0x80).Op(kSetFont);
   stream.ImagePage().Op(kEndSession);
   EXPECT_EQ(Count(stream.str()).pages, 1u);
+}
+
+TEST_F(PclXlCountTest, VendorUniquePayloadIsPassedOverByItsAttributeLength) {
+  // As HP's JetReady and FastRaster drivers write: right after BeginSession
+  // and BeginPage, operator 0x46 with VUExtension (145) and VUDataLength
+  // (146), then the payload raw, with bytes that are no tokens and bytes
+  // of page operators. A vendor operator without a length has no payload.
+  const std::string payload = std::string("\x00\x80\x44\x43\xF0\x1B", 6) + std::string(700, '\x44');
+  for (bool little : {true, false}) {
+    PxlStream stream(little);
+    stream.Session().Uint16(0x1111).Attribute(145).Op(0x46);
+    for (int page = 0; page < 3; ++page) {
+      stream.BeginPage(2);
+      stream.Uint16(0x2222).Attribute(145).Uint16(static_cast<uint16_t>(payload.size()))
+          .Attribute(146).Op(0x46).Raw(payload).Op(kEndPage);
+    }
+    stream.Op(kEndSession);
+    CountOutcome outcome = Count(stream.str());
+    EXPECT_EQ(outcome.pages, 3u) << (little ? "low" : "high") << " byte first";
+    EXPECT_EQ(outcome.paper, DMPAPER_A4) << (little ? "low" : "high") << " byte first";
+  }
+  // A length past the end ends the stream: the page is not finished.
+  PxlStream cut(true);
+  cut.Session().BeginPage(2).ImagePage().BeginPage(2).Uint16(5000).Attribute(146).Op(0x46);
+  EXPECT_EQ(Count(cut.str() + std::string(10, '\x44')).pages, 1u);
+}
+
+TEST_F(PclXlCountTest, MediaSizeAsAPairIsInTheSessionsUnits) {
+  // 600 units an inch: A4 is 4961 x 7016; one unit a tenth of a
+  // millimetre: A3 is 2970 x 4200.
+  PxlStream inch(true);
+  inch.Session().Uint16Xy(4961, 7016).Attribute(kMediaSize).Op(kBeginPage).ImagePage();
+  EXPECT_EQ(Count(inch.str()).paper, DMPAPER_A4);
+  PxlStream tenths(false);
+  tenths.Uint16Xy(1, 1).Attribute(0x89).Ubyte(2).Attribute(0x86).Op(kBeginSession);
+  tenths.Uint16Xy(2970, 4200).Attribute(kMediaSize).Op(kBeginPage).ImagePage();
+  EXPECT_EQ(Count(tenths.str()).paper, DMPAPER_A3);
 }
 
 TEST_F(PclXlCountTest, AnUnfinishedPageOrABadTokenEndsTheStream) {

@@ -59,6 +59,49 @@ TEST_F(PostScriptCountTest, ShowpageOperatorsWithoutComments) {
   EXPECT_EQ(outcome.pages, 3u);
 }
 
+TEST_F(PostScriptCountTest, ProceduresThatEndAPageCountWhereTheTopLevelUsesThem) {
+  // As groff (EP), enscript (S) and others end their pages, without page
+  // comments; a procedure that calls one of those, and one taken by load.
+  const std::string prolog =
+      "%!PS-Adobe-3.0\n/BP{/level0 save def}bind def\n/EP{\nlevel0 restore\nshowpage\n}def\n"
+      "/S {\tgsave\n  showpage\n  grestore\n} bind def\n"
+      "/LastPage { (end) show EP } def\n/done /showpage load def\n"
+      "/NotAPage { (showpage) show /showpage pop } def\n";
+  std::string program = prolog;
+  for (int i = 0; i < 4; ++i) program += "BP (text) show 0 Cg EP\n";
+  for (int i = 0; i < 3; ++i) program += "(more) show S\n";
+  program += "NotAPage BP LastPage\ndone\n";
+  EXPECT_EQ(Count(program).pages, 9u);
+
+  // A use inside braces is no top-level use: a loop's body runs as often
+  // as the loop says, which the scan does not follow.
+  EXPECT_EQ(Count(prolog + "1 1 5 { BP EP } for\n S S\n").pages, 2u);
+  // Procedures of an embedded document are its own.
+  EXPECT_EQ(Count(prolog + "%%BeginDocument: x.eps\nEP EP\n%%EndDocument\nEP\n").pages, 1u);
+}
+
+TEST_F(PostScriptCountTest, PageSectionsThatArePresentComeBeforePagesComment) {
+  // A document whose header kept "%%Pages: 1" over ten page sections, and
+  // one cut short after two of its five.
+  EXPECT_EQ(Count("%!PS-Adobe-3.0\n%%Pages: 1\n%%EndComments\n" + Pages(10, true)).pages, 10u);
+  EXPECT_EQ(Count("%!PS-Adobe-3.0\n%%Pages: 5\n%%EndComments\n" + Pages(2, true)).pages, 2u);
+}
+
+TEST_F(PostScriptCountTest, AfterThePageCommentsPageSizeCopiesAndTheJobsEndStillCount) {
+  // Past the first %%Page: the program text is passed, not read word by
+  // word; a page size and a copy count on a page are still taken, their
+  // numbers on lines of their own, and a Universal Exit still ends the job.
+  const std::string job =
+      "%!PS-Adobe-3.0\n%%Pages: (atend)\n%%EndComments\n%%Page: 1 1\n"
+      "/F0 10/Times-Roman SF (a /PageSize [1 1] in a string) show\n"
+      "<< /PageSize [\n595 842\n] /NumCopies\n3 >> setpagedevice\n(x) show showpage\n"
+      "%%Page: 2 2\nshowpage showpage\n%%Trailer\n%%Pages: 2\n\x1b%-12345X%%Page: 3 3\n";
+  const CountOutcome outcome = Count(job);
+  EXPECT_EQ(outcome.pages, 2u);
+  EXPECT_EQ(outcome.paper, DMPAPER_A4);
+  EXPECT_EQ(ExamineBytes(job).copies, 3u);
+}
+
 TEST_F(PostScriptCountTest, PjlWrappedJobWithControlD) {
   std::string job =
       "\x1b%-12345X@PJL JOB NAME=\"memo\"\r\n@PJL SET COPIES=1\r\n"

@@ -67,7 +67,7 @@ TEST_F(PipeRoadTest, ADeleteRuleForEveryoneFromThePipeDeletesTheNextJob) {
   const PERMISSION_ENTRY entry = {-1, -1, JOB_CONTROL_DELETE};
   ASSERT_TRUE(Send(PIPE_PERMISSION, &entry, sizeof(entry)));
   sim::JobFields job;
-  job.user = "frank";
+  job.user = L"frank";
   const DWORD id = h->spooler->AddJob("Laser", job);
   ASSERT_TRUE(h->spooler->WaitForCommands(1, kWaitMs));
   EXPECT_EQ(h->spooler->Commands(),
@@ -76,7 +76,7 @@ TEST_F(PipeRoadTest, ADeleteRuleForEveryoneFromThePipeDeletesTheNextJob) {
 
 TEST_F(PipeRoadTest, AReportedJobOfAnOrdinaryPrinterGetsTheWatchersBytes) {
   sim::JobFields fields;
-  fields.user = "gina";
+  fields.user = L"gina";
   fields.totalBytes = 8192;
   const DWORD id = h->spooler->AddJob("Laser", fields);
   ASSERT_TRUE(h->WaitFetched(1));

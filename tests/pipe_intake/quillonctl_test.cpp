@@ -13,6 +13,7 @@
 
 #include "command_line.h"
 #include "exit_codes.h"
+#include "installed_service.h"
 #include "pipe_client_support.h"
 #include "pipe_intake/pipe_protocol.h"
 #include "service_core/win_owners.h"
@@ -102,8 +103,8 @@ TEST(QuillonctlArguments, BadArgumentsAreNamed) {
        "--computer takes at most 20 characters"},
       {{L"job", L"--printer", L"P", L"--user", L"U", L"--file", std::wstring(21, L'f')},
        "--file takes at most 20"},
-      {{L"job", L"--printer", L"P", L"--printer", L"Q", L"--user", L"U"}, "given twice"},
-      {{L"job", L"--printer", L"P", L"--user"}, "--user needs a value"},
+      {{L"job", L"--printer", L"P", L"--printer", L"Q", L"--user", L"U"}, "--printer: At Most 1"},
+      {{L"job", L"--printer", L"P", L"--user"}, "--user: 1 required"},
       {{L"job", L"--printer", L"P", L"--user", L"U", L"--colour", L"1"}, "unknown option '--colour'"},
       {{L"rule", L"--printer-id", L"-2", L"--user-id", L"1", L"--action", L"none"}, "--printer-id"},
       {{L"rule", L"--printer-id", L"1", L"--user-id", L"1", L"--action", L"zap"}, "--action takes"},
@@ -119,32 +120,7 @@ TEST(QuillonctlArguments, BadArgumentsAreNamed) {
 
 // Runs quillonctl.exe; its exit code and what it wrote (both streams).
 DWORD RunClient(const std::string& args, std::string* pOutput) {
-  SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-  UniqueHandle hRead, hWrite;
-  if (!CreatePipe(hRead.put(), hWrite.put(), &sa, 0)) return 9999;
-  SetHandleInformation(hRead.get(), HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA si = {};
-  si.cb = sizeof(si);
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = hWrite.get();
-  si.hStdError = hWrite.get();
-  PROCESS_INFORMATION pi = {};
-  char exe[MAX_PATH] = {};
-  GetFullPathNameA(QUILLONCTL_EXE, MAX_PATH, exe, nullptr);
-  std::string cmd = std::string("\"") + exe + "\" " + args;
-  if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-    return 9998;
-  }
-  UniqueHandle process(pi.hProcess), thread(pi.hThread);
-  hWrite.reset();
-  char buf[512];
-  DWORD n = 0;
-  pOutput->clear();
-  while (ReadFile(hRead.get(), buf, sizeof(buf), &n, nullptr) && n) pOutput->append(buf, n);
-  WaitForSingleObject(process.get(), 60000);
-  DWORD code = 9997;
-  GetExitCodeProcess(process.get(), &code);
-  return code;
+  return RunProgramOutput(FullPath(QUILLONCTL_EXE), args, pOutput);
 }
 
 UniqueHandle ServerInstance() {

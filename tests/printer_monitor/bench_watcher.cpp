@@ -4,17 +4,20 @@
 //   bench_watcher DSN [label]
 //
 // The watcher runs as in the service, on a spooler of this program's own:
-// every printer has a manual-reset event as its notification and a block
-// built once, whose newest job is given a new id before each round, so the
-// figures are the watcher's own and not a simulation's. A rule for every
-// printer and user pauses each new job; the round ends when SetJobA is
-// called. Prints:
+// every printer has a manual-reset event as its notification, a refresh
+// block of its whole queue and a delta block of one new job, both built
+// once; the new job is given a new id before each round, so the figures are
+// the watcher's own and not a simulation's. A rule for every printer and
+// user pauses each new job; the round ends when SetJobA is called. Prints:
 //   - the latency from SetEvent on the notification to SetJobA, with warm
-//     caches (the printer and user known);
+//     caches (the printer and the user known);
 //   - the same for a printer and a user seen for the first time (both are
 //     registered in the database on the way);
 //   - decisions per second, one round after another, on a queue of 1,000
-//     jobs (each notification carries every job's fields).
+//     jobs (a delta carries only the new job);
+//   - the time a refresh of that queue takes, from the signal of a block
+//     flagged as discarded to the refreshed block given back: the cost of
+//     a check of a printer with 1,000 queued jobs.
 #include <windows.h>
 #include <winspool.h>
 
@@ -38,18 +41,21 @@ namespace {
 struct BENCH_PRINTER {
   std::string name;
   HANDLE hNotification = nullptr;
-  std::vector<BYTE> block;                   // a PRINTER_NOTIFY_INFO
-  std::deque<std::string> texts;             // what its entries point at
-  DEVMODEA devMode = {};
+  std::vector<BYTE> refresh;                 // a PRINTER_NOTIFY_INFO of the whole queue
+  std::vector<BYTE> delta;                   // one of the newest job alone
+  std::deque<std::wstring> texts;            // what their entries point at
+  DEVMODEW devMode = {};
   SYSTEMTIME submitted = {2024, 3, 5, 1, 10, 0, 0, 0};
-  size_t nFirstOfNewest = 0;                 // the newest job's first entry
+  bool bDiscardNext = false;                 // the next delta comes flagged as discarded
 };
 
 std::vector<std::unique_ptr<BENCH_PRINTER>> g_printers;
-std::atomic<size_t> g_nArmed{0};
 HANDLE g_hApplied = nullptr;                 // set by SetJobA
 LARGE_INTEGER g_appliedAt;
 DWORD g_dwAppliedJob = 0;
+HANDLE g_hRefreshed = nullptr;               // set when a refresh block is given back
+LARGE_INTEGER g_refreshedAt;
+std::atomic<size_t> g_nRefreshed{0};
 
 constexpr WORD kFields[] = {JOB_NOTIFY_FIELD_STATUS,       JOB_NOTIFY_FIELD_BYTES_PRINTED,
                             JOB_NOTIFY_FIELD_DOCUMENT,     JOB_NOTIFY_FIELD_USER_NAME,
@@ -58,23 +64,17 @@ constexpr WORD kFields[] = {JOB_NOTIFY_FIELD_STATUS,       JOB_NOTIFY_FIELD_BYTE
                             JOB_NOTIFY_FIELD_TOTAL_BYTES};
 constexpr size_t kFieldCount = sizeof(kFields) / sizeof(kFields[0]);
 
-PRINTER_NOTIFY_INFO* Block(BENCH_PRINTER& p) {
-  return reinterpret_cast<PRINTER_NOTIFY_INFO*>(p.block.data());
+PRINTER_NOTIFY_INFO* Block(std::vector<BYTE>& block) {
+  return reinterpret_cast<PRINTER_NOTIFY_INFO*>(block.data());
 }
 
-// nJobs jobs of the user, ids 1..nJobs, all fields as the watcher asks.
-void BuildQueue(BENCH_PRINTER& p, size_t nJobs, const std::string& user) {
-  p.devMode.dmSize = sizeof(DEVMODEA);
-  p.devMode.dmFields = DM_PAPERSIZE | DM_COPIES;
-  p.devMode.dmPaperSize = DMPAPER_A4;
-  p.devMode.dmCopies = 1;
-  p.texts.clear();
-  p.texts.push_back(user);
-  p.texts.push_back("Quarterly report.pdf");
-  p.texts.push_back("\\\\CLIENT");
-  p.block.assign(offsetof(PRINTER_NOTIFY_INFO, aData) +
-                     nJobs * kFieldCount * sizeof(PRINTER_NOTIFY_INFO_DATA), 0);
-  PRINTER_NOTIFY_INFO* pInfo = Block(p);
+// nJobs jobs of the user, ids 1..nJobs, every field the watcher asks for,
+// as the spooler writes them: UTF-16 texts with cbBuf in bytes, a DEVMODEW.
+void BuildBlock(BENCH_PRINTER& p, std::vector<BYTE>& block, DWORD dwFirstId, size_t nJobs) {
+  block.assign(offsetof(PRINTER_NOTIFY_INFO, aData) +
+                   std::max<size_t>(1, nJobs * kFieldCount) * sizeof(PRINTER_NOTIFY_INFO_DATA),
+               0);
+  PRINTER_NOTIFY_INFO* pInfo = Block(block);
   pInfo->Version = 2;
   pInfo->Count = static_cast<DWORD>(nJobs * kFieldCount);
   for (size_t j = 0; j < nJobs; ++j) {
@@ -82,35 +82,45 @@ void BuildQueue(BENCH_PRINTER& p, size_t nJobs, const std::string& user) {
       PRINTER_NOTIFY_INFO_DATA& e = pInfo->aData[j * kFieldCount + f];
       e.Type = JOB_NOTIFY_TYPE;
       e.Field = kFields[f];
-      e.Id = static_cast<DWORD>(j + 1);
-      auto text = [&e](const std::string& s) {
-        e.NotifyData.Data.cbBuf = static_cast<DWORD>(s.size() + 1);
-        e.NotifyData.Data.pBuf = const_cast<char*>(s.c_str());
+      e.Id = static_cast<DWORD>(dwFirstId + j);
+      auto text = [&e](std::wstring& s) {
+        e.NotifyData.Data.cbBuf = static_cast<DWORD>((s.size() + 1) * sizeof(wchar_t));
+        e.NotifyData.Data.pBuf = &s[0];
       };
       switch (kFields[f]) {
         case JOB_NOTIFY_FIELD_USER_NAME: text(p.texts[0]); break;
         case JOB_NOTIFY_FIELD_DOCUMENT: text(p.texts[1]); break;
         case JOB_NOTIFY_FIELD_MACHINE_NAME: text(p.texts[2]); break;
         case JOB_NOTIFY_FIELD_DEVMODE:
-          e.NotifyData.Data.cbBuf = sizeof(DEVMODEA);
+          e.NotifyData.Data.cbBuf = sizeof(DEVMODEW);
           e.NotifyData.Data.pBuf = &p.devMode;
           break;
         case JOB_NOTIFY_FIELD_SUBMITTED:
           e.NotifyData.Data.cbBuf = sizeof(SYSTEMTIME);
           e.NotifyData.Data.pBuf = &p.submitted;
           break;
+        case JOB_NOTIFY_FIELD_STATUS: e.NotifyData.adwData[0] = JOB_STATUS_SPOOLING; break;
         case JOB_NOTIFY_FIELD_TOTAL_BYTES: e.NotifyData.adwData[0] = 4096; break;
         case JOB_NOTIFY_FIELD_TOTAL_PAGES: e.NotifyData.adwData[0] = 3; break;
         default: break;
       }
     }
   }
-  p.nFirstOfNewest = (nJobs - 1) * kFieldCount;
+}
+
+void BuildQueue(BENCH_PRINTER& p, size_t nJobs, const std::wstring& user) {
+  p.devMode.dmSize = sizeof(DEVMODEW);
+  p.devMode.dmFields = DM_PAPERSIZE | DM_COPIES;
+  p.devMode.dmPaperSize = DMPAPER_A4;
+  p.devMode.dmCopies = 1;
+  p.texts = {user, L"Quarterly report.pdf", L"\\\\CLIENT"};
+  BuildBlock(p, p.refresh, 1, nJobs);
+  BuildBlock(p, p.delta, 1, 1);
 }
 
 void RenumberNewest(BENCH_PRINTER& p, DWORD dwId) {
-  PRINTER_NOTIFY_INFO* pInfo = Block(p);
-  for (size_t i = p.nFirstOfNewest; i < pInfo->Count; ++i) pInfo->aData[i].Id = dwId;
+  PRINTER_NOTIFY_INFO* pInfo = Block(p.delta);
+  for (DWORD i = 0; i < pInfo->Count; ++i) pInfo->aData[i].Id = dwId;
 }
 
 BENCH_PRINTER* OfHandle(HANDLE h) {
@@ -146,17 +156,24 @@ HANDLE WINAPI FindFirstPrinterChangeNotification(HANDLE hPrinter, DWORD, DWORD, 
   BENCH_PRINTER* p = OfHandle(hPrinter);
   if (!p) return INVALID_HANDLE_VALUE;
   p->hNotification = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  ++g_nArmed;
   return p->hNotification;
 }
 
-WINBOOL WINAPI FindNextPrinterChangeNotification(HANDLE hChange, PDWORD pdwChange, LPVOID,
+WINBOOL WINAPI FindNextPrinterChangeNotification(HANDLE hChange, PDWORD pdwChange, LPVOID pOptions,
                                                  LPVOID* ppInfo) {
   BENCH_PRINTER* p = OfNotification(hChange);
   if (!p) return FALSE;
   ResetEvent(hChange);
   if (pdwChange) *pdwChange = PRINTER_CHANGE_SET_JOB;
-  *ppInfo = Block(*p);
+  auto* options = static_cast<const PRINTER_NOTIFY_OPTIONS*>(pOptions);
+  const bool bRefresh = options && (options->Flags & PRINTER_NOTIFY_OPTIONS_REFRESH);
+  PRINTER_NOTIFY_INFO* pInfo = Block(bRefresh ? p->refresh : p->delta);
+  pInfo->Flags = 0;
+  if (!bRefresh && p->bDiscardNext) {
+    p->bDiscardNext = false;
+    pInfo->Flags = PRINTER_NOTIFY_INFO_DISCARDED;
+  }
+  *ppInfo = pInfo;
   return TRUE;
 }
 
@@ -168,14 +185,30 @@ WINBOOL WINAPI FindClosePrinterChangeNotification(HANDLE hChange) {
   return TRUE;
 }
 
-// The blocks are this program's and outlive every round.
-WINBOOL WINAPI FreePrinterNotifyInfo(PPRINTER_NOTIFY_INFO) { return TRUE; }
+// The blocks are this program's and outlive every round; a refresh given
+// back ends a refresh round.
+WINBOOL WINAPI FreePrinterNotifyInfo(PPRINTER_NOTIFY_INFO pInfo) {
+  for (auto& p : g_printers) {
+    if (pInfo == Block(p->refresh)) {
+      ++g_nRefreshed;
+      QueryPerformanceCounter(&g_refreshedAt);
+      SetEvent(g_hRefreshed);
+    }
+  }
+  return TRUE;
+}
 
 WINBOOL WINAPI SetJobA(HANDLE, DWORD JobId, DWORD, LPBYTE, DWORD) {
   QueryPerformanceCounter(&g_appliedAt);
   g_dwAppliedJob = JobId;
   SetEvent(g_hApplied);
   return TRUE;
+}
+
+// The blocks tell every field: the watcher never needs to ask.
+WINBOOL WINAPI GetJobW(HANDLE, DWORD, DWORD, LPBYTE, DWORD, LPDWORD) {
+  SetLastError(ERROR_INVALID_PARAMETER);
+  return FALSE;
 }
 
 }  // extern "C"
@@ -185,7 +218,7 @@ namespace {
 double g_ticksPerMicrosecond = 1;
 DWORD g_dwNextJob = 100000;
 
-// One round on the printer: a new newest job, its notification signalled;
+// One round on the printer: a new job, its notification signalled;
 // microseconds until its command was applied, or -1 if it never was.
 double Round(BENCH_PRINTER& p) {
   const DWORD dwJob = ++g_dwNextJob;
@@ -197,6 +230,18 @@ double Round(BENCH_PRINTER& p) {
     return -1;
   }
   return (g_appliedAt.QuadPart - signalled.QuadPart) / g_ticksPerMicrosecond;
+}
+
+// One refresh of the printer's queue: a delta flagged as discarded makes
+// the watcher ask for a refresh at once; microseconds from the signal until
+// the refreshed block was given back, or -1 if it never was.
+double RefreshRound(BENCH_PRINTER& p) {
+  p.bDiscardNext = true;
+  LARGE_INTEGER signalled;
+  QueryPerformanceCounter(&signalled);
+  SetEvent(p.hNotification);
+  if (WaitForSingleObject(g_hRefreshed, 20000) != WAIT_OBJECT_0) return -1;
+  return (g_refreshedAt.QuadPart - signalled.QuadPart) / g_ticksPerMicrosecond;
 }
 
 void PrintLatencies(const char* pszWhat, const char* pszLabel, std::vector<double> us) {
@@ -243,6 +288,7 @@ int main(int argc, char** argv) {
   constexpr int kFirstSightRounds = 50;
   constexpr int kWarmRounds = 500;
   constexpr int kQueueRounds = 300;
+  constexpr int kRefreshRounds = 30;
   const std::string tag = std::to_string(GetCurrentProcessId());
   std::vector<std::string> names = {"Warm", "Queue"};
   for (int i = 0; i < kFirstSightRounds; ++i) {
@@ -252,11 +298,15 @@ int main(int argc, char** argv) {
     g_printers.emplace_back(new BENCH_PRINTER());
     g_printers.back()->name = names[i];
     std::string user = i < 2 ? "alice" : "new user " + tag + "-" + std::to_string(i);
-    BuildQueue(*g_printers.back(), names[i] == "Queue" ? 1000 : 1, user);
+    // The printers of the first-sight rounds start empty: their printer and
+    // user come with the round's job.
+    BuildQueue(*g_printers.back(), names[i] == "Queue" ? 1000 : i < 2 ? 1 : 0,
+               std::wstring(user.begin(), user.end()));
   }
   WriteList("printers.lst", names);
   WriteList("gdiprinters.lst", {});
   g_hApplied = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  g_hRefreshed = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 
   int nResult = 0;
   {
@@ -274,8 +324,11 @@ int main(int argc, char** argv) {
     UniqueHandle stop(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     service.m_hStopEvent = stop.get();
     UniqueHandle watcher(CreateThread(nullptr, 0, WatchPrinters, &service, 0, nullptr));
-    // Armed when every printer has its notification.
-    for (int i = 0; i < 2000 && g_nArmed < g_printers.size(); ++i) Sleep(5);
+    // Armed when every printer has its notification and its first refresh
+    // (the queue's 1,000 jobs paused on the way) has been dealt with.
+    for (int i = 0; i < 4000 && g_nRefreshed < g_printers.size(); ++i) Sleep(5);
+    ResetEvent(g_hApplied);
+    ResetEvent(g_hRefreshed);
 
     BENCH_PRINTER& warm = *g_printers[0];
     Round(warm);   // the printer and the user come into the caches
@@ -288,7 +341,6 @@ int main(int argc, char** argv) {
     PrintLatencies("notification to command, printer and user seen first", pszLabel, us);
 
     BENCH_PRINTER& queue = *g_printers[1];
-    Round(queue);
     LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);
     int nDone = 0;
@@ -299,6 +351,10 @@ int main(int argc, char** argv) {
                 nDone / seconds, nDone);
     if (nDone != kQueueRounds) nResult = 1;
 
+    us.clear();
+    for (int i = 0; i < kRefreshRounds; ++i) us.push_back(RefreshRound(queue));
+    PrintLatencies("a refresh of a queue of 1000 known jobs", pszLabel, us);
+
     SetEvent(stop.get());
     WaitForSingleObject(watcher.get(), 20000);
   }
@@ -307,5 +363,6 @@ int main(int argc, char** argv) {
   SetCurrentDirectoryA(szTemp);
   RemoveDirectoryA(dir.c_str());
   CloseHandle(g_hApplied);
+  CloseHandle(g_hRefreshed);
   return nResult;
 }

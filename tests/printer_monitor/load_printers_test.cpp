@@ -27,11 +27,11 @@ class LoadPrintersTest : public ::testing::Test {
   }
   void TearDown() override { h.ClosePrinters(); }
 
+  // The elements loaded; those that did not open are marked with a "!".
   std::vector<LISTED> Loaded() const {
     std::vector<LISTED> loaded;
     for (const CPrnObj& p : h.service->m_printers) {
-      EXPECT_NE(p.m_hPrinter, nullptr) << p.m_pszName;
-      loaded.push_back({p.m_pszName, p.m_dwKind});
+      loaded.push_back({std::string(p.m_hPrinter ? "" : "!") + p.m_pszName, p.m_dwKind});
     }
     return loaded;
   }
@@ -79,7 +79,8 @@ TEST_F(LoadPrintersTest, GdiListThatCannotBeOpenedStopsTheLoad) {
   RemoveDirectoryA(kGdiPrinterListFile);
 }
 
-TEST_F(LoadPrintersTest, UnknownPrinterIsReportedAndTheOthersKeptInOrder) {
+// The unknown one is kept, not open, for the watcher to try again.
+TEST_F(LoadPrintersTest, UnknownPrinterIsReportedAndKeptUnopenedInOrder) {
   h.WriteLists({"Plotter", "Nowhere", "Laser"}, {});
   EXPECT_TRUE(h.service->LoadPrinters());
   SetLastError(ERROR_INVALID_PRINTER_NAME);
@@ -89,7 +90,8 @@ TEST_F(LoadPrintersTest, UnknownPrinterIsReportedAndTheOthersKeptInOrder) {
   EXPECT_EQ(events[0].id, EVMSG_PRINTER_INIT);
   EXPECT_EQ(events[0].type, EVENTLOG_ERROR_TYPE);
   EXPECT_EQ(events[0].strings, (std::vector<std::string>{"Nowhere", text.get()}));
-  EXPECT_EQ(Loaded(), (std::vector<LISTED>{{"Plotter", PRN_NORMAL}, {"Laser", PRN_NORMAL}}));
+  EXPECT_EQ(Loaded(), (std::vector<LISTED>{
+                          {"Plotter", PRN_NORMAL}, {"!Nowhere", PRN_NORMAL}, {"Laser", PRN_NORMAL}}));
 }
 
 TEST_F(LoadPrintersTest, PrinterInBothListsGivesTwoElementsWithTheirOwnHandles) {

@@ -10,6 +10,11 @@ namespace {
 
 std::mutex g_takenLock;
 std::vector<HANDED_OFF> g_taken;
+// Set after every hand-off; made once, never closed.
+HANDLE TakenEvent() {
+  static HANDLE hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  return hEvent;
+}
 
 std::string ListText(const std::vector<std::string>& entries) {
   std::string text = std::string(kListHeader) + "\r\n";
@@ -21,18 +26,12 @@ std::string ListText(const std::vector<std::string>& entries) {
 
 DWORD WINAPI CJobThreadObserver::Routine(LPVOID pParam) {
   auto* pStart = static_cast<JOB_THREAD_PARAM*>(pParam);
-  HANDED_OFF taken = {pStart->wszPrinter, pStart->dwJobId, 0};
-  for (DWORD i = 0; pStart->pInfo && i < pStart->pInfo->Count; ++i) {
-    const PRINTER_NOTIFY_INFO_DATA& entry = pStart->pInfo->aData[i];
-    if (entry.Id == pStart->dwJobId && entry.Field == JOB_NOTIFY_FIELD_STATUS) {
-      taken.dwStatus = entry.NotifyData.adwData[0];
-    }
-  }
+  HANDED_OFF taken = {JOB_TEXT(pStart->job, wszPrinter), pStart->job, pStart->bCopiesKnown};
   {
     std::lock_guard<std::mutex> lock(g_takenLock);
     g_taken.push_back(taken);
   }
-  if (pStart->pInfo) FreePrinterNotifyInfo(pStart->pInfo);
+  SetEvent(TakenEvent());
   delete pStart;
   return 1;
 }
@@ -45,6 +44,16 @@ void CJobThreadObserver::Clear() {
 std::vector<HANDED_OFF> CJobThreadObserver::Taken() {
   std::lock_guard<std::mutex> lock(g_takenLock);
   return g_taken;
+}
+
+bool CJobThreadObserver::WaitTaken(size_t n) {
+  const ULONGLONG deadline = GetTickCount64() + kWaitMs;
+  for (;;) {
+    if (Taken().size() >= n) return true;
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) return false;
+    WaitForSingleObject(TakenEvent(), static_cast<DWORD>(deadline - now));
+  }
 }
 
 CMonitorHarness::CMonitorHarness()
@@ -66,10 +75,19 @@ void CMonitorHarness::WriteLists(const std::vector<std::string>& normal,
 }
 
 bool CMonitorHarness::StartWatcher(int nArmed) {
+  const DWORD dwBefore = spooler->Counts().fetches;
   watcher.reset(CreateThread(nullptr, 0, WatchPrinters, service.get(), 0, nullptr));
   if (!watcher) return false;
-  return spooler->WaitUntil(
-      [nArmed](const sim::SpoolerCounts& c) { return c.openNotifications == nArmed; }, kWaitMs);
+  // Each notification is fetched with a refresh right after it is armed.
+  const DWORD dwArmed = static_cast<DWORD>(nArmed);
+  const bool bArmed = spooler->WaitUntil(
+      [=](const sim::SpoolerCounts& c) {
+        return c.openNotifications == nArmed && c.fetches >= dwBefore + dwArmed &&
+               c.blocksFreed == c.blocksGiven;
+      },
+      kWaitMs);
+  dwFetchesAtStart = spooler->Counts().fetches;
+  return bArmed;
 }
 
 bool CMonitorHarness::StopWatcher() {
@@ -81,8 +99,11 @@ bool CMonitorHarness::StopWatcher() {
 }
 
 bool CMonitorHarness::WaitFetched(DWORD n) {
+  const DWORD dwWanted = dwFetchesAtStart + n;
   return spooler->WaitUntil(
-      [n](const sim::SpoolerCounts& c) { return c.fetches >= n && c.blocksFreed == c.blocksGiven; },
+      [=](const sim::SpoolerCounts& c) {
+        return c.fetches >= dwWanted && c.blocksFreed == c.blocksGiven;
+      },
       kWaitMs);
 }
 

@@ -1,7 +1,8 @@
 // Another program on the machine that waits for accounted jobs: opens
-// "JOB_EVENT" with SYNCHRONIZE alone and, as often as its second argument
-// says (once by default), tells the test it is waiting (the event named by
-// its first argument) and waits.
+// "Global\JOB_EVENT", as a program in a user's session does, with
+// SYNCHRONIZE alone and, as often as its second argument says (once by
+// default), tells the test it is waiting (the event named by its first
+// argument) and waits.
 // Exit codes: 0 woken every time, 1 not woken within the time, 2 could not
 // open the event, 3 bad arguments.
 #include <windows.h>
@@ -12,7 +13,7 @@
 
 int main(int argc, char** argv) {
   if (argc < 2) return 3;
-  UniqueHandle jobEvent(OpenEventA(SYNCHRONIZE, FALSE, "JOB_EVENT"));
+  UniqueHandle jobEvent(OpenEventA(SYNCHRONIZE, FALSE, "Global\\JOB_EVENT"));
   if (!jobEvent) return 2;
   UniqueHandle ready(OpenEventA(EVENT_MODIFY_STATE, FALSE, argv[1]));
   if (!ready) return 3;

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "event_log_sim.h"
+#include "installed_service.h"
 #include "sim_fixture.h"
 #include "service_core/win_owners.h"
 #include "service_host/svc_base.h"
@@ -27,7 +29,7 @@ class CommandLineTest : public ::testing::Test {
 
   CommandLineTest()
       : m_name("Quillon Install Test " + std::to_string(GetCurrentProcessId())),
-        m_service(m_name.c_str()) {}
+        m_service(m_name.c_str(), "Spooler\0") {}
 
   // A service that stays installed would be started with the session:
   // whatever a case leaves behind goes.
@@ -119,6 +121,9 @@ TEST_F(CommandLineTest, InstallRegistersTheServiceAndItsEventSource) {
   EXPECT_EQ(std::string(config->lpDisplayName), m_name);
   std::string account = config->lpServiceStartName ? config->lpServiceStartName : "";
   EXPECT_TRUE(account.empty() || account == "LocalSystem") << account;
+  // The service to start first. Wine's QueryServiceConfig does not
+  // tell it; the SCM's own key holds the list.
+  EXPECT_TRUE(DependsOn(m_name, L"Spooler"));
 }
 
 TEST_F(CommandLineTest, InstallingTwiceChangesNothing) {

@@ -3,7 +3,8 @@
 // State that lives either on the heap of a test program (sim::Spooler) or
 // in a file mapping shared by the winspool.drv stand-in and the test program
 // that drives it (spooler_dll/). Free of any test framework, so that the
-// DLL carries the same code.
+// DLL carries the same code. What it does follows the Win32 reference and
+// the print system's protocol [MS-RPRN]; each behaviour names its source.
 #pragma once
 
 #include <windows.h>
@@ -19,21 +20,22 @@
 
 namespace sim {
 
-// A device mode with the given settings, dmFields saying which are set.
-DEVMODEA MakeDevMode(short paperSize, short copies, short color, short duplex);
+// A device mode with the given settings, dmFields saying which are set, of
+// the full DEVMODEW size; a test may lower dmSize to give an older layout.
+DEVMODEW MakeDevMode(short paperSize, short copies, short color, short duplex);
 
-// The facts of one job as a test sets them. An empty optional makes the
-// notification carry the field without data.
+// The facts of one job as a test sets them. An empty text is a job without
+// that text.
 struct JobFields {
-  std::optional<std::string> document = std::string("Document");
-  std::optional<std::string> user = std::string("user");
-  std::optional<std::string> machine = std::string("\\\\CLIENT");
+  std::optional<std::wstring> document = std::wstring(L"Document");
+  std::optional<std::wstring> user = std::wstring(L"user");
+  std::optional<std::wstring> machine = std::wstring(L"\\\\CLIENT");
   DWORD status = 0;
   DWORD bytesPrinted = 0;
   DWORD totalBytes = 0;
   DWORD totalPages = 0;
   DWORD pagesPrinted = 0;
-  std::optional<DEVMODEA> devMode = MakeDevMode(DMPAPER_A4, 1, DMCOLOR_MONOCHROME, DMDUP_SIMPLEX);
+  std::optional<DEVMODEW> devMode = MakeDevMode(DMPAPER_A4, 1, DMCOLOR_MONOCHROME, DMDUP_SIMPLEX);
   std::optional<SYSTEMTIME> submitted = SYSTEMTIME{2024, 3, 5, 1, 10, 0, 0, 0};   // UTC
 };
 
@@ -42,7 +44,7 @@ struct JobCommand {
   std::string printer;
   DWORD jobId = 0;
   DWORD command = 0;
-  bool applied = false;   // false: refused (unknown job, other printer, bad level)
+  bool applied = false;   // false: refused (unknown job, other printer, bad level, injected)
   bool operator==(const JobCommand& o) const {
     return printer == o.printer && jobId == o.jobId && command == o.command && applied == o.applied;
   }
@@ -54,6 +56,7 @@ struct Fetch {
   bool refreshAsked = false;
   spool::FetchOutcome outcome = spool::FetchOutcome::Data;
   DWORD entries = 0;
+  DWORD jobs = 0;
 };
 
 // Counters that tests wait on and the leak check reads.
@@ -86,7 +89,7 @@ class SpoolerCore {
   // ---- The platform functions, with their documented behaviour.
   BOOL OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSA pDefault);
   BOOL ClosePrinter(HANDLE hPrinter);
-  HANDLE FindFirstPrinterChangeNotification(HANDLE hPrinter, DWORD fdwFlags, DWORD fdwOptions,
+  HANDLE FindFirstPrinterChangeNotification(HANDLE hPrinter, DWORD fdwFilter, DWORD fdwOptions,
                                             LPVOID pPrinterNotifyOptions);
   BOOL FindNextPrinterChangeNotification(HANDLE hChange, PDWORD pdwChange,
                                          LPVOID pPrinterNotifyOptions, LPVOID* ppPrinterNotifyInfo);
@@ -97,12 +100,16 @@ class SpoolerCore {
                  DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned);
   BOOL GetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf,
                LPDWORD pcbNeeded);
+  BOOL GetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf,
+               LPDWORD pcbNeeded);
 
   // ---- What a test does to the spooler.
   // False when the name exists already or there is no room.
   bool AddPrinter(const std::string& name);
   // FindFirstPrinterChangeNotification on this printer fails from now on.
   bool RefuseNotifications(const std::string& printer, bool refuse);
+  // The printer's "keep printed documents" (off by default).
+  bool KeepPrintedJobs(const std::string& printer, bool keep);
   // Appends a job to the printer's queue; returns its id (spooler-wide,
   // increasing), or 0 when the printer is unknown or the spooler full.
   DWORD AddJob(const std::string& printer, const JobFields& fields = JobFields());
@@ -110,27 +117,37 @@ class SpoolerCore {
   bool UpdateJob(DWORD jobId, const std::function<void(JobFields&)>& change);
   // The job leaves its queue (it printed and went, or was deleted).
   bool RemoveJob(DWORD jobId);
+  // Walks a queued job through its print: printing (no longer spooling),
+  // then printed with all its bytes and pages, then, unless its printer
+  // keeps printed documents, out of the queue. Each step is a change of its
+  // own.
+  bool PrintJob(DWORD jobId);
   std::optional<JobFields> Job(DWORD jobId) const;
   // The ids queued on a printer, in queue order.
   std::vector<DWORD> Queue(const std::string& printer) const;
+
+  // The spooler stops: every printer and notification handle given out so
+  // far is no longer valid, and until it starts again no call reaches it.
+  // The queues stay.
+  void Stop();
+  void Start();
 
   std::vector<JobCommand> Commands() const;
   std::vector<Fetch> Fetches() const;
   SpoolerCounts Counts() const;
 
-  // The next n FindNextPrinterChangeNotification calls fail (1), give a
-  // block flagged PRINTER_NOTIFY_INFO_DISCARDED without entries (2), or give
-  // a block without entries (3). EnumJobsA likewise fails.
+  // The next n FindNextPrinterChangeNotification calls fail, or give a
+  // block flagged PRINTER_NOTIFY_INFO_DISCARDED; the next n EnumJobsA or
+  // SetJobA calls fail.
   void FailNextFetches(DWORD n);
   void DiscardNextFetches(DWORD n);
-  void EmptyNextFetches(DWORD n);
   void FailNextEnumJobs(DWORD n);
+  void FailNextSetJobs(DWORD n);
 
   // Waits until the counters satisfy `done`, or the time is up (false).
   bool WaitUntil(const std::function<bool(const SpoolerCounts&)>& done, DWORD timeoutMs) const;
   bool WaitForCommands(DWORD n, DWORD timeoutMs) const;
   bool WaitForFetches(DWORD n, DWORD timeoutMs) const;
-  bool WaitForFreedBlocks(DWORD n, DWORD timeoutMs) const;
 
   // Empty when every handle was closed and every block freed exactly once
   // and no call used a handle that was not open.
@@ -139,15 +156,21 @@ class SpoolerCore {
  private:
   class Guard;
   int FindPrinter(const char* name) const;
-  int PrinterOfHandle(HANDLE h) const;
+  // The printer of a handle of this process; -1 (and the call's error set)
+  // when it is not open or no longer valid.
+  int PrinterOfHandle(HANDLE h);
   int NotificationOfHandle(HANDLE h) const;
-  void Changed(int printer, DWORD change);
+  spool::JobSlot* QueuedJob(DWORD jobId, int printer);
+  void Changed(int jobSlot, DWORD fields, DWORD condition);
+  void Signal(spool::NotificationSlot& n);
+  void FreeGoneJobs();
   void Active() const;
-  PPRINTER_NOTIFY_INFO BuildBlock(int printer, const spool::NotificationSlot& n, DWORD flags,
-                                  bool withEntries);
+  PPRINTER_NOTIFY_INFO BuildBlock(spool::NotificationSlot& n, bool refresh, DWORD flags);
   std::vector<int> QueueSlots(int printer) const;
-  BOOL ListJobs(const std::vector<int>& slots, DWORD level, LPBYTE pJob, DWORD cbBuf,
+  BOOL ListJobs(const std::vector<int>& slots, DWORD level, bool wide, LPBYTE pJob, DWORD cbBuf,
                 LPDWORD pcbNeeded, LPDWORD pcReturned);
+  BOOL GetJob(HANDLE hPrinter, DWORD JobId, DWORD Level, bool wide, LPBYTE pJob, DWORD cbBuf,
+              LPDWORD pcbNeeded);
 
   SpoolerPlace m_place;
   spool::State& m_s;

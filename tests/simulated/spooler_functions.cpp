@@ -79,3 +79,10 @@ SIM_DEFINE_FUNCTION(GetJobA, WINBOOL,
   auto* core = Core(ERROR_INVALID_HANDLE);
   return core ? core->GetJobA(hPrinter, JobId, Level, pJob, cbBuf, pcbNeeded) : FALSE;
 }
+
+SIM_DEFINE_FUNCTION(GetJobW, WINBOOL,
+                    (HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf,
+                     LPDWORD pcbNeeded)) {
+  auto* core = Core(ERROR_INVALID_HANDLE);
+  return core ? core->GetJobW(hPrinter, JobId, Level, pJob, cbBuf, pcbNeeded) : FALSE;
+}

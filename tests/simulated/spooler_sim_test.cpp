@@ -1,6 +1,6 @@
-// The simulated spooler seen through the platform functions, as the printer
-// monitoring calls them: what the watcher and the housekeeping rely on, and
-// the leak checks that make a test fail.
+// The simulated spooler against what the Win32 reference and [MS-RPRN] say
+// of the spooler, seen through the platform functions; and the leak checks
+// that make a test fail.
 #include <windows.h>
 #include <winspool.h>
 
@@ -15,7 +15,6 @@
 
 namespace {
 
-// The fields and their order that the watcher asks for.
 WORD kFields[] = {JOB_NOTIFY_FIELD_STATUS,       JOB_NOTIFY_FIELD_BYTES_PRINTED,
                   JOB_NOTIFY_FIELD_DOCUMENT,     JOB_NOTIFY_FIELD_USER_NAME,
                   JOB_NOTIFY_FIELD_MACHINE_NAME, JOB_NOTIFY_FIELD_TOTAL_PAGES,
@@ -25,15 +24,35 @@ constexpr DWORD kFieldCount = sizeof(kFields) / sizeof(kFields[0]);
 
 struct Options {
   PRINTER_NOTIFY_OPTIONS_TYPE type{JOB_NOTIFY_TYPE, 0, 0, 0, kFieldCount, kFields};
-  PRINTER_NOTIFY_OPTIONS options{2, PRINTER_NOTIFY_OPTIONS_REFRESH, 1, &type};
+  PRINTER_NOTIFY_OPTIONS refresh{2, PRINTER_NOTIFY_OPTIONS_REFRESH, 1, &type};
+  PRINTER_NOTIFY_OPTIONS delta{2, 0, 1, &type};
 };
 
-const PRINTER_NOTIFY_INFO_DATA* EntryOf(const PRINTER_NOTIFY_INFO* info, DWORD job, WORD field) {
-  for (DWORD i = 0; i < info->Count; ++i) {
-    if (info->aData[i].Id == job && info->aData[i].Field == field) return &info->aData[i];
+// A block seen as (job, field) pairs, and its entries by job and field.
+struct Block {
+  PPRINTER_NOTIFY_INFO info = nullptr;
+  ~Block() {
+    if (info) FreePrinterNotifyInfo(info);
   }
-  return nullptr;
-}
+  std::vector<std::pair<DWORD, WORD>> Entries() const {
+    std::vector<std::pair<DWORD, WORD>> entries;
+    for (DWORD i = 0; info && i < info->Count; ++i) {
+      entries.emplace_back(info->aData[i].Id, info->aData[i].Field);
+    }
+    return entries;
+  }
+  const PRINTER_NOTIFY_INFO_DATA* Entry(DWORD job, WORD field) const {
+    for (DWORD i = 0; info && i < info->Count; ++i) {
+      if (info->aData[i].Id == job && info->aData[i].Field == field) return &info->aData[i];
+    }
+    return nullptr;
+  }
+  DWORD Number(DWORD job, WORD field) const { return Entry(job, field)->NotifyData.adwData[0]; }
+  std::wstring Text(DWORD job, WORD field) const {
+    const auto& d = Entry(job, field)->NotifyData.Data;
+    return std::wstring(static_cast<const wchar_t*>(d.pBuf), d.cbBuf / sizeof(wchar_t) - 1);
+  }
+};
 
 class SpoolerTest : public ::testing::Test {
  protected:
@@ -47,28 +66,18 @@ class SpoolerTest : public ::testing::Test {
   }
   void Arm() {
     change = FindFirstPrinterChangeNotification(printer, PRINTER_CHANGE_DELETE_JOB, 0,
-                                                &options.options);
+                                                &options.refresh);
     ASSERT_NE(change, INVALID_HANDLE_VALUE) << GetLastError();
   }
-  PPRINTER_NOTIFY_INFO Next() {
-    DWORD what = 0;
+  void Next(Block& block, bool refresh) {
     void* info = nullptr;
-    EXPECT_TRUE(FindNextPrinterChangeNotification(change, &what, &options.options, &info))
+    EXPECT_TRUE(FindNextPrinterChangeNotification(change, nullptr,
+                                                  refresh ? &options.refresh : &options.delta,
+                                                  &info))
         << GetLastError();
-    return static_cast<PPRINTER_NOTIFY_INFO>(info);
+    block.info = static_cast<PPRINTER_NOTIFY_INFO>(info);
   }
   bool Signalled() const { return WaitForSingleObject(change, 0) == WAIT_OBJECT_0; }
-  // EnumJobsA level 2 as the housekeeping calls it.
-  std::vector<JOB_INFO_2A> Jobs(std::vector<BYTE>& buffer) {
-    DWORD needed = 0, returned = 0;
-    if (!EnumJobsA(printer, 0, 0xFFFFFFFF, 2, nullptr, 0, &needed, &returned)) {
-      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    }
-    buffer.assign(needed, 0);
-    EXPECT_TRUE(EnumJobsA(printer, 0, 0xFFFFFFFF, 2, buffer.data(), needed, &needed, &returned));
-    auto* first = reinterpret_cast<JOB_INFO_2A*>(buffer.data());
-    return std::vector<JOB_INFO_2A>(first, first + returned);
-  }
 
   sim::Owned<sim::Spooler> spooler;
   Options options;
@@ -82,219 +91,222 @@ TEST_F(SpoolerTest, UnknownPrinterDoesNotOpen) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PRINTER_NAME));
 }
 
-TEST_F(SpoolerTest, ChangeNotificationIsSignalledByAQueueChangeAndResetByFetching) {
+// FindFirst: the object is signalled when an asked field changes; FindNext
+// resets it.
+TEST_F(SpoolerTest, ChangeNotificationIsSignalledByAChangeAndResetByFetching) {
   Arm();
   EXPECT_FALSE(Signalled());
   DWORD id = spooler->AddJob("Laser");
-  // The watcher's wait is real: a kernel wait on the handle returns.
   HANDLE handles[] = {change};
   EXPECT_EQ(WaitForMultipleObjects(1, handles, FALSE, 5000), WAIT_OBJECT_0);
-  FreePrinterNotifyInfo(Next());
+  { Block b; Next(b, false); }
   EXPECT_FALSE(Signalled()) << "FindNext leaves the handle signalled";
   spooler->UpdateJob(id, [](sim::JobFields& f) { f.bytesPrinted = 10; });
-  EXPECT_TRUE(Signalled()) << "an update of a job does not signal";
-  FreePrinterNotifyInfo(Next());
+  EXPECT_TRUE(Signalled()) << "a change of an asked field does not signal";
+  { Block b; Next(b, false); }
   spooler->RemoveJob(id);
   EXPECT_TRUE(Signalled()) << "a job leaving the queue does not signal";
-  FreePrinterNotifyInfo(Next());
 }
 
-TEST_F(SpoolerTest, BlockListsEveryJobInQueueOrderWithTheFieldsInTheOrderAsked) {
+// FindNext, ppPrinterNotifyInfo: with the refresh flag, every monitored
+// field; typically only the fields that changed.
+TEST_F(SpoolerTest, RefreshListsEveryQueuedJobAndDeltasOnlyWhatChanged) {
   Arm();
   DWORD first = spooler->AddJob("Laser");
   DWORD second = spooler->AddJob("Laser");
-  ASSERT_LT(first, second);
-  PPRINTER_NOTIFY_INFO info = Next();
-  ASSERT_NE(info, nullptr);
-  EXPECT_EQ(info->Version, 2u);
-  EXPECT_EQ(info->Flags, 0u);
-  ASSERT_EQ(info->Count, 2 * kFieldCount);
-  for (DWORD i = 0; i < info->Count; ++i) {
-    EXPECT_EQ(info->aData[i].Type, JOB_NOTIFY_TYPE) << i;
-    EXPECT_EQ(info->aData[i].Field, kFields[i % kFieldCount]) << i;
-    EXPECT_EQ(info->aData[i].Id, i < kFieldCount ? first : second) << i;
+  {
+    Block refresh;
+    Next(refresh, true);
+    ASSERT_NE(refresh.info, nullptr);
+    EXPECT_EQ(refresh.info->Version, 2u);
+    ASSERT_EQ(refresh.info->Count, 2 * kFieldCount);
+    for (DWORD i = 0; i < refresh.info->Count; ++i) {
+      EXPECT_EQ(refresh.info->aData[i].Field, kFields[i % kFieldCount]) << i;
+      EXPECT_EQ(refresh.info->aData[i].Id, i < kFieldCount ? first : second) << i;
+    }
   }
-  FreePrinterNotifyInfo(info);
+  spooler->UpdateJob(second, [](sim::JobFields& f) { f.bytesPrinted = 7; });
+  spooler->UpdateJob(first, [](sim::JobFields& f) { f.status = JOB_STATUS_PRINTING; });
+  spooler->UpdateJob(first, [](sim::JobFields& f) { f.status = JOB_STATUS_PRINTED; });
+  spooler->RemoveJob(second);
+  Block delta;
+  Next(delta, false);
+  // Two jobs in one block; the two status changes collapsed into one entry
+  // with the current data; the removal is the status with JOB_STATUS_DELETED.
+  using E = std::pair<DWORD, WORD>;
+  EXPECT_EQ(delta.Entries(), (std::vector<E>{{first, JOB_NOTIFY_FIELD_STATUS},
+                                              {second, JOB_NOTIFY_FIELD_STATUS},
+                                              {second, JOB_NOTIFY_FIELD_BYTES_PRINTED}}));
+  EXPECT_EQ(delta.Number(first, JOB_NOTIFY_FIELD_STATUS), static_cast<DWORD>(JOB_STATUS_PRINTED));
+  EXPECT_EQ(delta.Number(second, JOB_NOTIFY_FIELD_STATUS), static_cast<DWORD>(JOB_STATUS_DELETED));
+  Block after;
+  Next(after, true);
+  EXPECT_EQ(after.info->Count, kFieldCount) << "the removed job is still listed by a refresh";
 }
 
-TEST_F(SpoolerTest, BlockCarriesTheJobsFactsInTheAnsiLayouts) {
+// PRINTER_NOTIFY_INFO_DATA and [MS-RPRN 2.2.1.2.15, 2.2.1.2.1, 2.2.2.1]:
+// texts UTF-16 with cbBuf in bytes, a DEVMODEW of its own dmSize, the
+// submission a SYSTEMTIME in UTC.
+TEST_F(SpoolerTest, BlockCarriesUtf16TextsADevModeWAndAUtcTime) {
   Arm();
   sim::JobFields job;
-  job.document = "Report.pdf";
-  job.user = "alice";
-  job.machine = "\\\\DESK7";
-  job.status = JOB_STATUS_PRINTING;
-  job.bytesPrinted = 100;
-  job.totalBytes = 400;
+  job.document = L"R\u00E9sum\u00E9 2026.pdf";
+  job.user = L"Zo\u00EB";
+  job.machine.reset();
   job.totalPages = 3;
-  job.devMode = sim::MakeDevMode(DMPAPER_LETTER, 2, DMCOLOR_COLOR, DMDUP_VERTICAL);
+  job.devMode = sim::MakeDevMode(DMPAPER_A3, 2, DMCOLOR_COLOR, DMDUP_VERTICAL);
+  job.devMode->dmSize = offsetof(DEVMODEW, dmColor);   // an older, smaller layout
   job.submitted = SYSTEMTIME{2025, 1, 0, 2, 3, 4, 5, 0};
   DWORD id = spooler->AddJob("Laser", job);
-  PPRINTER_NOTIFY_INFO info = Next();
-  ASSERT_NE(info, nullptr);
-  auto number = [&](WORD f) { return EntryOf(info, id, f)->NotifyData.adwData[0]; };
-  auto text = [&](WORD f) {
-    return std::string(static_cast<const char*>(EntryOf(info, id, f)->NotifyData.Data.pBuf));
-  };
-  EXPECT_EQ(number(JOB_NOTIFY_FIELD_STATUS), static_cast<DWORD>(JOB_STATUS_PRINTING));
-  EXPECT_EQ(number(JOB_NOTIFY_FIELD_BYTES_PRINTED), 100u);
-  EXPECT_EQ(number(JOB_NOTIFY_FIELD_TOTAL_BYTES), 400u);
-  EXPECT_EQ(number(JOB_NOTIFY_FIELD_TOTAL_PAGES), 3u);
-  EXPECT_EQ(text(JOB_NOTIFY_FIELD_DOCUMENT), "Report.pdf");
-  EXPECT_EQ(text(JOB_NOTIFY_FIELD_USER_NAME), "alice");
-  EXPECT_EQ(text(JOB_NOTIFY_FIELD_MACHINE_NAME), "\\\\DESK7");
-  EXPECT_EQ(EntryOf(info, id, JOB_NOTIFY_FIELD_USER_NAME)->NotifyData.Data.cbBuf, 6u);
-  auto* dm = static_cast<const DEVMODEA*>(EntryOf(info, id, JOB_NOTIFY_FIELD_DEVMODE)->NotifyData.Data.pBuf);
-  EXPECT_EQ(dm->dmPaperSize, DMPAPER_LETTER);
-  EXPECT_EQ(dm->dmCopies, 2);
-  EXPECT_EQ(dm->dmColor, DMCOLOR_COLOR);
-  EXPECT_EQ(dm->dmDuplex, DMDUP_VERTICAL);
-  auto* st = static_cast<const SYSTEMTIME*>(EntryOf(info, id, JOB_NOTIFY_FIELD_SUBMITTED)->NotifyData.Data.pBuf);
+  Block b;
+  Next(b, true);
+  EXPECT_EQ(b.Text(id, JOB_NOTIFY_FIELD_USER_NAME), L"Zo\u00EB");
+  EXPECT_EQ(b.Entry(id, JOB_NOTIFY_FIELD_USER_NAME)->NotifyData.Data.cbBuf, 8u) << "bytes";
+  EXPECT_EQ(b.Text(id, JOB_NOTIFY_FIELD_DOCUMENT), L"R\u00E9sum\u00E9 2026.pdf");
+  EXPECT_EQ(b.Entry(id, JOB_NOTIFY_FIELD_MACHINE_NAME)->NotifyData.Data.pBuf, nullptr);
+  EXPECT_EQ(b.Number(id, JOB_NOTIFY_FIELD_TOTAL_PAGES), 3u);
+  const auto& dm = b.Entry(id, JOB_NOTIFY_FIELD_DEVMODE)->NotifyData.Data;
+  EXPECT_EQ(dm.cbBuf, offsetof(DEVMODEW, dmColor));
+  EXPECT_EQ(static_cast<const DEVMODEW*>(dm.pBuf)->dmCopies, 2);
+  const auto* st =
+      static_cast<const SYSTEMTIME*>(b.Entry(id, JOB_NOTIFY_FIELD_SUBMITTED)->NotifyData.Data.pBuf);
   EXPECT_EQ(st->wYear, 2025);
   EXPECT_EQ(st->wSecond, 5);
-  FreePrinterNotifyInfo(info);
 }
 
-TEST_F(SpoolerTest, FieldWithoutValueIsReportedWithoutData) {
+// PRINTER_NOTIFY_INFO, Remarks, and [MS-RPRN 2.2.1.13.3]: after a block
+// flagged as discarded nothing is sent until a refresh is asked for.
+TEST_F(SpoolerTest, DiscardedBlockSilencesTheNotificationUntilARefresh) {
   Arm();
-  sim::JobFields job;
-  job.user.reset();
-  job.devMode.reset();
-  DWORD id = spooler->AddJob("Laser", job);
-  PPRINTER_NOTIFY_INFO info = Next();
-  ASSERT_NE(info, nullptr);
-  for (WORD f : {JOB_NOTIFY_FIELD_USER_NAME, JOB_NOTIFY_FIELD_DEVMODE}) {
-    const PRINTER_NOTIFY_INFO_DATA* e = EntryOf(info, id, f);
-    ASSERT_NE(e, nullptr) << f;
-    EXPECT_EQ(e->NotifyData.Data.cbBuf, 0u) << f;
-    EXPECT_EQ(e->NotifyData.Data.pBuf, nullptr) << f;
-  }
-  FreePrinterNotifyInfo(info);
-}
-
-TEST_F(SpoolerTest, InjectedFetchFaults) {
-  Arm();
-  spooler->AddJob("Laser");
-  spooler->FailNextFetches(1);
-  void* info = nullptr;
-  EXPECT_FALSE(FindNextPrinterChangeNotification(change, nullptr, &options.options, &info));
-  EXPECT_EQ(info, nullptr);
-
+  DWORD id = spooler->AddJob("Laser");
   spooler->DiscardNextFetches(1);
-  PPRINTER_NOTIFY_INFO discarded = Next();
-  ASSERT_NE(discarded, nullptr);
-  EXPECT_EQ(discarded->Flags, static_cast<DWORD>(PRINTER_NOTIFY_INFO_DISCARDED));
-  EXPECT_EQ(discarded->Count, 0u);
-  FreePrinterNotifyInfo(discarded);
-
-  spooler->EmptyNextFetches(1);
-  PPRINTER_NOTIFY_INFO empty = Next();
-  ASSERT_NE(empty, nullptr);
-  EXPECT_EQ(empty->Flags, 0u);
-  EXPECT_EQ(empty->Count, 0u);
-  FreePrinterNotifyInfo(empty);
-
-  PPRINTER_NOTIFY_INFO full = Next();
-  EXPECT_EQ(full->Count, kFieldCount) << "the faults outlast the calls they were set for";
-  FreePrinterNotifyInfo(full);
-
-  std::vector<sim::Fetch> fetches = spooler->Fetches();
-  ASSERT_EQ(fetches.size(), 4u);
-  EXPECT_EQ(fetches[0].outcome, sim::spool::FetchOutcome::Failed);
-  EXPECT_EQ(fetches[1].outcome, sim::spool::FetchOutcome::Discarded);
-  EXPECT_EQ(fetches[2].outcome, sim::spool::FetchOutcome::Empty);
-  EXPECT_EQ(fetches[3].outcome, sim::spool::FetchOutcome::Data);
-  EXPECT_TRUE(fetches[3].refreshAsked);
+  {
+    Block b;
+    Next(b, false);
+    EXPECT_EQ(b.info->Flags, static_cast<DWORD>(PRINTER_NOTIFY_INFO_DISCARDED));
+  }
+  spooler->UpdateJob(id, [](sim::JobFields& f) { f.bytesPrinted = 1; });
+  EXPECT_FALSE(Signalled());
+  {
+    Block b;
+    Next(b, true);
+    EXPECT_EQ(b.info->Flags, 0u);
+    EXPECT_EQ(b.Number(id, JOB_NOTIFY_FIELD_BYTES_PRINTED), 1u);
+  }
+  spooler->UpdateJob(id, [](sim::JobFields& f) { f.bytesPrinted = 2; });
+  EXPECT_TRUE(Signalled()) << "the refresh did not end the silence";
+  { Block b; Next(b, false); }
+  // An overflow of changes is discarded the same way.
+  for (int i = 0; i < 300; ++i) {
+    spooler->UpdateJob(id, [i](sim::JobFields& f) { f.bytesPrinted = 100 + i; });
+    spooler->UpdateJob(id, [i](sim::JobFields& f) { f.totalPages = 100 + i; });
+  }
+  for (int i = 0; i < 100; ++i) spooler->AddJob("Laser");
+  Block b;
+  Next(b, false);
+  EXPECT_EQ(b.info->Flags, static_cast<DWORD>(PRINTER_NOTIFY_INFO_DISCARDED));
 }
 
-TEST_F(SpoolerTest, RefusedNotificationGivesInvalidHandleValue) {
-  spooler->RefuseNotifications("Laser", true);
-  EXPECT_EQ(FindFirstPrinterChangeNotification(printer, PRINTER_CHANGE_DELETE_JOB, 0,
-                                               &options.options),
-            INVALID_HANDLE_VALUE);
+// JOB_INFO_2 statuses; PRINTER_INFO_2 PRINTER_ATTRIBUTE_KEEPPRINTEDJOBS:
+// without it a printed job is deleted.
+TEST_F(SpoolerTest, APrintedJobLeavesTheQueueUnlessThePrinterKeepsIt) {
+  sim::JobFields job;
+  job.totalBytes = 100;
+  DWORD gone = spooler->AddJob("Laser", job);
+  ASSERT_TRUE(spooler->PrintJob(gone));
+  EXPECT_TRUE(spooler->Queue("Laser").empty());
+  spooler->KeepPrintedJobs("Laser", true);
+  DWORD kept = spooler->AddJob("Laser", job);
+  ASSERT_TRUE(spooler->PrintJob(kept));
+  ASSERT_EQ(spooler->Queue("Laser"), std::vector<DWORD>{kept});
+  EXPECT_EQ(spooler->Job(kept)->status, static_cast<DWORD>(JOB_STATUS_PRINTED));
+  EXPECT_EQ(spooler->Job(kept)->bytesPrinted, 100u);
 }
 
-TEST_F(SpoolerTest, JobCommandsAreRecordedAndApplied) {
+// SetJob: the commands; "INVALID_PARAMETER when a JobID does not exist".
+TEST_F(SpoolerTest, JobCommandsAreRecordedAppliedOrRefused) {
   DWORD paused = spooler->AddJob("Laser");
   DWORD deleted = spooler->AddJob("Laser");
   EXPECT_TRUE(SetJobA(printer, paused, 0, nullptr, JOB_CONTROL_PAUSE));
   EXPECT_TRUE(SetJobA(printer, deleted, 0, nullptr, JOB_CONTROL_DELETE));
   EXPECT_FALSE(SetJobA(printer, 999, 0, nullptr, JOB_CONTROL_PAUSE));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-
-  std::vector<BYTE> buffer;
-  std::vector<JOB_INFO_2A> jobs = Jobs(buffer);
-  ASSERT_EQ(jobs.size(), 1u) << "a deleted job stays queued";
-  EXPECT_EQ(jobs[0].JobId, paused);
-  EXPECT_EQ(jobs[0].Status & JOB_STATUS_PAUSED, static_cast<DWORD>(JOB_STATUS_PAUSED));
-
+  spooler->FailNextSetJobs(1);
+  EXPECT_FALSE(SetJobA(printer, paused, 0, nullptr, JOB_CONTROL_RESUME));
+  EXPECT_EQ(spooler->Queue("Laser"), std::vector<DWORD>{paused});
+  EXPECT_EQ(spooler->Job(paused)->status, static_cast<DWORD>(JOB_STATUS_PAUSED));
   std::vector<sim::JobCommand> expected = {{"Laser", paused, JOB_CONTROL_PAUSE, true},
                                            {"Laser", deleted, JOB_CONTROL_DELETE, true},
-                                           {"Laser", 999, JOB_CONTROL_PAUSE, false}};
+                                           {"Laser", 999, JOB_CONTROL_PAUSE, false},
+                                           {"Laser", paused, JOB_CONTROL_RESUME, false}};
   EXPECT_EQ(spooler->Commands(), expected);
 }
 
-TEST_F(SpoolerTest, JobOfAnotherPrinterIsNotCommandedThroughThisOne) {
-  spooler->AddPrinter("Plotter");
-  DWORD id = spooler->AddJob("Plotter");
-  EXPECT_FALSE(SetJobA(printer, id, 0, nullptr, JOB_CONTROL_DELETE));
-  EXPECT_EQ(spooler->Queue("Plotter"), std::vector<DWORD>{id});
-}
-
-TEST_F(SpoolerTest, EnumJobsFollowsTheSizeProtocol) {
+// GetJob and EnumJobs: the size protocol; Code Pages: the ANSI forms use
+// the ANSI code page, and give a DEVMODEA.
+TEST_F(SpoolerTest, JobListingsFollowTheSizeProtocolInBothForms) {
   DWORD needed = 1, returned = 1;
-  EXPECT_TRUE(EnumJobsA(printer, 0, 0xFFFFFFFF, 2, nullptr, 0, &needed, &returned))
-      << "an empty queue needs no buffer";
+  EXPECT_TRUE(EnumJobsA(printer, 0, 0xFFFFFFFF, 2, nullptr, 0, &needed, &returned));
   EXPECT_EQ(needed, 0u);
-  EXPECT_EQ(returned, 0u);
-
   sim::JobFields job;
+  job.user = L"Zo\u00EB";
   job.totalBytes = 1234;
-  job.status = JOB_STATUS_COMPLETE;
-  spooler->AddJob("Laser", job);
-  spooler->AddJob("Laser");
+  job.devMode = sim::MakeDevMode(DMPAPER_A3, 3, DMCOLOR_COLOR, DMDUP_VERTICAL);
+  DWORD id = spooler->AddJob("Laser", job);
   EXPECT_FALSE(EnumJobsA(printer, 0, 0xFFFFFFFF, 2, nullptr, 0, &needed, &returned));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  EXPECT_GT(needed, 2 * sizeof(JOB_INFO_2A));
-  std::vector<BYTE> small(needed - 1);
-  EXPECT_FALSE(EnumJobsA(printer, 0, 0xFFFFFFFF, 2, small.data(), needed - 1, &needed, &returned));
+  std::vector<BYTE> ansi(needed);
+  ASSERT_TRUE(EnumJobsA(printer, 0, 0xFFFFFFFF, 2, ansi.data(), needed, &needed, &returned));
+  ASSERT_EQ(returned, 1u);
+  const auto* a = reinterpret_cast<const JOB_INFO_2A*>(ansi.data());
+  if (GetACP() == 1252) {
+    EXPECT_STREQ(a->pUserName, "Zo\xEB");
+  }
+  EXPECT_EQ(a->Size, 1234u);
+  EXPECT_EQ(a->pDevMode->dmSize, sizeof(DEVMODEA));
+  EXPECT_EQ(a->pDevMode->dmCopies, 3);
+  EXPECT_STREQ(reinterpret_cast<const char*>(a->pDevMode->dmDeviceName), "Simulated Printer");
 
-  std::vector<BYTE> buffer;
-  std::vector<JOB_INFO_2A> jobs = Jobs(buffer);
-  ASSERT_EQ(jobs.size(), 2u);
-  EXPECT_EQ(jobs[0].Size, 1234u);
-  EXPECT_EQ(jobs[0].Status, static_cast<DWORD>(JOB_STATUS_COMPLETE));
-  EXPECT_STREQ(jobs[0].pUserName, "user");
-  EXPECT_EQ(jobs[0].pDevMode->dmPaperSize, DMPAPER_A4);
-  EXPECT_EQ(jobs[1].Position, 2u);
-}
-
-TEST_F(SpoolerTest, GetJobFollowsTheSizeProtocol) {
-  sim::JobFields job;
-  job.totalBytes = 777;
-  job.status = JOB_STATUS_SPOOLING;
-  DWORD id = spooler->AddJob("Laser", job);
-  DWORD needed = 0;
-  EXPECT_FALSE(GetJobA(printer, id, 2, nullptr, 0, &needed));
+  EXPECT_FALSE(GetJobW(printer, id, 2, nullptr, 0, &needed));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  std::vector<BYTE> buffer(needed);
-  ASSERT_TRUE(GetJobA(printer, id, 2, buffer.data(), needed, &needed)) << GetLastError();
-  auto* info = reinterpret_cast<JOB_INFO_2A*>(buffer.data());
-  EXPECT_EQ(info->JobId, id);
-  EXPECT_EQ(info->Size, 777u);
-  EXPECT_EQ(info->Status, static_cast<DWORD>(JOB_STATUS_SPOOLING));
-
+  std::vector<BYTE> wide(needed);
+  ASSERT_TRUE(GetJobW(printer, id, 2, wide.data(), needed, &needed));
+  const auto* w = reinterpret_cast<const JOB_INFO_2W*>(wide.data());
+  EXPECT_STREQ(w->pUserName, L"Zo\u00EB");
+  EXPECT_EQ(w->pDevMode->dmSize, sizeof(DEVMODEW));
+  EXPECT_EQ(w->pDevMode->dmDuplex, DMDUP_VERTICAL);
   EXPECT_FALSE(GetJobA(printer, id + 1, 2, nullptr, 0, &needed));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER))
       << "an unknown job must not look like a size question";
 }
 
+// RPC context handles: a handle becomes invalid when the server restarts;
+// a stopped server is not reached at all. The queues are the spooler's own.
+TEST_F(SpoolerTest, ARestartInvalidatesEveryHandleAndKeepsTheQueues) {
+  Arm();
+  DWORD id = spooler->AddJob("Laser");
+  spooler->Stop();
+  void* info = nullptr;
+  EXPECT_FALSE(FindNextPrinterChangeNotification(change, nullptr, &options.delta, &info));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE));
+  HANDLE h = nullptr;
+  EXPECT_FALSE(OpenPrinterA(const_cast<char*>("Laser"), &h, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE));
+  spooler->Start();
+  EXPECT_FALSE(SetJobA(printer, id, 0, nullptr, JOB_CONTROL_PAUSE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(FindNextPrinterChangeNotification(change, nullptr, &options.delta, &info));
+  EXPECT_EQ(spooler->Queue("Laser"), std::vector<DWORD>{id});
+  // The dead handles are still the client's to give back (TearDown does).
+  EXPECT_NE(spooler->Leaks().find("1 printer handle(s) still open"), std::string::npos);
+  ASSERT_TRUE(OpenPrinterA(const_cast<char*>("Laser"), &h, nullptr));
+  EXPECT_TRUE(SetJobA(h, id, 0, nullptr, JOB_CONTROL_PAUSE));
+  ClosePrinter(h);
+}
+
 TEST_F(SpoolerTest, WaitsEndWhenTheCodeUnderTestActs) {
   Arm();
   DWORD id = spooler->AddJob("Laser");
-  HANDLE h = printer;
-  HANDLE c = change;
-  // A watcher of its own on another thread: fetch, command, free.
   HANDLE thread = CreateThread(
       nullptr, 0,
       [](LPVOID p) -> DWORD {
@@ -308,9 +320,8 @@ TEST_F(SpoolerTest, WaitsEndWhenTheCodeUnderTestActs) {
         delete args;
         return 0;
       },
-      new std::pair<HANDLE, HANDLE>(h, c), 0, nullptr);
+      new std::pair<HANDLE, HANDLE>(printer, change), 0, nullptr);
   EXPECT_TRUE(spooler->WaitForCommands(1, 10000));
-  EXPECT_TRUE(spooler->WaitForFreedBlocks(1, 10000));
   WaitForSingleObject(thread, 10000);
   CloseHandle(thread);
   EXPECT_EQ(spooler->Commands().at(0).jobId, id);
@@ -340,11 +351,11 @@ TEST(SpoolerLeaksTest, EachFaultOfTheCodeUnderTestIsNamed) {
 
   Options options;
   HANDLE change = FindFirstPrinterChangeNotification(h1, PRINTER_CHANGE_DELETE_JOB, 0,
-                                                     &options.options);
+                                                     &options.refresh);
   EXPECT_NE(spooler.Leaks().find("1 change notification(s) still open"), std::string::npos)
       << spooler.Leaks();
   void* info = nullptr;
-  ASSERT_TRUE(FindNextPrinterChangeNotification(change, nullptr, &options.options, &info));
+  ASSERT_TRUE(FindNextPrinterChangeNotification(change, nullptr, &options.refresh, &info));
   EXPECT_NE(spooler.Leaks().find("1 notification block(s) never freed"), std::string::npos)
       << spooler.Leaks();
   EXPECT_TRUE(FreePrinterNotifyInfo(static_cast<PPRINTER_NOTIFY_INFO>(info)));

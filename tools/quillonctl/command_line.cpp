@@ -1,248 +1,168 @@
 #include "command_line.h"
 
-#include <cstring>
-#include <cwchar>
-#include <limits>
-#include <map>
+#include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <sstream>
+
+#include "database_access.h"
 #include "exit_codes.h"
+#include "text_forms.h"
+#include "tool_context.h"
 
 namespace {
 
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
+// Every command, registered here and nowhere else.
+void AddCommands(CLI::App& app, CToolContext& ctx) {
+  AddSetupCommand(app, ctx);
+  AddPrinterCommand(app, ctx);
+  AddRuleCommand(app, ctx);
+  AddStatusCommand(app, ctx);
+  AddReportCommand(app, ctx);
+  AddJobCommand(app, ctx);
+}
+
+std::unique_ptr<CLI::App> BuildApp(CToolContext& ctx) {
+  auto app = std::make_unique<CLI::App>(
+      "quillonctl: sets up, steers and watches the Tamrel Quillon Service.", "quillonctl");
+  app->set_version_flag("--version", std::string("quillonctl ") + kClientVersion);
+  app->require_subcommand(1, 1);
+  // Arguments no command takes are collected and named (Parse), in the
+  // order they were given.
+  app->allow_extras();
+  app->footer(std::string("Each command has --help.\n\n") + kExitCodeHelp);
+  AddCommands(*app, ctx);
+  return app;
+}
+
+// The arguments for the library: UTF-8, the Windows help switches made its
+// own, in the reversed order it consumes them from.
+std::vector<std::string> LibraryArguments(const std::vector<std::wstring>& args) {
+  std::vector<std::string> out;
+  for (const std::wstring& arg : args) {
+    out.push_back(arg == L"/?" || arg == L"-?" ? "--help" : WideToUtf8(arg));
+  }
+  std::reverse(out.begin(), out.end());
   return out;
 }
 
-// A whole decimal number within [min, max].
-bool ParseInteger(const std::wstring& text, int64_t min, int64_t max, int64_t& value) {
-  if (text.empty() || text.size() > 12) return false;
-  size_t i = 0;
-  const bool negative = text[0] == L'-';
-  if (negative || text[0] == L'+') ++i;
-  if (i == text.size()) return false;
-  int64_t v = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < L'0' || text[i] > L'9') return false;
-    v = v * 10 + (text[i] - L'0');
+enum class Parsed { Run, Help, Version, Failed };
+
+Parsed Parse(const std::vector<std::wstring>& args, CLI::App& app, CToolContext& ctx,
+             std::string* pText) {
+  if (args.empty()) {
+    *pText = "no command given";
+    return Parsed::Failed;
   }
-  if (negative) v = -v;
-  if (v < min || v > max) return false;
-  value = v;
-  return true;
-}
-
-struct Options {
-  std::map<std::wstring, std::wstring> values;
-};
-
-// Splits "--name value" and "--name=value" pairs; every option takes a value.
-std::string CollectOptions(const std::vector<std::wstring>& args, size_t first,
-                           const std::vector<std::wstring>& known, Options& options) {
-  for (size_t i = first; i < args.size(); ++i) {
-    std::wstring name = args[i];
-    std::wstring value;
-    bool haveValue = false;
-    if (name.compare(0, 2, L"--") != 0) return "unexpected argument '" + Narrow(name) + "'";
-    const size_t eq = name.find(L'=');
-    if (eq != std::wstring::npos) {
-      value = name.substr(eq + 1);
-      name = name.substr(0, eq);
-      haveValue = true;
+  const std::string first = WideToUtf8(args[0]);
+  bool bKnown = false;
+  for (const CLI::App* sub : app.get_subcommands({})) bKnown = bKnown || sub->get_name() == first;
+  if (!first.empty() && first[0] != '-' && first != "/?" && !bKnown) {
+    *pText = "unknown command '" + first + "'";
+    return Parsed::Failed;
+  }
+  std::vector<std::string> reversed = LibraryArguments(args);
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    // The help of the command that was named, or of the program.
+    const CLI::App* pShown = &app;
+    for (const CLI::App* sub = &app; sub;) {
+      const auto subs = sub->get_subcommands();
+      sub = subs.empty() ? nullptr : subs.front();
+      if (sub) pShown = sub;
     }
-    bool isKnown = false;
-    for (const std::wstring& k : known) isKnown = isKnown || k == name;
-    if (!isKnown) return "unknown option '" + Narrow(name) + "'";
-    if (!haveValue) {
-      if (i + 1 >= args.size()) return Narrow(name) + " needs a value";
-      value = args[++i];
-    }
-    if (options.values.count(name)) return Narrow(name) + " is given twice";
-    options.values[name] = value;
+    *pText = pShown->help();
+    return Parsed::Help;
+  } catch (const CLI::CallForAllHelp&) {
+    *pText = app.help("", CLI::AppFormatMode::All);
+    return Parsed::Help;
+  } catch (const CLI::CallForVersion& e) {
+    *pText = e.what();
+    return Parsed::Version;
+  } catch (const CLI::ParseError& e) {
+    *pText = e.what();
+    return Parsed::Failed;
   }
-  return "";
-}
-
-// A text option into a JOB_DATA field of cchField characters.
-std::string PutText(const Options& options, const wchar_t* name, WCHAR* field, size_t cchField,
-                    bool required) {
-  auto it = options.values.find(name);
-  if (it == options.values.end()) {
-    return required ? Narrow(name) + " is required" : "";
+  const std::vector<std::string> extras = app.remaining(true);
+  if (!extras.empty()) {
+    const bool bOption = extras[0].compare(0, 1, "-") == 0;
+    *pText = (bOption ? "unknown option '" : "unexpected argument '") + extras[0] + "'";
+    return Parsed::Failed;
   }
-  const std::wstring& text = it->second;
-  if (required && text.empty()) return Narrow(name) + " must not be empty";
-  if (text.size() > cchField) {
-    return Narrow(name) + " takes at most " + std::to_string(cchField) + " characters";
+  if (!ctx.error.empty()) {
+    *pText = ctx.error;
+    return Parsed::Failed;
   }
-  std::memset(field, 0, cchField * sizeof(WCHAR));
-  std::wmemcpy(reinterpret_cast<wchar_t*>(field), text.data(), text.size());
-  return "";
-}
-
-std::string GetNumber(const Options& options, const wchar_t* name, int64_t min, int64_t max,
-                      int64_t& value) {
-  auto it = options.values.find(name);
-  if (it == options.values.end()) return "";
-  if (!ParseInteger(it->second, min, max, value)) {
-    return Narrow(name) + " takes a number from " + std::to_string(min) + " to " +
-           std::to_string(max) + ", not '" + Narrow(it->second) + "'";
-  }
-  return "";
-}
-
-std::string GetTimeout(const Options& options, CClientCommand& cmd) {
-  int64_t seconds = kDefaultTimeoutSeconds;
-  std::string error = GetNumber(options, L"--timeout", 0, 86400, seconds);
-  cmd.dwTimeoutSeconds = static_cast<DWORD>(seconds);
-  return error;
-}
-
-std::string ParseJob(const std::vector<std::wstring>& args, const CJobDefaults& defaults,
-                     CClientCommand& cmd) {
-  Options options;
-  std::string error = CollectOptions(
-      args, 1,
-      {L"--printer", L"--user", L"--computer", L"--document", L"--pages", L"--copies",
-       L"--submitted", L"--job-id", L"--paper-size", L"--paper-length", L"--paper-width",
-       L"--color", L"--duplex", L"--file", L"--timeout"},
-      options);
-  if (!error.empty()) return error;
-  JOB_DATA& job = cmd.job;
-  std::memset(&job, 0, sizeof(job));
-  // Unnamed facts: this machine, now, one copy, monochrome, simplex.
-  std::wstring computer = defaults.computer.substr(0, kJobComputerChars);
-  std::wmemcpy(reinterpret_cast<wchar_t*>(job.wszComputer), computer.data(), computer.size());
-  int64_t pages = 0, copies = 1, submitted = defaults.tNow, jobId = 0, paperSize = 0,
-          paperLength = 0, paperWidth = 0, color = 1, duplex = 1;
-  const int64_t kInt32Max = std::numeric_limits<int32_t>::max();
-  const int64_t kUInt32Max = std::numeric_limits<uint32_t>::max();
-  const int64_t kInt16Max = std::numeric_limits<int16_t>::max();
-  for (const std::string& e : {
-           PutText(options, L"--printer", job.wszPrinter, kJobPrinterChars, true),
-           PutText(options, L"--user", job.wszUser, kJobUserChars, true),
-           PutText(options, L"--computer", job.wszComputer, kJobComputerChars, false),
-           PutText(options, L"--document", job.wszDocument, kJobDocumentChars, false),
-           PutText(options, L"--file", job.wszFile, kJobFileChars, false),
-           GetNumber(options, L"--pages", 0, kUInt32Max, pages),
-           GetNumber(options, L"--copies", 1, kInt32Max, copies),
-           GetNumber(options, L"--submitted", 0, kInt32Max, submitted),
-           GetNumber(options, L"--job-id", 0, kUInt32Max, jobId),
-           GetNumber(options, L"--paper-size", 0, kInt16Max, paperSize),
-           GetNumber(options, L"--paper-length", 0, kInt16Max, paperLength),
-           GetNumber(options, L"--paper-width", 0, kInt16Max, paperWidth),
-           GetNumber(options, L"--color", 1, 2, color),
-           GetNumber(options, L"--duplex", 1, 3, duplex),
-           GetTimeout(options, cmd),
-       }) {
-    if (!e.empty()) return e;
-  }
-  job.dwTotalPages = static_cast<DWORD>(pages);
-  job.dwCopies = static_cast<int32_t>(copies);
-  job.tSubmitted = static_cast<int32_t>(submitted);
-  job.dwJobId = static_cast<DWORD>(jobId);
-  job.wPaperSize = static_cast<int16_t>(paperSize);
-  job.wPaperLength = static_cast<int16_t>(paperLength);
-  job.wPaperWidth = static_cast<int16_t>(paperWidth);
-  job.wColor = static_cast<int16_t>(color);
-  job.wDuplex = static_cast<int16_t>(duplex);
-  cmd.kind = CClientCommand::Job;
-  return "";
-}
-
-std::string GetId(const Options& options, const wchar_t* name, int32_t& id) {
-  auto it = options.values.find(name);
-  if (it == options.values.end()) return Narrow(name) + " is required";
-  if (it->second == L"any") {
-    id = -1;
-    return "";
-  }
-  int64_t value = 0;
-  if (!ParseInteger(it->second, -1, std::numeric_limits<int32_t>::max(), value)) {
-    return Narrow(name) + " takes an id, -1 or 'any', not '" + Narrow(it->second) + "'";
-  }
-  id = static_cast<int32_t>(value);
-  return "";
-}
-
-std::string ParseRule(const std::vector<std::wstring>& args, CClientCommand& cmd) {
-  Options options;
-  std::string error = CollectOptions(
-      args, 1, {L"--printer-id", L"--user-id", L"--action", L"--timeout"}, options);
-  if (!error.empty()) return error;
-  PERMISSION_ENTRY& rule = cmd.rule;
-  for (const std::string& e : {GetId(options, L"--printer-id", rule.idPrinter),
-                               GetId(options, L"--user-id", rule.idUser), GetTimeout(options, cmd)}) {
-    if (!e.empty()) return e;
-  }
-  auto it = options.values.find(L"--action");
-  if (it == options.values.end()) return "--action is required";
-  static const wchar_t* const kNames[] = {L"none", L"pause", L"resume", L"cancel", L"restart",
-                                          L"delete"};
-  int64_t action = -1;
-  for (int32_t i = 0; i < 6; ++i) {
-    if (it->second == kNames[i]) action = i;
-  }
-  if (action < 0 && !ParseInteger(it->second, 0, 9, action)) {
-    return "--action takes none, pause, resume, cancel, restart, delete or a number from 0 to "
-           "9, not '" + Narrow(it->second) + "'";
-  }
-  rule.Action = static_cast<int32_t>(action);
-  cmd.kind = CClientCommand::Rule;
-  return "";
+  return Parsed::Run;
 }
 
 }  // namespace
 
+void SetDetails(CLI::App& command, const std::string& details) {
+  command.footer(details + "\n\n" + kExitCodeHelp);
+}
+
+int RunCommandLine(const std::vector<std::wstring>& args, const CJobDefaults& defaults,
+                   CToolStreams& io) {
+  CToolContext ctx;
+  ctx.defaults = defaults;
+  std::unique_ptr<CLI::App> app = BuildApp(ctx);
+  std::string text;
+  switch (Parse(args, *app, ctx, &text)) {
+    case Parsed::Help:
+      io.out << text;
+      return kExitSent;
+    case Parsed::Version:
+      io.out << text << "\n";
+      return kExitSent;
+    case Parsed::Failed:
+      io.err << "quillonctl: " << text << "\nTry 'quillonctl --help'.\n";
+      return kExitBadArguments;
+    case Parsed::Run:
+      break;
+  }
+  if (!ctx.action) return kExitBadArguments;
+  // The commands report their own failures; what escapes them is unforeseen
+  // and still ends with a message, not a crash.
+  try {
+    return ctx.action(io);
+  } catch (const _com_error& e) {
+    io.err << "quillonctl: the database failed: " << DatabaseFailureText(e) << "\n";
+    return kExitDatabase;
+  } catch (const std::exception& e) {
+    io.err << "quillonctl: " << e.what() << "\n";
+    return kExitDatabase;
+  }
+}
+
 std::string ParseCommandLine(const std::vector<std::wstring>& args, const CJobDefaults& defaults,
                              CClientCommand& cmd) {
+  CToolContext ctx;
+  ctx.defaults = defaults;
+  std::unique_ptr<CLI::App> app = BuildApp(ctx);
+  std::string text;
   cmd = CClientCommand();
-  if (args.empty()) return "no command given";
-  for (const std::wstring& a : args) {
-    if (a == L"--help" || a == L"-h" || a == L"/?" || a == L"-?") {
+  switch (Parse(args, *app, ctx, &text)) {
+    case Parsed::Help:
       cmd.kind = CClientCommand::Help;
       return "";
-    }
+    case Parsed::Version:
+      cmd.kind = CClientCommand::Version;
+      return "";
+    case Parsed::Failed:
+      return text;
+    case Parsed::Run:
+      break;
   }
-  if (args[0] == L"--version") {
-    if (args.size() > 1) return "--version takes no arguments";
-    cmd.kind = CClientCommand::Version;
-    return "";
+  cmd = ctx.message;
+  if (cmd.kind != CClientCommand::Job && cmd.kind != CClientCommand::Rule) {
+    cmd.kind = CClientCommand::Other;
   }
-  if (args[0] == L"job") return ParseJob(args, defaults, cmd);
-  if (args[0] == L"rule") return ParseRule(args, cmd);
-  return "unknown command '" + Narrow(args[0]) + "'";
+  return "";
 }
 
 std::string UsageText() {
-  return std::string(
-             "Usage:\n"
-             "  quillonctl job --printer P --user U [--computer C] [--document D]\n"
-             "                 [--pages N] [--copies N] [--submitted UNIXTIME] [--job-id N]\n"
-             "                 [--paper-size N] [--paper-length N] [--paper-width N]\n"
-             "                 [--color 1|2] [--duplex 1|2|3] [--file NAME] [--timeout SECONDS]\n"
-             "  quillonctl rule --printer-id N|any --user-id N|any --action ACTION\n"
-             "                 [--timeout SECONDS]\n"
-             "  quillonctl --help | --version\n"
-             "\n"
-             "job   reports one print job to the Tamrel Quillon Service, which records it.\n"
-             "      Defaults: computer this machine, copies 1, submitted now, pages 0 (the\n"
-             "      service counts --file, or the job's spool data), color 1, duplex 1.\n"
-             "      --file names a file in the service's directory; it is counted and deleted.\n"
-             "rule  sends one job-control rule; it takes effect at once and lasts until the\n"
-             "      service restarts. -1 or 'any' stands for every printer or user. ACTION is\n"
-             "      none, pause, resume, cancel, restart, delete, or a number from 0 to 9.\n"
-             "      The service keeps rules only from administrators and LocalSystem.\n"
-             "\n"
-             "The service accepts one connection a second: quillonctl waits for it up to\n"
-             "--timeout seconds (default 30), then as long again for it to take the message.\n"
-             "\n"
-             "Exit codes:\n"
-             "  0  the message was written whole (also --help and --version)\n"
-             "  1  bad arguments\n"
-             "  2  the service is not running (its pipe does not exist)\n"
-             "  3  gave up waiting for the service to accept the connection\n"
-             "  4  the service did not take the message whole\n"
-             "  5  the pipe exists but cannot be opened\n");
+  CToolContext ctx;
+  return BuildApp(ctx)->help();
 }

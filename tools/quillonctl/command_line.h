@@ -1,5 +1,6 @@
-// The command line of quillonctl, turned into the message it sends. Pure
-// logic: what comes from the machine (its name, the time) is passed in.
+// The command line of quillonctl: its commands (a file each, cmd_*.cpp)
+// registered in one place, parsed by the argument library (CLI11). Parsing
+// only chooses what to do; RunCommandLine then does it.
 #pragma once
 
 #include <windows.h>
@@ -12,11 +13,12 @@
 #include "database/permission_entry.h"
 #include "job_accounting/job_data.h"
 
-constexpr const char kClientVersion[] = "1.0.0";
+constexpr const char kClientVersion[] = "1.1.0";
 constexpr DWORD kDefaultTimeoutSeconds = 30;
 
+// The message that `job`, and `rule` with ids, send to the service's pipe.
 struct CClientCommand {
-  enum Kind { Help, Version, Job, Rule } kind = Help;
+  enum Kind { Help, Version, Job, Rule, Other } kind = Help;
   JOB_DATA job = {};            // Job: the record to send
   PERMISSION_ENTRY rule = {};   // Rule: the entry to send
   DWORD dwTimeoutSeconds = kDefaultTimeoutSeconds;
@@ -28,15 +30,16 @@ struct CJobDefaults {
   int32_t tNow = 0;        // seconds since 1970, now
 };
 
-// Parses the arguments after the program name. Empty on success; otherwise
-// the reason, naming the option, and cmd is not to be used.
-//   job  --printer P --user U [--computer C] [--document D] [--pages N]
-//        [--copies N] [--submitted T] [--job-id N] [--paper-size N]
-//        [--paper-length N] [--paper-width N] [--color 1|2] [--duplex 1|2|3]
-//        [--file NAME] [--timeout S]
-//   rule --printer-id N|any --user-id N|any --action A [--timeout S]
-//   --help (-h, /?), --version
-// Options take their value as the next argument or after "=".
+struct CToolStreams;
+
+// Parses the arguments after the program name and runs the command they
+// name; its exit code (exit_codes.h). What it says goes to the streams.
+int RunCommandLine(const std::vector<std::wstring>& args, const CJobDefaults& defaults,
+                   CToolStreams& io);
+
+// Parses only: empty on success, with the pipe message of `job` and `rule`
+// (by ids) in cmd and Other for any other command; otherwise the reason,
+// naming the option or command, and cmd is not to be used.
 std::string ParseCommandLine(const std::vector<std::wstring>& args, const CJobDefaults& defaults,
                              CClientCommand& cmd);
 

@@ -64,6 +64,9 @@ CREATE TABLE PRNDATA (
   Color       SMALLINT,
   Duplex      SMALLINT
 );
+-- Reports select the jobs of a period (quillonctl report): each period, and
+-- each day or month of one, is a range of this index.
+CREATE INDEX IX_PRNDATA_Submitted ON PRNDATA (Submitted);
 
 -- The keys of journaled jobs already written, each in the transaction of its
 -- PRNDATA row, so that a job replayed again is recognised and not recorded

@@ -7,7 +7,8 @@
 # for ("-" where Ghostscript writes its own default and it is not checked).
 #
 #   make_corpus.sh OUTDIR           the corpus of the tests (a few seconds)
-#   make_corpus.sh --bench OUTDIR   one file of 50 MB or more per language
+#   make_corpus.sh --bench OUTDIR   one file of 50 MB or more per language,
+#                                   and text-heavy PostScript from groff
 set -eu
 
 bench=
@@ -138,5 +139,16 @@ if [ -n "$bench" ]; then
     printf '%%%%EOF\n'
   } >"$out/noise-hex.ps"
   echo "noise-hex.ps PostScript 60 0 -" >>"$out/manifest.txt"
+  # Text-heavy PostScript as groff writes it: some 8,800 A4 pages of
+  # paragraphs, 50 MB and more of short strings and numbers.
+  if command -v groff >/dev/null; then
+    awk 'BEGIN { for (s = 1; s <= 12500; s++) { print ".SH"; print "Section " s
+           for (p = 1; p <= 12; p++) { print ".PP"
+             print "Paragraph " p " of section " s ", in which the quick brown fox jumps over"
+             print "the lazy dog, and (parentheses) and numbers 12.5 and 3/4 follow."
+             print "More text runs on to fill the page with words, as a memo or a manual would." } } }' |
+      groff -ms -Tps -dpaper=a4 -P-pa4 >"$out/noise-groff.ps"
+    echo "noise-groff.ps PostScript 0 9 -" >>"$out/manifest.txt"
+  fi
 fi
 rm -rf "$out/src"

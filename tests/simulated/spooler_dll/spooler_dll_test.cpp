@@ -71,7 +71,7 @@ TEST_F(SpoolerDllTest, ProgramBesideTheStandInIsDrivenFromThisProcess) {
       << "the probe never armed a notification; it ended with " << probe.Wait(0);
 
   sim::JobFields job;
-  job.user = "alice";
+  job.user = L"alice";
   DWORD id = spooler.AddJob(kPrinter, job);
   ASSERT_TRUE(spooler.WaitForCommands(1, 30000));
   EXPECT_EQ(probe.Wait(30000), 0u);

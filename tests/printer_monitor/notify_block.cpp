@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <cwchar>
 
 CNotifyBlock& CNotifyBlock::Add(DWORD dwJob, WORD wField, const void* pData, DWORD cbData) {
   PRINTER_NOTIFY_INFO_DATA entry = {};
@@ -17,9 +18,9 @@ CNotifyBlock& CNotifyBlock::Add(DWORD dwJob, WORD wField, const void* pData, DWO
   return *this;
 }
 
-CNotifyBlock& CNotifyBlock::Text(DWORD dwJob, WORD wField, const char* pszText) {
-  return Add(dwJob, wField, pszText,
-             pszText ? static_cast<DWORD>(std::strlen(pszText) + 1) : 0);
+CNotifyBlock& CNotifyBlock::Text(DWORD dwJob, WORD wField, const wchar_t* pwszText) {
+  return Add(dwJob, wField, pwszText,
+             pwszText ? static_cast<DWORD>((std::wcslen(pwszText) + 1) * sizeof(wchar_t)) : 0);
 }
 
 CNotifyBlock& CNotifyBlock::Bytes(DWORD dwJob, WORD wField, const std::string& bytes) {
@@ -36,12 +37,17 @@ CNotifyBlock& CNotifyBlock::Word(DWORD dwJob, WORD wField, DWORD dwValue) {
   return *this;
 }
 
-CNotifyBlock& CNotifyBlock::DevMode(DWORD dwJob, const DEVMODEA& dm) {
-  return Add(dwJob, JOB_NOTIFY_FIELD_DEVMODE, &dm, sizeof(dm));
+CNotifyBlock& CNotifyBlock::DevMode(DWORD dwJob, const DEVMODEW& dm) {
+  return Add(dwJob, JOB_NOTIFY_FIELD_DEVMODE, &dm, dm.dmSize);
 }
 
 CNotifyBlock& CNotifyBlock::Submitted(DWORD dwJob, const SYSTEMTIME* pUtc) {
   return Add(dwJob, JOB_NOTIFY_FIELD_SUBMITTED, pUtc, pUtc ? sizeof(*pUtc) : 0);
+}
+
+CNotifyBlock& CNotifyBlock::Discarded() {
+  m_dwFlags = PRINTER_NOTIFY_INFO_DISCARDED;
+  return *this;
 }
 
 PRINTER_NOTIFY_INFO* CNotifyBlock::Get() {
@@ -50,6 +56,7 @@ PRINTER_NOTIFY_INFO* CNotifyBlock::Get() {
   m_block.assign(cb, 0);
   auto* pInfo = reinterpret_cast<PRINTER_NOTIFY_INFO*>(m_block.data());
   pInfo->Version = 2;
+  pInfo->Flags = m_dwFlags;
   pInfo->Count = static_cast<DWORD>(m_entries.size());
   if (!m_entries.empty()) {
     std::memcpy(pInfo->aData, m_entries.data(),
