@@ -109,7 +109,7 @@ BOOL CSvcBase::RunDispatcher() {
 void WINAPI CSvcBase::ServiceEntry(DWORD, LPSTR*) {
   CSvcBase* self = s_pInstance;
   self->m_status.dwCurrentState = SERVICE_START_PENDING;
-  self->m_hStatus = RegisterServiceCtrlHandlerA(self->m_szName, ControlHandler);
+  self->m_hStatus = RegisterServiceCtrlHandlerExA(self->m_szName, ControlHandlerEx, nullptr);
   if (!self->m_hStatus) {
     self->ReportToEventLog(EVENTLOG_ERROR_TYPE, EVMSG_CTRLHANDLERNOTINSTALLED);
     return;
@@ -148,6 +148,21 @@ BOOL CSvcBase::StartUp() {
   return TRUE;
 }
 
+void CSvcBase::ShutdownStop() {
+  // The machine shuts down: for a service that asked to hear of it, a stop
+  // like any other. The pre-shutdown notice comes before the shutdown and
+  // is waited for (up to the system's pre-shutdown time).
+  EnterStopPending();
+  HandleShutdown();
+  m_bRunning = FALSE;
+  ReportToEventLog(EVENTLOG_INFORMATION_TYPE, EVMSG_STOPPED);
+}
+
+DWORD WINAPI CSvcBase::ControlHandlerEx(DWORD dwControl, DWORD, LPVOID, LPVOID) {
+  ControlHandler(dwControl);
+  return NO_ERROR;
+}
+
 void WINAPI CSvcBase::ControlHandler(DWORD dwControl) {
   CSvcBase* self = s_pInstance;
   switch (dwControl) {
@@ -168,14 +183,16 @@ void WINAPI CSvcBase::ControlHandler(DWORD dwControl) {
       break;
     case SERVICE_CONTROL_SHUTDOWN:
       if (self->m_status.dwControlsAccepted & SERVICE_ACCEPT_SHUTDOWN) {
-        // The machine shuts down: for a service that asked to hear of it,
-        // a stop like any other.
-        self->EnterStopPending();
-        self->HandleShutdown();
-        self->m_bRunning = FALSE;
-        self->ReportToEventLog(EVENTLOG_INFORMATION_TYPE, EVMSG_STOPPED);
+        self->ShutdownStop();
       } else {
         self->HandleShutdown();
+      }
+      break;
+    case SERVICE_CONTROL_PRESHUTDOWN:
+      if (self->m_status.dwControlsAccepted & SERVICE_ACCEPT_PRESHUTDOWN) {
+        self->ShutdownStop();
+      } else {
+        self->ReportToEventLog(EVENTLOG_ERROR_TYPE, EVMSG_BADREQUEST);
       }
       break;
     default:

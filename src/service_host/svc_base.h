@@ -40,6 +40,10 @@ class CSvcBase {
   BOOL RunDispatcher();
   static void WINAPI ServiceEntry(DWORD dwArgc, LPSTR* lpszArgv);
   static void WINAPI ControlHandler(DWORD dwControl);
+  // The handler registered with the SCM: ControlHandler for every code
+  // (the extended handler is needed for SERVICE_CONTROL_PRESHUTDOWN).
+  static DWORD WINAPI ControlHandlerEx(DWORD dwControl, DWORD dwEventType, LPVOID pEventData,
+                                       LPVOID pContext);
   BOOL StartUp();
 
   // Command line, installation and removal.
@@ -64,6 +68,9 @@ class CSvcBase {
   void SendStatus();
   // STOP_PENDING with the first checkpoint, sent at once.
   void EnterStopPending();
+  // A shutdown or pre-shutdown notice the service accepts: the stop
+  // sequence, with HandleShutdown in place of HandleStop.
+  void ShutdownStop();
 
  private:
   // The status record is changed and sent by the control handler's thread

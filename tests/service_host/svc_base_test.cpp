@@ -230,16 +230,26 @@ TEST_F(SvcBaseTest, ControlCodesAndTheStopSequence) {
 }
 
 TEST_F(SvcBaseTest, AStopReportsRisingCheckpointsAndAShutdownIsAStopWhenAccepted) {
-  for (bool bAccepts : {false, true}) {
-    SCOPED_TRACE(bAccepts ? "shutdown accepted" : "shutdown not accepted");
+  struct Case {
+    DWORD dwControl;
+    DWORD dwAccepted;
+    bool bStops;
+  } cases[] = {{SERVICE_CONTROL_SHUTDOWN, 0, false},
+               {SERVICE_CONTROL_SHUTDOWN, SERVICE_ACCEPT_SHUTDOWN, true},
+               {SERVICE_CONTROL_PRESHUTDOWN, SERVICE_ACCEPT_SHUTDOWN, false},
+               {SERVICE_CONTROL_PRESHUTDOWN, SERVICE_ACCEPT_PRESHUTDOWN, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE("control " + std::to_string(c.dwControl) + ", accepted " +
+                 std::to_string(c.dwAccepted));
+    const bool bAccepts = c.bStops;
     scm->Clear();
     eventLog->Clear();
     TestService service;
-    if (bAccepts) service.m_status.dwControlsAccepted |= SERVICE_ACCEPT_SHUTDOWN;
+    service.m_status.dwControlsAccepted |= c.dwAccepted;
     std::thread entry = StartEntry();
     ASSERT_TRUE(service.WaitRunEntered());
     service.ReportStopProgress(2000);   // no stop pending: nothing is sent
-    scm->Handler()(SERVICE_CONTROL_SHUTDOWN);
+    scm->Handler()(c.dwControl);
     service.ReportStopProgress(2000);
     service.ReportStopProgress(2000);
     service.Finish();
@@ -253,7 +263,7 @@ TEST_F(SvcBaseTest, AStopReportsRisingCheckpointsAndAShutdownIsAStopWhenAccepted
       if (status.dwCurrentState == SERVICE_STOP_PENDING) checkpoints.push_back(status.dwCheckPoint);
     }
     if (!bAccepts) {
-      EXPECT_TRUE(checkpoints.empty()) << "a shutdown it did not ask for stopped the service";
+      EXPECT_TRUE(checkpoints.empty()) << "a notice it did not ask for stopped the service";
       EXPECT_EQ(service.m_bRunning, TRUE);
       continue;
     }

@@ -28,6 +28,40 @@ SERVICE_STATUS_HANDLE WINAPI ScmStatus::RegisterServiceCtrlHandlerA(
   return kStatusHandle;
 }
 
+// Win32 reference, RegisterServiceCtrlHandlerEx: the same as
+// RegisterServiceCtrlHandler, with a HandlerEx that also receives the
+// lpContext given here; a failure returns 0 with the last error set.
+SERVICE_STATUS_HANDLE WINAPI ScmStatus::RegisterServiceCtrlHandlerExA(
+    LPCSTR lpServiceName, LPHANDLER_FUNCTION_EX lpHandlerProc, LPVOID lpContext) {
+  ScmStatus* scm = Current();
+  if (!scm) {
+    SetLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> guard(scm->m_lock);
+  if (scm->m_failRegistration) {
+    SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+    return nullptr;
+  }
+  scm->m_name = lpServiceName ? lpServiceName : "";
+  scm->m_handler = nullptr;
+  scm->m_handlerEx = lpHandlerProc;
+  scm->m_context = lpContext;
+  return kStatusHandle;
+}
+
+void WINAPI ScmStatus::CallHandlerEx(DWORD dwControl) {
+  ScmStatus* scm = Current();
+  LPHANDLER_FUNCTION_EX handler;
+  LPVOID context;
+  {
+    std::lock_guard<std::mutex> guard(scm->m_lock);
+    handler = scm->m_handlerEx;
+    context = scm->m_context;
+  }
+  if (handler) handler(dwControl, 0, nullptr, context);
+}
+
 BOOL WINAPI ScmStatus::SetServiceStatus(SERVICE_STATUS_HANDLE hStatus,
                                         LPSERVICE_STATUS lpStatus) {
   ScmStatus* scm = Current();
@@ -52,6 +86,8 @@ void ScmStatus::Clear() {
   std::lock_guard<std::mutex> guard(m_lock);
   m_name.clear();
   m_handler = nullptr;
+  m_handlerEx = nullptr;
+  m_context = nullptr;
   m_sent.clear();
 }
 
@@ -67,6 +103,7 @@ std::string ScmStatus::RegisteredName() const {
 
 LPHANDLER_FUNCTION ScmStatus::Handler() const {
   std::lock_guard<std::mutex> guard(m_lock);
+  if (m_handlerEx) return CallHandlerEx;
   return m_handler;
 }
 
@@ -100,4 +137,5 @@ std::string ScmStatus::Leaks() const {
 }  // namespace sim
 
 SIM_REPLACE_IMPORT(RegisterServiceCtrlHandlerA, sim::ScmStatus::RegisterServiceCtrlHandlerA)
+SIM_REPLACE_IMPORT(RegisterServiceCtrlHandlerExA, sim::ScmStatus::RegisterServiceCtrlHandlerExA)
 SIM_REPLACE_IMPORT(SetServiceStatus, sim::ScmStatus::SetServiceStatus)
