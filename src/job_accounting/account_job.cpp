@@ -21,6 +21,7 @@
 #include "job_accounting/job_data.h"
 #include "job_accounting/job_journal.h"
 #include "job_accounting/job_keeper.h"
+#include "job_accounting/job_thread.h"
 #include "database/odbc_statement.h"
 #include "service_core/exc.h"
 #include "service_core/lock.h"
@@ -111,6 +112,10 @@ CJobKeeper::CTicket CQuillonService::TakeJob(const JOB_DATA& job, JobOrigin orig
   return Keeper().Take(taken);
 }
 
+CJobKeeper::CTicket CQuillonService::TakeJob(const TAKEN_JOB& taken) {
+  return Keeper().Take(taken);
+}
+
 void CQuillonService::SettleJob(CJobKeeper::CTicket ticket) {
   Keeper().Settle(std::move(ticket), m_hStopEvent);
   // Step 12: whether the row was written or left to the replay.
@@ -133,8 +138,11 @@ JOURNALED_JOB CQuillonService::CompleteJob(const TAKEN_JOB& taken, HANDLE hStop)
   facts.document = document;
 
   // Step 4. A negative copy count is not a count: the job printed once.
-  // A count of 0 means that the copies are not known (see step 7).
-  const DWORD dwCopies = job.dwCopies < 0 ? 1u : static_cast<DWORD>(job.dwCopies);
+  // A count of 0 means that the copies are not known (see step 7). The
+  // copies of a job finished on a GDI printer whose notifications told
+  // none are asked of the spooler now.
+  const int32_t lCopies = taken.bCopiesKnown ? job.dwCopies : JobCopies(job);
+  const DWORD dwCopies = lCopies < 0 ? 1u : static_cast<DWORD>(lCopies);
   int32_t lPages = Product(job.dwTotalPages, dwCopies);
   int16_t nPaperSize = job.wPaperSize;
 

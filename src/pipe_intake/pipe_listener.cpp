@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "pipe_intake/connection_count.h"
+#include "service_core/work_count.h"
 #include "pipe_intake/pipe_connection.h"
 #include "pipe_intake/pipe_security.h"
 #include "service_core/text_utils.h"
@@ -47,7 +47,7 @@ class CListener {
         m_settings(service.m_settings.pipeIntake),
         m_hStop(hStop),
         m_hConnected(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-        m_connections(std::make_shared<CConnectionCount>()) {}
+        m_connections(std::make_shared<CWorkCount>()) {}
 
   void Run();
 
@@ -71,7 +71,7 @@ class CListener {
   HANDLE m_hStop;
   CPipeSecurity m_security;
   UniqueHandle m_hConnected;
-  std::shared_ptr<CConnectionCount> m_connections;
+  std::shared_ptr<CWorkCount> m_connections;
   unsigned m_nFailures = 0;
 };
 
@@ -106,7 +106,7 @@ bool CListener::Trouble(const std::string& why) {
 
 void CListener::StartConnection(UniqueHandle pipe) {
   std::unique_ptr<PIPE_CONN_PARAM> conn(new PIPE_CONN_PARAM());
-  conn->ticket = CConnectionCount::Enter(m_connections);
+  conn->ticket = CWorkCount::Enter(m_connections);
   conn->hPipe = std::move(pipe);
   conn->pService = &m_service;
   // The connection may outlive the worker body's handle of the event.

@@ -37,7 +37,8 @@ DWORD RestartDelay(unsigned nFailures) {
 // is set (on a normal stop it is already) and each thread is waited for
 // until it has ended by itself, never ended from outside (a thread ended
 // that way can leave the heap or the loader lock held), and so are the
-// jobs that per-job threads are settling. While that takes time the SCM
+// threads with a ticket of EnterWork (per-job threads, registrations of new
+// names) and every job being settled. While that takes time the SCM
 // hears STOP_PENDING with a new checkpoint every second. Threads that have
 // not ended when the patience runs out are left to the end of the process:
 // the events stay open for them and the service object is never destroyed
@@ -63,6 +64,7 @@ class CQuillonService::CWorkerThreads {
     CJobKeeper& keeper = m_service.Keeper();
     if (keeper.ReplayThread()) waits.push_back(keeper.ReplayThread());
     waits.push_back(keeper.SettledEvent());
+    waits.push_back(m_service.m_pWork->IdleEvent());
     const ULONGLONG deadline = GetTickCount64() + m_service.m_settings.dwStopPatienceMs;
     for (;;) {
       const DWORD dwWait = WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(),
@@ -124,15 +126,15 @@ CQuillonService::CQuillonService()
       m_pfnGetPageCount(nullptr),
       mapPrinters(kPrinterNameWidth),
       mapUsers(kUserNameWidth),
-      m_pfnJobThread(JobThread),
-      m_dwHousekeepingPeriodMs(kHousekeepingPeriodMs),
-      m_dwFinishedJobMaxAge(kFinishedJobMaxAge),
       m_hStopRequested(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
   // A shutdown of the machine is a stop like any other.
-  m_status.dwControlsAccepted |= SERVICE_ACCEPT_SHUTDOWN;
+  m_status.dwControlsAccepted |= SERVICE_ACCEPT_PRESHUTDOWN | SERVICE_ACCEPT_SHUTDOWN;
 }
 
 CQuillonService::~CQuillonService() {
+  // Nothing is torn down while a per-job thread or a registration still
+  // uses the object (a service that served has waited for them already).
+  m_pWork->WaitIdle(INFINITE);
   // The events belong to the worker body, which has closed them by now.
   m_pfnGetPageCount = nullptr;
   m_hPageCounter.reset();
@@ -309,7 +311,9 @@ CJobKeeper& CQuillonService::Keeper() {
     dir = dir.substr(0, dir.find_last_of("\\/") + 1);
     const uint64_t cbLimit =
         static_cast<uint64_t>(ReadJournalLimitKB(kDefaultJournalLimitKB)) * 1024;
-    m_pKeeper.reset(new CJobKeeper(*this, dir + kJournalFile, cbLimit, m_settings.keeper));
+    const std::string path =
+        m_settings.sJournalPath.empty() ? dir + kJournalFile : m_settings.sJournalPath;
+    m_pKeeper.reset(new CJobKeeper(*this, path, cbLimit, m_settings.keeper));
   }
   return *m_pKeeper;
 }

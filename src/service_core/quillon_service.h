@@ -17,11 +17,12 @@
 #include "database/permission_entry.h"
 #include "database/reference_caches.h"
 #include "job_accounting/job_keeper.h"
+#include "job_accounting/name_registrations.h"
 #include "pagecnt.h"
 #include "printer_monitor/prn_obj.h"
-#include "printer_monitor/watcher_settings.h"
 #include "service_core/service_settings.h"
 #include "service_core/win_owners.h"
+#include "service_core/work_count.h"
 #include "service_host/svc_base.h"
 
 // An entry of the finished-job table.
@@ -40,10 +41,6 @@ constexpr const char kJobEventName[] = "Global\\JOB_EVENT";
 // The printer lists, beside the executable (the current directory).
 constexpr const char kPrinterListFile[] = "printers.lst";
 constexpr const char kGdiPrinterListFile[] = "gdiprinters.lst";
-// The housekeeping thread's period and the age after which it removes an
-// entry of the finished-job table.
-constexpr DWORD kHousekeepingPeriodMs = 300000;
-constexpr DWORD kFinishedJobMaxAge = 900;
 
 class CIniFile;
 struct JOB_DATA;
@@ -91,15 +88,23 @@ class CQuillonService : public CSvcBase, private IJobRecorder {
   BOOL LoadPrinters();
   // The job-control command that the permission rules give a new job of
   // this user on this printer (JOB_DATA fields: at most 255 characters are
-  // read), 0 for none. A printer or user seen for the first time is
-  // registered on the way; a printer that cannot be resolved gives 0.
+  // read), 0 for none. A known user on a known printer is decided from the
+  // caches alone. A printer or user seen for the first time is registered
+  // on the way, but waited for only kNameWaitMs (name_registrations.h); a
+  // printer that cannot be resolved by then gives 0.
   int32_t GetJobCommand(const WCHAR* pwszUser, const WCHAR* pwszPrinter);
   // Records a finished job: takes it (TakeJob) and settles it (SettleJob).
   // Always 1.
   int AccountJob(const JOB_DATA& job, JobOrigin origin = JobOrigin::Client);
   // Journals the job as taken, flushed (CJobKeeper::Take): the first step
-  // of accounting, the only one before a pipe client is answered.
+  // of accounting, the only one before a pipe client is answered, and the
+  // only one the watcher takes for a job finished on a GDI printer.
   CJobKeeper::CTicket TakeJob(const JOB_DATA& job, JobOrigin origin = JobOrigin::Client);
+  CJobKeeper::CTicket TakeJob(const TAKEN_JOB& taken);
+  // A ticket for the start block of a thread that uses this object beyond
+  // the worker body's own threads (a per-job thread, a registration of new
+  // names): a stop waits until every such ticket is given back.
+  CWorkCount::Ticket EnterWork() { return CWorkCount::Enter(m_pWork); }
   // The rest of the accounting: completes the job's computer (the user's
   // network session), pages (the page counter, for a job without a spooler
   // count or with a file to count) and size, appends its PRNDATA row with
@@ -143,17 +148,8 @@ class CQuillonService : public CSvcBase, private IJobRecorder {
   // printer links (database/registration.h, database/printer_links.h).
   CRegistrationCaches m_registrations;
 
-  // The routine that the watcher starts for a job finished on a GDI printer
-  // (JobThread); tests put an observer here.
-  LPTHREAD_START_ROUTINE m_pfnJobThread;
-  // The housekeeping period and the finished-job age; the constants above,
-  // shortened only by tests.
-  DWORD m_dwHousekeepingPeriodMs;
-  DWORD m_dwFinishedJobMaxAge;
   // What only tests change.
   CServiceSettings m_settings;
-  // The printer watcher's pauses between tries and its check interval.
-  CWatcherSettings m_watcherSettings;
 
  protected:
   // Creates and opens pConnection from the "DSN" setting; on failure
@@ -189,6 +185,10 @@ class CQuillonService : public CSvcBase, private IJobRecorder {
   }
 
   std::atomic<bool> m_bThreadsLeft{false};
+  // The threads that hold a ticket of EnterWork.
+  std::shared_ptr<CWorkCount> m_pWork = std::make_shared<CWorkCount>();
+  // New names seen by GetJobCommand.
+  CNameRegistrations m_names{*this};
   std::mutex m_keeperLock;
   std::unique_ptr<CJobKeeper> m_pKeeper;
 };

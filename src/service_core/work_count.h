@@ -1,6 +1,7 @@
-// The connection threads at work, counted so that the listener can wait for
-// them when the service stops: each holds a ticket for as long as it uses
-// the service object.
+// Threads at work, counted so that their owner can wait for them when the
+// service stops: each holds a ticket for as long as it uses the service
+// object (the pipe's connections, the per-job threads, the registrations of
+// new names).
 #pragma once
 
 #include <windows.h>
@@ -10,9 +11,9 @@
 
 #include "service_core/win_owners.h"
 
-class CConnectionCount {
+class CWorkCount {
  public:
-  // Held by one connection; gives its place back when destroyed. Empty
+  // Held by one thread; gives its place back when destroyed. Empty
   // tickets (default-constructed) count nothing.
   class Ticket {
    public:
@@ -24,18 +25,20 @@ class CConnectionCount {
     Ticket& operator=(const Ticket&) = delete;
 
    private:
-    friend class CConnectionCount;
-    explicit Ticket(std::shared_ptr<CConnectionCount> count) : m_count(std::move(count)) {}
-    std::shared_ptr<CConnectionCount> m_count;
+    friend class CWorkCount;
+    explicit Ticket(std::shared_ptr<CWorkCount> count) : m_count(std::move(count)) {}
+    std::shared_ptr<CWorkCount> m_count;
   };
 
-  CConnectionCount();
-  CConnectionCount(const CConnectionCount&) = delete;
-  CConnectionCount& operator=(const CConnectionCount&) = delete;
+  CWorkCount();
+  CWorkCount(const CWorkCount&) = delete;
+  CWorkCount& operator=(const CWorkCount&) = delete;
 
-  static Ticket Enter(const std::shared_ptr<CConnectionCount>& count);
+  static Ticket Enter(const std::shared_ptr<CWorkCount>& count);
   // True when no ticket is held, at once or within dwMilliseconds.
   bool WaitIdle(DWORD dwMilliseconds) const;
+  // Signalled while no ticket is held (manual-reset).
+  HANDLE IdleEvent() const { return m_hIdle.get(); }
   // The tickets held now.
   unsigned Held() const;
 

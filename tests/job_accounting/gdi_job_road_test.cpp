@@ -41,7 +41,7 @@ TEST(GdiJobRoadTest, FinishedJobsBecomeOneRowEachWithTheirDeviceModesCopies) {
   CMonitorHarness harness;
   sim::Owned<sim::NetSessions> sessions;
   CSpoolDirectorySetting spoolDirectory(harness.dir.Path());
-  harness.service->m_pfnJobThread = JobThread;   // the real one this time
+  harness.service->m_settings.pfnJobThread = JobThread;   // the real one this time
   harness.service->pConnection = db.Connect();
   UniqueHandle jobEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   harness.service->m_hJobEvent = jobEvent.get();
