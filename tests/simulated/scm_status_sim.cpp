@@ -11,8 +11,11 @@ SERVICE_STATUS_HANDLE const kStatusHandle =
 
 }  // namespace
 
-SERVICE_STATUS_HANDLE WINAPI ScmStatus::RegisterServiceCtrlHandlerA(
-    LPCSTR lpServiceName, LPHANDLER_FUNCTION lpHandlerProc) {
+// Win32 reference, RegisterServiceCtrlHandler and RegisterServiceCtrlHandlerEx:
+// a status handle for SetServiceStatus, or 0 with the last error set; the
+// extended handler also receives the lpContext given at registration.
+SERVICE_STATUS_HANDLE ScmStatus::Register(LPCSTR lpServiceName, LPHANDLER_FUNCTION handler,
+                                          LPHANDLER_FUNCTION_EX handlerEx, LPVOID context) {
   ScmStatus* scm = Current();
   if (!scm) {
     SetLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
@@ -24,30 +27,20 @@ SERVICE_STATUS_HANDLE WINAPI ScmStatus::RegisterServiceCtrlHandlerA(
     return nullptr;
   }
   scm->m_name = lpServiceName ? lpServiceName : "";
-  scm->m_handler = lpHandlerProc;
+  scm->m_handler = handler;
+  scm->m_handlerEx = handlerEx;
+  scm->m_context = context;
   return kStatusHandle;
 }
 
-// Win32 reference, RegisterServiceCtrlHandlerEx: the same as
-// RegisterServiceCtrlHandler, with a HandlerEx that also receives the
-// lpContext given here; a failure returns 0 with the last error set.
+SERVICE_STATUS_HANDLE WINAPI ScmStatus::RegisterServiceCtrlHandlerA(
+    LPCSTR lpServiceName, LPHANDLER_FUNCTION lpHandlerProc) {
+  return Register(lpServiceName, lpHandlerProc, nullptr, nullptr);
+}
+
 SERVICE_STATUS_HANDLE WINAPI ScmStatus::RegisterServiceCtrlHandlerExA(
     LPCSTR lpServiceName, LPHANDLER_FUNCTION_EX lpHandlerProc, LPVOID lpContext) {
-  ScmStatus* scm = Current();
-  if (!scm) {
-    SetLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
-    return nullptr;
-  }
-  std::lock_guard<std::mutex> guard(scm->m_lock);
-  if (scm->m_failRegistration) {
-    SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
-    return nullptr;
-  }
-  scm->m_name = lpServiceName ? lpServiceName : "";
-  scm->m_handler = nullptr;
-  scm->m_handlerEx = lpHandlerProc;
-  scm->m_context = lpContext;
-  return kStatusHandle;
+  return Register(lpServiceName, nullptr, lpHandlerProc, lpContext);
 }
 
 void WINAPI ScmStatus::CallHandlerEx(DWORD dwControl) {

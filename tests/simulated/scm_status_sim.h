@@ -48,6 +48,8 @@ class ScmStatus : public Piece<ScmStatus> {
   LPHANDLER_FUNCTION_EX m_handlerEx = nullptr;
   LPVOID m_context = nullptr;
   static void WINAPI CallHandlerEx(DWORD dwControl);
+  static SERVICE_STATUS_HANDLE Register(LPCSTR lpServiceName, LPHANDLER_FUNCTION handler,
+                                        LPHANDLER_FUNCTION_EX handlerEx, LPVOID context);
   std::vector<SERVICE_STATUS> m_sent;
   int m_badHandles = 0;
 };
