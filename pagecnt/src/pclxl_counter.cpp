@@ -69,6 +69,13 @@ struct DataValue {
   std::string name;    // a ubyte array's first characters
 };
 
+// A number of the stream as a whole number, or `fallback` where it is none:
+// a real32 may be NaN or far beyond every integer type, and converting such
+// a value is undefined behaviour.
+int64_t Whole(double value, int64_t fallback) {
+  return value >= -9.0e15 && value <= 9.0e15 ? static_cast<int64_t>(value) : fallback;
+}
+
 struct AttributeValue {
   int id = -1;
   DataValue value;
@@ -243,12 +250,14 @@ class PclXlParser {
     if (op == kVendorUnique) {
       const DataValue* length = Find(kVendorDataLength);
       if (length && !length->array && length->count == 1 && length->numbers[0] > 0) {
-        payload = static_cast<uint64_t>(length->numbers[0]);
+        payload = static_cast<uint64_t>(Whole(length->numbers[0], 0));
       }
     } else if (op == kBeginSession) {
       const DataValue* measure = Find(kMeasure);
       const DataValue* units = Find(kUnitsPerMeasure);
-      measure_ = measure && measure->count == 1 ? static_cast<int>(measure->numbers[0]) : -1;
+      measure_ = measure && measure->count == 1
+                     ? static_cast<int>(std::clamp<int64_t>(Whole(measure->numbers[0], -1), -1, 3))
+                     : -1;
       units_per_measure_ = units && !units->array && units->count >= 1 ? units->numbers[0] : 0;
     } else if (op == kBeginPage) {
       page_paper_ = PagePaper();
@@ -271,7 +280,7 @@ class PclXlParser {
   uint16_t PagePaper() const {
     if (const DataValue* media = Find(kMediaSize)) {
       if (media->array) return PaperSizeFromPclXlName(media->name.c_str());
-      if (media->count == 1) return PaperSizeFromPclXl(static_cast<int64_t>(media->numbers[0]));
+      if (media->count == 1) return PaperSizeFromPclXl(Whole(media->numbers[0], -1));
       // A pair: width and height in the session's units.
       if (media->count == 2 && measure_ >= 0 && measure_ <= 2 && units_per_measure_ > 0) {
         double points = kPointsPerUnit[measure_] / units_per_measure_;
@@ -282,7 +291,9 @@ class PclXlParser {
     const DataValue* custom = Find(kCustomMediaSize);
     if (!custom || custom->array || custom->count != 2) return 0;
     const DataValue* units = Find(kCustomMediaSizeUnits);
-    int unit = units && units->count == 1 ? static_cast<int>(units->numbers[0]) : -1;
+    int unit = units && units->count == 1
+                   ? static_cast<int>(std::clamp<int64_t>(Whole(units->numbers[0], -1), -1, 3))
+                   : -1;
     if (unit < 0 || unit > 2) return 0;
     return PaperSizeFromPoints(custom->numbers[0] * kPointsPerUnit[unit],
                                custom->numbers[1] * kPointsPerUnit[unit]);

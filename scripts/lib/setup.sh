@@ -7,7 +7,8 @@ QUILLON_BUILD=${QUILLON_BUILD:-$QUILLON_ROOT/build}
 
 quillon_packages="cmake make mingw-w64 libz-mingw-w64-dev wine wine64 unixodbc libsqliteodbc
   sqlite3 googletest odbc-postgresql postgresql ghostscript libcli11-dev
-  clang zlib1g-dev nettle-dev python3 chromium chromium-driver"
+  clang zlib1g-dev nettle-dev python3 chromium chromium-driver
+  wixl msitools dpkg-dev gcc tcl"
 # The producers of the page counter's corpus of real print files (drivers
 # run as filters, PDF and PostScript writers), without what they only
 # recommend: no print server.

@@ -33,7 +33,14 @@ std::string WithoutUniqueKey(std::string statement, int* pReplaced) {
   return statement;
 }
 
-// The schema files hold one statement per ";" at a line end.
+int g_nSerial = 0;
+
+std::string ErrorText(const _com_error& e) {
+  return ComErrorText(e) + ": " + ComErrorDescription(e);
+}
+
+}  // namespace
+
 std::vector<std::string> SchemaStatements(Backend backend, Schema schema) {
   std::string path = Env("QUILLON_SCHEMA_DIR") +
                      (backend == Backend::SQLite ? "/sqlite.sql" : "/postgresql.sql");
@@ -60,14 +67,6 @@ std::vector<std::string> SchemaStatements(Backend backend, Schema schema) {
   }
   return statements;
 }
-
-int g_nSerial = 0;
-
-std::string ErrorText(const _com_error& e) {
-  return ComErrorText(e) + ": " + ComErrorDescription(e);
-}
-
-}  // namespace
 
 std::string SqlText(const std::string& text) {
   std::string quoted = "'";

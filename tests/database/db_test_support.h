@@ -58,6 +58,10 @@ class CTestDatabase {
   ConnectionPtr m_helper;
 };
 
+// The statements of the service's schema file for the backend (read from
+// QUILLON_SCHEMA_DIR), one per ";" at a line end.
+std::vector<std::string> SchemaStatements(Backend backend, Schema schema = Schema::Current);
+
 // An SQL text literal, quotes doubled.
 std::string SqlText(const std::string& text);
 

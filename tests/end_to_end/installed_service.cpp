@@ -52,13 +52,30 @@ DWORD RunProgramOutput(const std::string& exe, const std::string& args, std::str
     return 9999;
   }
   UniqueHandle process(pi.hProcess), thread(pi.hThread);
-  hWrite.reset();   // the read ends when the program's ends are closed
-  char buffer[4096];
-  DWORD cb = 0;
-  while (ReadFile(hRead.get(), buffer, sizeof(buffer), &cb, nullptr) && cb) {
-    pOutput->append(buffer, cb);
+  hWrite.reset();
+  // Drained while the program runs, and once more after it ended. Reading
+  // until every write end is closed could wait for ever: a process that
+  // the program starts (under Wine, one of the session's own) inherits its
+  // end of the pipe and may outlive it.
+  auto drain = [&] {
+    DWORD cbAvailable = 0;
+    char buffer[4096];
+    DWORD cb = 0;
+    while (PeekNamedPipe(hRead.get(), nullptr, 0, nullptr, &cbAvailable, nullptr) &&
+           cbAvailable &&
+           ReadFile(hRead.get(), buffer, cbAvailable < sizeof(buffer) ? cbAvailable : sizeof(buffer),
+                    &cb, nullptr) &&
+           cb) {
+      pOutput->append(buffer, cb);
+    }
+  };
+  DWORD dwWait = WAIT_TIMEOUT;
+  for (DWORD waited = 0; dwWait == WAIT_TIMEOUT && waited < 120000; waited += 20) {
+    dwWait = WaitForSingleObject(process.get(), 20);
+    drain();
   }
-  if (WaitForSingleObject(process.get(), 120000) != WAIT_OBJECT_0) return 9999;
+  if (dwWait != WAIT_OBJECT_0) return 9999;
+  drain();
   DWORD code = 9999;
   GetExitCodeProcess(process.get(), &code);
   return code;

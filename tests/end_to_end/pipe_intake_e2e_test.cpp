@@ -18,6 +18,7 @@
 #include "installed_service.h"
 #include "pipe_client_support.h"
 #include "pipe_intake/pipe_protocol.h"
+#include "query_rows.h"
 #include "service_core/win_owners.h"
 #include "spooler_driver.h"
 
@@ -119,21 +120,7 @@ class PipeIntakeEndToEnd : public ::testing::Test {
   }
   // The first column of the query's rows, as text.
   static std::vector<std::string> Query(const std::string& sql) {
-    ConnectionPtr connection;
-    connection.CreateInstance();
-    connection->Open(Dsn().c_str());
-    COdbcStatement stmt(connection->Handle());
-    stmt.ExecDirect(AnsiToWide(sql));
-    std::vector<std::string> rows;
-    while (stmt.Fetch()) {
-      char text[512] = {};
-      SQLLEN ind = 0;
-      SQLGetData(stmt.Handle(), 1, SQL_C_CHAR, text, sizeof(text), &ind);
-      rows.push_back(ind == SQL_NULL_DATA ? "NULL" : text);
-    }
-    stmt.Free();
-    connection->Close();
-    return rows;
+    return QueryFirstColumn(Dsn(), sql);
   }
   void RemoveService() { RemoveInstalledService(m_manager.get(), kName, kWaitMs); }
   DWORD ServiceProcessId() const { return ServiceProcessIdOf(m_service.get()); }

@@ -61,6 +61,12 @@ TEST(BadInputTest, APrinterNameWithALineBreakIsRefusedAndNoListIsWritten) {
   EXPECT_NE(out.find("cannot hold a line break"), std::string::npos) << out;
   EXPECT_FALSE(dir.Exists("printers.lst"));
   EXPECT_FALSE(dir.Exists("gdiprinters.lst"));
+  // One bad name among several: none of them is listed.
+  EXPECT_EQ(Quillonctl("printer add --names \"Laser 1;//Laser 2\" --service-dir \"" + dir.Path() +
+                           "\"", &out),
+            1u);
+  EXPECT_NE(out.find("comment"), std::string::npos) << out;
+  EXPECT_FALSE(dir.Exists("printers.lst"));
 }
 
 TEST(BadInputTest, ADsnThatDoesNotOpenShowsTheDriversWordsAndIsNotWritten) {

@@ -74,6 +74,14 @@ TEST(PrinterNameTest, NamesTheListsCannotHoldAreRefusedWithTheReason) {
   EXPECT_NE(PrinterNameProblem(std::string(259, 'x')).find("at most 258"), std::string::npos);
 }
 
+TEST(PrinterNameTest, AListOfNamesIsSplitAtSemicolonsWithoutBlanksOrEmptyPieces) {
+  EXPECT_EQ(SplitPrinterNames("Laser 2;Laser 3"), (std::vector<std::string>{"Laser 2", "Laser 3"}));
+  EXPECT_EQ(SplitPrinterNames(" Front Desk ; ;Laser 3;"),
+            (std::vector<std::string>{"Front Desk", "Laser 3"}));
+  EXPECT_EQ(SplitPrinterNames("One"), std::vector<std::string>{"One"});
+  EXPECT_TRUE(SplitPrinterNames(" ; ").empty());
+}
+
 TEST(ConnectionTextTest, PasswordsAreHiddenAndEverythingElseKept) {
   struct {
     const char* dsn;

@@ -23,7 +23,7 @@ namespace {
 constexpr DWORD kRestartTimeoutMs = 60000;
 
 struct PrinterOptions {
-  std::string serviceDir, name;
+  std::string serviceDir, name, names;
   bool bGdi = false, bDeletePrinted = false, bRestart = false;
 };
 
@@ -74,8 +74,10 @@ int Apply(bool bRestart, CToolStreams& io) {
   return kExitSent;
 }
 
-int RunAdd(const std::string& dir, const std::string& name, const PrinterOptions& o,
-           CToolStreams& io) {
+// Lists one printer and gives it the "DeletePrinted" setting the command
+// asks for; sets *pChanged when either changed. kExitSent or the failure.
+int AddOne(const std::string& dir, const std::string& name, const PrinterOptions& o,
+           CToolStreams& io, bool* pChanged) {
   const std::string shown = AnsiToUtf8(name);
   ListChange change;
   try {
@@ -96,6 +98,7 @@ int RunAdd(const std::string& dir, const std::string& name, const PrinterOptions
       io.out << shown << " is listed in " << pszList << " already.\n";
       break;
   }
+  if (change != ListChange::AlreadyListed) *pChanged = true;
   // The setting follows the command: set with --delete-printed, else gone.
   const bool bWasSet = DeletesPrintedJobs(name.c_str());
   const bool bWanted = o.bGdi && o.bDeletePrinted;
@@ -108,7 +111,19 @@ int RunAdd(const std::string& dir, const std::string& name, const PrinterOptions
     }
     io.out << (bWanted ? "Its printed jobs are deleted from the queue (\"DeletePrinted\" set).\n"
                        : "Its printed jobs stay in the queue (\"DeletePrinted\" removed).\n");
-  } else if (change == ListChange::AlreadyListed) {
+    *pChanged = true;
+  }
+  return kExitSent;
+}
+
+int RunAdd(const std::string& dir, const std::vector<std::string>& names,
+           const PrinterOptions& o, CToolStreams& io) {
+  bool bChanged = false;
+  for (const std::string& name : names) {
+    const int rc = AddOne(dir, name, o, io, &bChanged);
+    if (rc != kExitSent) return rc;
+  }
+  if (!bChanged) {
     io.out << "Nothing was changed.\n";
     return kExitSent;
   }
@@ -182,13 +197,13 @@ void AddPrinterCommand(CLI::App& app, CToolContext& ctx) {
     };
   });
 
-  auto checkedName = [o](std::string* pName) -> std::string {
-    if (!Utf8ToAnsi(o->name, pName)) {
-      return "the printer name '" + o->name + "' holds characters the system's code page "
+  auto checkedName = [](const std::string& text, std::string* pName) -> std::string {
+    if (!Utf8ToAnsi(text, pName)) {
+      return "the printer name '" + text + "' holds characters the system's code page "
              "cannot carry";
     }
     const std::string problem = PrinterNameProblem(*pName);
-    return problem.empty() ? "" : problem + " ('" + o->name + "')";
+    return problem.empty() ? "" : problem + " ('" + text + "')";
   };
 
   CLI::App* add = printer->add_subcommand("add", "Watch a printer");
@@ -196,24 +211,44 @@ void AddPrinterCommand(CLI::App& app, CToolContext& ctx) {
              "Lists the printer once, in the list of its kind (a printer listed as the other\n"
              "kind moves). \"DeletePrinted\" is set with --delete-printed and removed without.");
   add->fallthrough();
-  add->add_option("NAME", o->name, "the printer's name as the spooler knows it")->required();
+  CLI::Option* name = add->add_option("NAME", o->name, "the printer's name as the spooler knows it");
+  CLI::Option* names = add->add_option(
+      "--names", o->names,
+      "several printers at once, separated by ';' (\"Laser 2;Laser 3\"; blanks around a name "
+      "are dropped)");
+  name->excludes(names);
   add->add_flag("--gdi", o->bGdi, "a host-based (GDI) printer: its jobs are recorded by the "
                                   "service, and its queue is kept clean");
   CLI::Option* deletePrinted = add->add_flag(
       "--delete-printed", o->bDeletePrinted,
       "GDI printers: also delete jobs that have printed from the queue (\"DeletePrinted\")");
   add->add_flag("--restart", o->bRestart, "restart the service, so that it applies the change");
-  add->callback([o, printer, deletePrinted, checkedName, &ctx] {
+  add->callback([o, printer, name, names, deletePrinted, checkedName, &ctx] {
     if (deletePrinted->count() && !o->bGdi) {
       ctx.error = "--delete-printed applies to GDI printers only: add --gdi";
       return;
     }
-    auto name = std::make_shared<std::string>();
-    ctx.error = checkedName(name.get());
+    if (!name->count() && !names->count()) {
+      ctx.error = "give the printer's NAME, or --names";
+      return;
+    }
+    const std::vector<std::string> texts =
+        names->count() ? SplitPrinterNames(o->names) : std::vector<std::string>{o->name};
+    if (texts.empty()) {
+      ctx.error = "--names holds no printer name";
+      return;
+    }
+    auto checked = std::make_shared<std::vector<std::string>>();
+    for (const std::string& text : texts) {
+      std::string ansi;
+      ctx.error = checkedName(text, &ansi);
+      if (!ctx.error.empty()) return;
+      checked->push_back(ansi);
+    }
     const bool bDir = printer->get_option("--service-dir")->count() > 0;
-    ctx.action = [o, name, bDir](CToolStreams& io) {
+    ctx.action = [o, checked, bDir](CToolStreams& io) {
       return InServiceDirectory(
-          *o, bDir, [&](const std::string& dir) { return RunAdd(dir, *name, *o, io); }, io);
+          *o, bDir, [&](const std::string& dir) { return RunAdd(dir, *checked, *o, io); }, io);
     };
   });
 
@@ -224,7 +259,7 @@ void AddPrinterCommand(CLI::App& app, CToolContext& ctx) {
   remove->add_flag("--restart", o->bRestart, "restart the service, so that it applies the change");
   remove->callback([o, printer, checkedName, &ctx] {
     auto name = std::make_shared<std::string>();
-    ctx.error = checkedName(name.get());
+    ctx.error = checkedName(o->name, name.get());
     const bool bDir = printer->get_option("--service-dir")->count() > 0;
     ctx.action = [o, name, bDir](CToolStreams& io) {
       return InServiceDirectory(

@@ -13,7 +13,7 @@
 #include "database/permission_entry.h"
 #include "job_accounting/job_data.h"
 
-constexpr const char kClientVersion[] = "1.1.0";
+constexpr const char kClientVersion[] = QUILLON_VERSION;   // from the file VERSION
 constexpr DWORD kDefaultTimeoutSeconds = 30;
 
 // The message that `job`, and `rule` with ids, send to the service's pipe.

@@ -81,6 +81,22 @@ std::string PrinterNameProblem(const std::string& name) {
   return "";
 }
 
+std::vector<std::string> SplitPrinterNames(const std::string& list) {
+  std::vector<std::string> names;
+  size_t begin = 0;
+  while (begin <= list.size()) {
+    size_t end = list.find(';', begin);
+    if (end == std::string::npos) end = list.size();
+    const size_t first = list.find_first_not_of(" \t", begin);
+    if (first != std::string::npos && first < end) {
+      const size_t last = list.find_last_not_of(" \t", end - 1);
+      names.push_back(list.substr(first, last - first + 1));
+    }
+    begin = end + 1;
+  }
+  return names;
+}
+
 std::vector<LISTED_PRINTER> ReadPrinterLists(const std::string& dir) {
   std::vector<LISTED_PRINTER> printers;
   for (PrinterKind kind : {PrinterKind::Ordinary, PrinterKind::Gdi}) {

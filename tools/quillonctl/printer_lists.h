@@ -21,6 +21,11 @@ struct LISTED_PRINTER {
 // 258 bytes the service reads as one line.
 std::string PrinterNameProblem(const std::string& name);
 
+// The names of a list such as the package's PRINTERS property gives them,
+// "Laser 2;Laser 3": separated by ";", the blanks around each dropped,
+// empty pieces skipped.
+std::vector<std::string> SplitPrinterNames(const std::string& list);
+
 // The entries of printers.lst, then gdiprinters.lst, in file order. A list
 // that is not there holds none. Throws std::runtime_error naming a list
 // that is there but cannot be read.

@@ -75,7 +75,7 @@ std::string ServiceStateText(const SERVICE_FACTS& facts) {
     case SERVICE_START_PENDING:
       return "starting";
     case SERVICE_STOP_PENDING:
-      return "stopping";
+      return facts.bProcessLives ? "stopping" : "stopped (its process has ended)";
     case SERVICE_PAUSED:
       return "paused";
     default:

@@ -59,7 +59,7 @@ for corpus in "$@"; do
 done
 if [ -d "$here/seeds/$language" ]; then cp "$here/seeds/$language"/* "$seeds"/; fi
 
-"$build/fuzz_$language" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+"$build/fuzz_$language" -seed=1 -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
   -max_len="$whole" -print_final_stats=1 -artifact_prefix="$build/findings/$language-" \
   "$grown" "$seeds" 2>"$build/$language.log" || {
   tail -n 60 "$build/$language.log"
