@@ -237,3 +237,10 @@ std::string ComErrorDescription(const _com_error& e) {
   pInfo->Release();
   return text;
 }
+
+std::string ComFailureText(const _com_error& e) {
+  std::string text = ComErrorText(e);
+  const std::string diagnostic = ComErrorDescription(e);
+  if (!diagnostic.empty()) text += " - " + diagnostic;
+  return text;
+}

@@ -77,3 +77,7 @@ std::string ComErrorText(HRESULT hr);
 
 // The description carried in the error's IErrorInfo, as ANSI; empty if none.
 std::string ComErrorDescription(const _com_error& e);
+
+// What an administrator is told about a failure: the system's text, then
+// " - " and the driver's own diagnostic when there is one.
+std::string ComFailureText(const _com_error& e);

@@ -33,32 +33,51 @@ void CConnection::FreeHandles() {
   m_hEnv = nullptr;
 }
 
+namespace {
+
+// A new environment and connection, connected with the string; both are
+// freed again when the connect fails.
+void Connect(const std::string& connectionString, SQLHENV* phEnv, SQLHDBC* phDbc) {
+  SQLHENV hEnv = nullptr;
+  SQLHDBC hDbc = nullptr;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &hEnv))) {
+    RaiseComError(E_FAIL, L"The ODBC environment cannot be allocated.");
+  }
+  struct Handles {
+    SQLHENV& hEnv;
+    SQLHDBC& hDbc;
+    ~Handles() {
+      if (hDbc) SQLFreeHandle(SQL_HANDLE_DBC, hDbc);
+      if (hEnv) SQLFreeHandle(SQL_HANDLE_ENV, hEnv);
+    }
+  } owned{hEnv, hDbc};
+  if (!SQL_SUCCEEDED(SQLSetEnvAttr(hEnv, SQL_ATTR_ODBC_VERSION,
+                                   reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))) {
+    RaiseOdbcError(SQL_HANDLE_ENV, hEnv);
+  }
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, hEnv, &hDbc))) {
+    hDbc = nullptr;
+    RaiseOdbcError(SQL_HANDLE_ENV, hEnv);
+  }
+  std::wstring wide = AnsiToWide(connectionString.c_str());
+  SQLRETURN rc = SQLDriverConnectW(hDbc, nullptr, reinterpret_cast<SQLWCHAR*>(&wide[0]),
+                                   static_cast<SQLSMALLINT>(wide.size()), nullptr, 0, nullptr,
+                                   SQL_DRIVER_NOPROMPT);
+  if (!SQL_SUCCEEDED(rc)) RaiseOdbcError(SQL_HANDLE_DBC, hDbc);
+  *phEnv = hEnv;
+  *phDbc = hDbc;
+  hEnv = nullptr;   // the caller owns them now
+  hDbc = nullptr;
+}
+
+}  // namespace
+
 void CConnection::Open(const char* pszConnectionString) {
   std::lock_guard<std::recursive_mutex> lock(m_mutex);
   if (m_bConnected) RaiseComError(E_UNEXPECTED, L"The connection is already open.");
   FreeHandles();
-
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_hEnv))) {
-    m_hEnv = nullptr;
-    RaiseComError(E_FAIL, L"The ODBC environment cannot be allocated.");
-  }
-  if (!SQL_SUCCEEDED(SQLSetEnvAttr(m_hEnv, SQL_ATTR_ODBC_VERSION,
-                                   reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
-                                   0))) {
-    RaiseOdbcError(SQL_HANDLE_ENV, m_hEnv);
-  }
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, m_hEnv, &m_hDbc))) {
-    m_hDbc = nullptr;
-    RaiseOdbcError(SQL_HANDLE_ENV, m_hEnv);
-  }
-
   m_connectionString = pszConnectionString ? pszConnectionString : "";
-  std::wstring wide = AnsiToWide(m_connectionString.c_str());
-  SQLRETURN rc = SQLDriverConnectW(
-      m_hDbc, nullptr, reinterpret_cast<SQLWCHAR*>(&wide[0]),
-      static_cast<SQLSMALLINT>(wide.size()), nullptr, 0, nullptr,
-      SQL_DRIVER_NOPROMPT);
-  if (!SQL_SUCCEEDED(rc)) RaiseOdbcError(SQL_HANDLE_DBC, m_hDbc);
+  Connect(m_connectionString, &m_hEnv, &m_hDbc);
   m_bConnected = true;
 }
 
@@ -71,13 +90,32 @@ void CConnection::Close() {
 }
 
 void CConnection::Reopen() {
-  std::lock_guard<std::recursive_mutex> lock(m_mutex);
-  if (m_pSession) m_pSession->Clear();
-  if (m_bConnected) SQLDisconnect(m_hDbc);
-  m_bConnected = false;
-  ++m_nReopens;
-  const std::string connectionString = m_connectionString;
-  Open(connectionString.c_str());
+  std::string connectionString;
+  {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    ++m_nReopens;
+    connectionString = m_connectionString;
+  }
+  // A connect can take as long as the network's time-out; meanwhile every
+  // other user keeps the connection as it is.
+  SQLHENV hEnv = nullptr;
+  SQLHDBC hDbc = nullptr;
+  Connect(connectionString, &hEnv, &hDbc);
+  bool bWasConnected;
+  {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    // Prepared statements belong to the old link.
+    if (m_pSession) m_pSession->Clear();
+    std::swap(hEnv, m_hEnv);
+    std::swap(hDbc, m_hDbc);
+    bWasConnected = m_bConnected;
+    m_bConnected = true;
+  }
+  // The old link goes outside the mutex too: a dead one may be slow to
+  // close. A refusal is ignored: it is gone either way.
+  if (bWasConnected && hDbc) SQLDisconnect(hDbc);
+  if (hDbc) SQLFreeHandle(SQL_HANDLE_DBC, hDbc);
+  if (hEnv) SQLFreeHandle(SQL_HANDLE_ENV, hEnv);
 }
 
 bool CConnection::Probe() {

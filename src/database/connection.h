@@ -22,11 +22,13 @@ class CConnection {
   // Disconnects; raises _com_error when the driver refuses.
   void Close();
   bool IsOpen() const { return m_bConnected; }
-  // Disconnects (a refusal is ignored: the link is gone anyway) and connects
-  // again with the string of the last Open, under the connection's mutex, so
-  // that no other user sees it half reopened. The session cache is emptied;
-  // the service's reference caches stay valid, since ids do not change.
-  // Raises _com_error when the database still cannot be reached.
+  // Connects anew with the string of the last Open, outside the
+  // connection's mutex, so that a connect that waits for the network holds
+  // up no other user; then swaps the new link in under the mutex (the
+  // session cache is emptied) and disconnects the old one (a refusal is
+  // ignored: it is gone anyway). The service's reference caches stay valid,
+  // since ids do not change. Raises _com_error when the database still
+  // cannot be reached; the connection is then left as it was.
   void Reopen();
   // Whether the connection still answers: runs "SELECT 1" under the
   // connection's mutex. Never raises; false when not open or on failure.

@@ -10,6 +10,7 @@
 
 #include "database/com_errors.h"
 #include "database/field_text.h"
+#include "database/journal_keys.h"
 #include "database/printer_links.h"
 #include "database/record_classes.h"
 #include "database/recordset.h"
@@ -19,6 +20,9 @@
 #include "job_accounting/counted_file.h"
 #include "job_accounting/job_data.h"
 #include "job_accounting/job_journal.h"
+#include "job_accounting/job_keeper.h"
+#include "job_accounting/job_thread.h"
+#include "page_quota/quota_decision.h"
 #include "database/odbc_statement.h"
 #include "service_core/exc.h"
 #include "service_core/lock.h"
@@ -66,6 +70,15 @@ int32_t Product(uint64_t pages, uint64_t copies) {
   return product > static_cast<uint64_t>(kMaxPages) ? kMaxPages : static_cast<int32_t>(product);
 }
 
+// Waits dwMs, or less when hStop is set; true when it was.
+bool Pause(HANDLE hStop, DWORD dwMs) {
+  if (!hStop) {
+    Sleep(dwMs);
+    return false;
+  }
+  return WaitForSingleObject(hStop, dwMs) == WAIT_OBJECT_0;
+}
+
 void Fill(CPrnDataRecord& row, const std::string& document, int32_t lPages,
           DWORD dwBytes, const JOB_DATA& job) {
   std::memcpy(row.szDocName, document.c_str(), document.size() + 1);
@@ -83,36 +96,72 @@ void Fill(CPrnDataRecord& row, const std::string& document, int32_t lPages,
 }  // namespace
 
 int CQuillonService::AccountJob(const JOB_DATA& job, JobOrigin origin) {
+  try {
+    SettleJob(TakeJob(job, origin));
+  } catch (const std::bad_alloc&) {
+    // Not even taken: nothing was journaled, nothing written.
+    ReportToEventLog(EVENTLOG_ERROR_TYPE, EVMSG_JOURNAL_FULL, "not enough memory",
+                     JobText(job.wszDocument, kJobDocumentChars, 254).c_str());
+  }
+  return 1;
+}
+
+CJobKeeper::CTicket CQuillonService::TakeJob(const JOB_DATA& job, JobOrigin origin) {
+  TAKEN_JOB taken;
+  taken.job = job;
+  taken.origin = origin;
+  return Keeper().Take(taken);
+}
+
+CJobKeeper::CTicket CQuillonService::TakeJob(const TAKEN_JOB& taken) {
+  return Keeper().Take(taken);
+}
+
+void CQuillonService::SettleJob(CJobKeeper::CTicket ticket) {
+  Keeper().Settle(std::move(ticket), m_hStopEvent);
+  // Step 12: whether the row was written or left to the replay.
+  PulseJobEvent();
+}
+
+JOURNALED_JOB CQuillonService::CompleteJob(const TAKEN_JOB& taken, HANDLE hStop) {
+  const JOB_DATA& job = taken.job;
   // Steps 1 to 3: the texts as ANSI, in buffers of the documented widths.
-  const std::string printer = JobText(job.wszPrinter, kJobPrinterChars, 254);
+  JOURNALED_JOB facts;
+  facts.printer = JobText(job.wszPrinter, kJobPrinterChars, 254);
   std::string computerText =
       FirstNamePiece(JobText(job.wszComputer, kJobComputerChars, kComputerBufferSize - 1));
-  const std::string user = JobText(job.wszUser, kJobUserChars, 254);
+  facts.user = JobText(job.wszUser, kJobUserChars, 254);
   std::string document = JobText(job.wszDocument, kJobDocumentChars, 254);
   // The spooler's UTF-16 leaves nothing to guess, and the repair would turn
   // legitimate characters of code page 1252 (the pound, copyright or degree
   // sign) into others.
-  if (origin == JobOrigin::Client) FixOemText(&document[0]);
+  if (taken.origin == JobOrigin::Client) FixOemText(&document[0]);
+  facts.document = document;
 
   // Step 4. A negative copy count is not a count: the job printed once.
-  // A count of 0 means that the copies are not known (see step 7).
-  const DWORD dwCopies = job.dwCopies < 0 ? 1u : static_cast<DWORD>(job.dwCopies);
+  // A count of 0 means that the copies are not known (see step 7). The
+  // copies of a job finished on a GDI printer whose notifications told
+  // none are asked of the spooler now.
+  const int32_t lCopies = taken.bCopiesKnown ? job.dwCopies : JobCopies(job);
+  const DWORD dwCopies = lCopies < 0 ? 1u : static_cast<DWORD>(lCopies);
   int32_t lPages = Product(job.dwTotalPages, dwCopies);
   int16_t nPaperSize = job.wPaperSize;
 
   // Step 5: the client of the user's network session, if there is one.
   char szComputer[kComputerBufferSize] = {};
   std::memcpy(szComputer, computerText.c_str(), computerText.size() + 1);
-  GetClientComputer(user.c_str(), szComputer);
+  GetClientComputer(facts.user.c_str(), szComputer);
+  facts.computer = szComputer;
 
-  // Steps 6 to 8: the named file, only when it is a plain file of the
-  // service's directory, is counted and then deleted.
+  // Steps 6 and 7: the named file, only when it is a plain file of the
+  // service's directory, is counted; it is deleted once the job's facts are
+  // kept (ReleaseJobFile).
   const std::string fileName = JobText(job.wszFile, kJobFileChars, kComputerBufferSize - 1);
   const std::string filePath = fileName.empty() ? std::string() : CountedFilePath(fileName.c_str());
   if ((lPages == 0 || !filePath.empty()) && m_pfnGetPageCount) {
     PAGE_COUNT_RESULT result = {};
     try {
-      if (m_pfnGetPageCount(filePath.c_str(), printer.c_str(), &result)) {
+      if (m_pfnGetPageCount(filePath.c_str(), facts.printer.c_str(), &result)) {
         const uint64_t counted = result.dwPages ? result.dwPages : 1;
         if (result.wPaperSize) nPaperSize = static_cast<int16_t>(result.wPaperSize);
         lPages = Product(counted, dwCopies ? dwCopies : 1);
@@ -121,57 +170,33 @@ int CQuillonService::AccountJob(const JOB_DATA& job, JobOrigin origin) {
       // The counter's failure leaves the spooler's count standing.
     }
   }
-  if (!filePath.empty()) DeleteFileA(filePath.c_str());
 
-  // Step 9.
-  const DWORD dwBytes = GetJobSize(job.dwJobId, printer.c_str());
-
-  // Steps 10 and 11: the database work, on this thread's COM apartment; a
-  // job that cannot be written now is journaled.
-  JOURNALED_JOB facts;
-  facts.printer = printer;
-  facts.user = user;
-  facts.computer = szComputer;
-  facts.document = document;
-  {
-    CPrnDataRecord row;
-    Fill(row, document, lPages, dwBytes, job);
-    facts.lPages = row.lPages;
-    facts.lJobSize = row.lJobSize;
-    facts.lSubmitted = row.lSubmitted;
-    facts.nPaperSize = nPaperSize;
-    facts.nPaperLength = row.nPaperLength;
-    facts.nPaperWidth = row.nPaperWidth;
-    facts.nColor = row.nColor;
-    facts.nDuplex = row.nDuplex;
-  }
-  bool bBehind;
-  {
-    std::lock_guard<std::mutex> lock(m_journalLock);
-    bBehind = m_nJournaled > 0;
-  }
-  if (bBehind) {
-    KeepJob(facts, "", false);   // after the jobs journaled before it
-  } else {
-    EnsureThreadComApartment();
-    try {
-      WriteJob(facts, false);
-    } catch (const _com_error& e) {
-      std::string why = ComErrorText(e);
-      const std::string diagnostic = ComErrorDescription(e);
-      if (!diagnostic.empty()) why += " - " + diagnostic;
-      KeepJob(facts, why, JudgeFailure(&e).bReopen);
-    } catch (const std::bad_alloc&) {
-      KeepJob(facts, ComErrorText(E_OUTOFMEMORY), JudgeFailure(nullptr).bReopen);
-    }
-  }
-
-  // Step 12: whether the row was written or journaled.
-  PulseJobEvent();
-  return 1;
+  // Step 9: the size the watcher saw, else the spooler's.
+  const DWORD dwBytes = taken.bSizeKnown
+                            ? taken.dwSize
+                            : GetJobSize(job.dwJobId, facts.printer.c_str(), hStop);
+  CPrnDataRecord row;
+  Fill(row, document, lPages, dwBytes, job);
+  facts.lPages = row.lPages;
+  facts.lJobSize = row.lJobSize;
+  facts.lSubmitted = row.lSubmitted;
+  facts.nPaperSize = nPaperSize;
+  facts.nPaperLength = row.nPaperLength;
+  facts.nPaperWidth = row.nPaperWidth;
+  facts.nColor = row.nColor;
+  facts.nDuplex = row.nDuplex;
+  return facts;
 }
 
-HRESULT CQuillonService::WriteJob(const JOURNALED_JOB& job, bool bKeyed) {
+void CQuillonService::ReleaseJobFile(const TAKEN_JOB& taken) {
+  // Step 8, once the counted pages are kept.
+  const std::string fileName = JobText(taken.job.wszFile, kJobFileChars, kComputerBufferSize - 1);
+  if (fileName.empty()) return;
+  const std::string filePath = CountedFilePath(fileName.c_str());
+  if (!filePath.empty()) DeleteFileA(filePath.c_str());
+}
+
+HRESULT CQuillonService::WriteJob(const JOURNALED_JOB& job, bool bKeyed, bool bLookUp) {
   int32_t idPrinter = -1;
   if (!mapPrinters.Find(job.printer.c_str(), idPrinter)) {
     int hr = RegisterPrinter(pConnection, m_registrations, job.printer.c_str(), idPrinter, 1);
@@ -216,21 +241,16 @@ HRESULT CQuillonService::WriteJob(const JOURNALED_JOB& job, bool bKeyed) {
     std::lock_guard<std::recursive_mutex> lock(pConn->Mutex());
     pConn->BeginTransaction();
     try {
-      CRecordset keys;
-      keys.Open("JOURNALKEYS WHERE JournalKey = ?", pConnection, {job.key});
-      bSkipped = !keys.IsEOF();
-      keys.Close();
+      // A job settled at once has a key nobody else has seen.
+      bSkipped = bLookUp && JournalKeyExists(pConnection, job.key);
       if (!bSkipped) {
         CRecordset recordset;
         recordset.Open("PRNDATA", pConnection);
         recordset.AddNew(&row);
         recordset.Close();
-        COdbcStatement insert(pConn->Handle());
-        insert.ExecDirect(L"INSERT INTO JOURNALKEYS (JournalKey) VALUES ('" +
-                          AnsiToWide(job.key) + L"')");
+        InsertJournalKey(pConnection, job.key);
       }
       pConn->EndTransaction(true);
-      if (!bSkipped) ++m_nReplayWritten;
     } catch (...) {
       try {
         pConn->EndTransaction(false);
@@ -238,8 +258,8 @@ HRESULT CQuillonService::WriteJob(const JOURNALED_JOB& job, bool bKeyed) {
       }
       throw;
     }
-    if (m_pfnAfterReplayCommit) m_pfnAfterReplayCommit(this);
   }
+  if (!bSkipped) CountRecordedRow(*this, row);
   // The links are looked up before they are added: doing them again is
   // harmless, and a failure leaves the pair uncached for the next job.
   EnsurePrinterUser(pConnection, m_registrations, idPrinter, idUser);
@@ -247,7 +267,7 @@ HRESULT CQuillonService::WriteJob(const JOURNALED_JOB& job, bool bKeyed) {
   return bSkipped ? S_FALSE : S_OK;
 }
 
-DWORD CQuillonService::GetJobSize(DWORD dwJobId, const char* pszPrinter) {
+DWORD CQuillonService::GetJobSize(DWORD dwJobId, const char* pszPrinter, HANDLE hStop) {
   try {
     CLock lock(kJobQueueTimeout, kJobQueueMutex);
     auto it = m_jobTable.find(dwJobId);
@@ -275,14 +295,15 @@ DWORD CQuillonService::GetJobSize(DWORD dwJobId, const char* pszPrinter) {
     }
     buffer.assign(cbNeeded, 0);
     if (!GetJobA(printer.get(), dwJobId, 2, buffer.data(), cbNeeded, &cbNeeded)) {
-      Sleep(m_dwJobSizeRetryMs);
+      if (Pause(hStop, m_settings.dwJobSizeRetryMs)) break;
       continue;
     }
     const auto* pInfo = reinterpret_cast<const JOB_INFO_2A*>(buffer.data());
     dwSize = pInfo->Size;
     const DWORD dwDone = JOB_STATUS_PRINTED | JOB_STATUS_DELETED | JOB_STATUS_DELETING;
     if (!(pInfo->Status & JOB_STATUS_SPOOLING) || (pInfo->Status & dwDone)) break;
-    Sleep(m_dwJobSizeRetryMs);
+    // A stop ends the wait: the size read so far stands.
+    if (Pause(hStop, m_settings.dwJobSizeRetryMs)) break;
   }
   return dwSize;
 }

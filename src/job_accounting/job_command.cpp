@@ -5,9 +5,9 @@
 
 #include "database/com_errors.h"
 #include "database/field_text.h"
-#include "database/registration.h"
 #include "database/wide_text.h"
 #include "job_accounting/job_data.h"
+#include "job_accounting/name_registrations.h"
 #include "service_core/quillon_service.h"
 
 namespace {
@@ -28,27 +28,25 @@ int32_t CQuillonService::GetJobCommand(const WCHAR* pwszUser, const WCHAR* pwszP
     const std::string user = JobName(pwszUser, kJobUserChars);
     const std::string printer = JobName(pwszPrinter, kJobPrinterChars);
 
+    // A known user on a known printer: the caches alone, whatever the
+    // database is doing. A new name is registered first, for a moment.
     int32_t idPrinter = -1;
-    if (!mapPrinters.Find(printer.c_str(), idPrinter)) {
-      int hr = RegisterPrinter(pConnection, m_registrations, printer.c_str(), idPrinter, 1);
-      if (hr < 0) throw _com_error(hr);
-      // A row whose id did not come back resolves nothing: no rule can be
-      // chosen for it, and caching -1 would make it one for every printer.
-      if (idPrinter < 0) return 0;
-      mapPrinters.Store(printer.c_str(), idPrinter);
-    }
-
     int32_t idUser = 0;
-    if (!mapUsers.Find(user.c_str(), idUser)) {
-      idUser = 0;
-      AddUser(user.c_str(), idUser);
+    bool bPrinterKnown = mapPrinters.Find(printer.c_str(), idPrinter);
+    bool bUserKnown = mapUsers.Find(user.c_str(), idUser);
+    if (!bPrinterKnown || !bUserKnown) {
+      m_names.Register(bPrinterKnown ? std::string() : printer,
+                       bUserKnown ? std::string() : user, kNameWaitMs);
+      if (!bPrinterKnown) bPrinterKnown = mapPrinters.Find(printer.c_str(), idPrinter);
+      if (!bUserKnown && !mapUsers.Find(user.c_str(), idUser)) idUser = 0;
     }
+    // A printer that cannot be resolved gets no command: the job is left
+    // alone.
+    if (!bPrinterKnown) return 0;
 
     PERMISSION_ENTRY entry = {};
     GetPermission(idPrinter, idUser, entry);
     return entry.Action;
-  } catch (const _com_error&) {
-    return 0;   // the printer could not be resolved: the job is left alone
   } catch (const std::bad_alloc&) {
     return 0;
   }

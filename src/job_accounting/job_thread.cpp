@@ -27,8 +27,11 @@ int32_t JobCopies(const JOB_DATA& job) {
 DWORD WINAPI JobThread(LPVOID pParam) {
   std::unique_ptr<JOB_THREAD_PARAM> start(static_cast<JOB_THREAD_PARAM*>(pParam));
   if (!start) return static_cast<DWORD>(-1);
-  JOB_DATA& job = start->job;
-  if (!start->bCopiesKnown) job.dwCopies = JobCopies(job);
-  if (start->pService) start->pService->AccountJob(job, JobOrigin::Spooler);
+  try {
+    if (start->pService) start->pService->SettleJob(std::move(start->ticket));
+  } catch (...) {
+    // The ticket goes unsettled: the job waits in the journal for the
+    // replay, and the service goes on.
+  }
   return 1;
 }

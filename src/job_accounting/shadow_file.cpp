@@ -24,7 +24,7 @@ bool Fits(size_t cbFile, size_t position, size_t cbValue) {
 bool GetSpoolDirectory(wchar_t (&wszDirectory)[MAX_PATH]) {
   wszDirectory[0] = L'\0';
   RegKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPrintersKey, 0, KEY_ALL_ACCESS, key.put()) !=
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPrintersKey, 0, KEY_QUERY_VALUE, key.put()) !=
       ERROR_SUCCESS) {
     return false;
   }

@@ -13,7 +13,7 @@ class CPrnDataRecord;
 // command wins: this is asked only when the rule gave none), 0 when the job
 // fits. The job's pages are its copies of the pages the spooler counted so
 // far; a job without them yet is judged on the use alone. A job that gets a
-// command is reported (event 117: user, printer, use and limit). Reads
+// command is reported (event 119: user, printer, use and limit). Reads
 // memory only.
 int32_t QuotaCommand(CQuillonService& service, const JOB_FACTS& job, int64_t tNow);
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "pipe_intake/pipe_message.h"
 #include "pipe_intake/pipe_protocol.h"
@@ -19,7 +20,13 @@ void HandleMessage(PIPE_CONN_PARAM& conn, const PIPE_DATA& header, const uint8_t
   switch (header.dwType) {
     case PIPE_JOB: {
       const JOB_DATA job = JobFromPayload(pPayload, cbReceived);
-      service.AccountJob(job);
+      CJobKeeper::CTicket ticket = service.TakeJob(job);
+      // The client waits for the connection to end: once the journal holds
+      // the job, that is its acknowledgment, whatever the database is
+      // doing. A job the journal could not take is answered only when it
+      // is settled, as before the journal.
+      if (ticket.Durable()) conn.hPipe.reset();
+      service.SettleJob(std::move(ticket));
       return;
     }
     case PIPE_PERMISSION: {
@@ -28,7 +35,7 @@ void HandleMessage(PIPE_CONN_PARAM& conn, const PIPE_DATA& header, const uint8_t
         FailConnection(kSizeText, static_cast<int>(cbReceived));
       }
       // A rule changes job control for every user of the machine.
-      const auto pfnMayChange = service.m_pipeIntake.pfnMayChangeRules;
+      const auto pfnMayChange = service.m_settings.pipeIntake.pfnMayChangeRules;
       if (!pfnMayChange || !pfnMayChange(conn.hPipe.get())) {
         FailConnection("CQuillonService::ExtractDataFromPipe() the client may not change "
                        "permissions\n");
@@ -48,7 +55,7 @@ DWORD ServePipeConnection(PIPE_CONN_PARAM& conn, std::string* pFailure) {
   if (!conn.pService) return static_cast<DWORD>(-1);
   try {
     CPipeReader reader(conn.hPipe.get(), conn.hStopEvent.get(),
-                       conn.pService->m_pipeIntake.dwReadTimeoutMs);
+                       conn.pService->m_settings.pipeIntake.dwReadTimeoutMs);
     PIPE_DATA header = {};
     const DWORD cbHeader = reader.Read(sizeof(header));
     std::memcpy(&header, reader.Data(), cbHeader);

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "pipe_intake/connection_count.h"
+#include "service_core/work_count.h"
 #include "service_core/win_owners.h"
 
 class CQuillonService;
@@ -14,7 +14,7 @@ class CQuillonService;
 // back in reverse order: the ticket, which tells the listener that the
 // connection no longer uses the service, last.
 struct PIPE_CONN_PARAM {
-  CConnectionCount::Ticket ticket;
+  CWorkCount::Ticket ticket;
   UniqueHandle hPipe;        // the connected server instance
   UniqueHandle hStopEvent;   // the connection's own handle of the service's stop event
   CQuillonService* pService = nullptr;

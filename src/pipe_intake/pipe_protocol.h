@@ -3,10 +3,19 @@
 // 8-byte header PIPE_DATA, then dwSize payload bytes. Little-endian.
 #pragma once
 
+#include <windows.h>
+
 #include <stddef.h>
 #include <stdint.h>
 
 constexpr const char kPipeName[] = "\\\\.\\pipe\\vornikprn";
+
+// What a client asks for when it opens the pipe: reading (the service
+// never writes; a read ends when it closes the connection) and writing its
+// message. Not GENERIC_WRITE: for a pipe that includes FILE_APPEND_DATA,
+// which is FILE_CREATE_PIPE_INSTANCE, and the pipe grants that to nobody
+// but LocalSystem and the Administrators.
+constexpr DWORD kPipeClientAccess = GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES;
 
 // Message types (dwType).
 constexpr uint32_t PIPE_JOB = 0x23;          // '#': a JOB_DATA (job_accounting/job_data.h)

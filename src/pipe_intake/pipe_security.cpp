@@ -36,16 +36,6 @@ bool TokenIsMember(HANDLE hToken, WELL_KNOWN_SID_TYPE type) {
 
 }  // namespace
 
-CNullDaclSecurity::CNullDaclSecurity() : m_descriptor(), m_attributes(), m_bValid(false) {
-  m_bValid = InitializeSecurityDescriptor(&m_descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-             SetSecurityDescriptorDacl(&m_descriptor, TRUE, nullptr, FALSE);
-  m_attributes.nLength = sizeof(m_attributes);
-  m_attributes.lpSecurityDescriptor = &m_descriptor;
-  m_attributes.bInheritHandle = TRUE;
-}
-
-SECURITY_ATTRIBUTES* CNullDaclSecurity::Attributes() { return m_bValid ? &m_attributes : nullptr; }
-
 bool PipeClientIsAdministrator(HANDLE hPipe) {
   UniqueHandle token;
   {

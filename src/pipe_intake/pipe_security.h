@@ -1,22 +1,29 @@
-// The security of the pipe: who may connect, and who may change rules.
+// The security of the pipe: who may connect, create instances, and change
+// rules.
 #pragma once
 
 #include <windows.h>
 
-// Security attributes with a null DACL, so that every local user may connect
-// to the pipe; the handle is inheritable. Valid while the object lives.
-class CNullDaclSecurity {
- public:
-  CNullDaclSecurity();
-  CNullDaclSecurity(const CNullDaclSecurity&) = delete;
-  CNullDaclSecurity& operator=(const CNullDaclSecurity&) = delete;
-  // Null when the descriptor could not be built.
-  SECURITY_ATTRIBUTES* Attributes();
+#include "pipe_intake/pipe_protocol.h"
+#include "service_core/explicit_security.h"
 
- private:
-  SECURITY_DESCRIPTOR m_descriptor;
-  SECURITY_ATTRIBUTES m_attributes;
-  bool m_bValid;
+// The pipe's access list. Every local user may connect and write a
+// message (kPipeClientAccess); only LocalSystem and the Administrators may
+// create instances of the name (FILE_CREATE_PIPE_INSTANCE), change its
+// security or take it over. Network logons are denied, beside the pipe's
+// own refusal of remote clients. The handle is inheritable, as before.
+class CPipeSecurity : public CExplicitSecurity {
+ public:
+  CPipeSecurity()
+      : CExplicitSecurity({{false, WinNetworkSid, FILE_ALL_ACCESS},
+                           {true, WinWorldSid, kPipeEveryoneAccess},
+                           {true, WinLocalSystemSid, FILE_ALL_ACCESS},
+                           {true, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS}},
+                          true) {}
+
+  // What Everyone is granted: what a client asks for, and no more.
+  static constexpr ACCESS_MASK kPipeEveryoneAccess =
+      FILE_GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES;
 };
 
 // True when the client at the other end of the connected server instance is

@@ -33,14 +33,17 @@ constexpr DWORD kFailedWaitPauseMs = 1000;
 // often in a row before the next check tries again.
 constexpr int kRefreshAttempts = 3;
 
-// What the watcher shares between its wait loops: the decisions about jobs,
-// made one block at a time.
+// What the watcher's wait loops share: the decisions about jobs. A printer
+// is dealt with by its own loop only, one block at a time, and what the
+// decisions share (the caches, the handled jobs, the finished-job table,
+// the journal) has locks of its own. No lock is held across a decision: a
+// decision that waits (a new name's registration, a slow spooler) holds up
+// no other printer's.
 class CJobDecisions {
  public:
   explicit CJobDecisions(CQuillonService& service) : m_service(service) {}
 
   void Deal(CWatchedPrinter& printer, const NOTIFY_READING& block, bool bRefresh) {
-    std::lock_guard<std::mutex> lock(m_lock);
     CActions actions(*this, printer);
     printer.Jobs().Take(block, bRefresh, actions);
   }
@@ -60,8 +63,11 @@ class CJobDecisions {
       return DecideJob(m_decisions.m_service, m_printer.Printer(), job);
     }
     void Finished(const JOB_FACTS& job) override {
-      m_decisions.RecordFinished(job);
-      if (m_printer.IsGdi()) m_decisions.HandOff(job);
+      if (m_printer.IsGdi()) {
+        m_decisions.HandOff(job);
+      } else {
+        m_decisions.RecordFinished(job);
+      }
     }
 
    private:
@@ -83,21 +89,32 @@ class CJobDecisions {
     }
   }
 
-  // The record goes with the start block to the new thread; if no thread
-  // starts, the start block is given back here.
+  // A job finished on a GDI printer is taken here, on the watcher's side:
+  // its facts are journaled, flushed, before any step that can wait on the
+  // database or the spooler (the copies, the page count, the session, the
+  // row). Its bytes printed go with it. The per-job thread settles it; if
+  // no thread starts, the ticket given back here leaves it to the replay.
   void HandOff(const JOB_FACTS& job) {
-    std::unique_ptr<JOB_THREAD_PARAM> param(new (std::nothrow) JOB_THREAD_PARAM());
-    if (!param) return;
-    param->pService = &m_service;
-    param->job = job.job;
-    param->bCopiesKnown = (job.dwTold & kToldCopies) != 0;
-    UniqueHandle thread(CreateThread(nullptr, 0, m_service.m_pfnJobThread, param.get(), 0,
-                                     nullptr));
-    if (thread) param.release();
+    TAKEN_JOB taken;
+    taken.job = job.job;
+    taken.origin = JobOrigin::Spooler;
+    taken.bCopiesKnown = (job.dwTold & kToldCopies) != 0;
+    taken.bSizeKnown = (job.dwTold & kToldBytesPrinted) != 0;
+    taken.dwSize = job.dwBytesPrinted;
+    try {
+      std::unique_ptr<JOB_THREAD_PARAM> param(new JOB_THREAD_PARAM());
+      param->work = m_service.EnterWork();
+      param->pService = &m_service;
+      param->ticket = m_service.TakeJob(taken);
+      UniqueHandle thread(CreateThread(nullptr, 0, m_service.m_settings.pfnJobThread,
+                                       param.get(), 0, nullptr));
+      if (thread) param.release();   // the thread owns it now
+    } catch (const std::bad_alloc&) {
+      // Not even taken: lost like a notification that cannot be read.
+    }
   }
 
   CQuillonService& m_service;
-  std::mutex m_lock;
 };
 
 // One wait: the stop event and up to 63 printers, with their connections.
@@ -153,7 +170,7 @@ class CWaitLoop {
   // at only before such a step: under Wine every look is a call to the
   // server, and this runs before every wait.)
   DWORD Tend() {
-    const CWatcherSettings& settings = m_service.m_watcherSettings;
+    const CWatcherSettings& settings = m_service.m_settings.watcher;
     ULONGLONG tNext = ~0ull;
     for (CWatchedPrinter* pPrinter : m_printers) {
       CWatchedPrinter& printer = *pPrinter;
@@ -198,7 +215,7 @@ class CWaitLoop {
                                  why ? why.get() : "");
       printer.m_bLossReported = true;
     }
-    const CWatcherSettings& settings = m_service.m_watcherSettings;
+    const CWatcherSettings& settings = m_service.m_settings.watcher;
     printer.m_dwRetryMs = printer.m_dwRetryMs == 0
                               ? settings.dwRetryFirstMs
                               : std::min(printer.m_dwRetryMs * 2, settings.dwRetryLongestMs);

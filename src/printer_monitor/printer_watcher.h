@@ -3,7 +3,7 @@
 // entry by entry, into the state of that printer's jobs (queue_jobs.h): a
 // job seen for the first time is decided (job_decision.h); a job let run is
 // recorded in m_jobTable once when it finishes or leaves the queue and, on a
-// GDI printer, handed with its record to the service's m_pfnJobThread.
+// GDI printer, handed with its record to the service's m_settings.pfnJobThread.
 //
 // Right after arming, after a block flagged as discarded, and when a
 // printer's notification has not been signalled for the check interval, the
@@ -11,7 +11,7 @@
 // job); in between it fetches what changed. When an open, an arm or a fetch
 // fails (the spooler stopped or restarted: its handles are no longer
 // valid), it closes what it holds for that printer and tries again with a
-// growing pause (m_watcherSettings). A printer that did not open at start is
+// growing pause (m_settings.watcher). A printer that did not open at start is
 // tried the same way. The first failure of a watched printer is reported
 // with event 115 and its return with event 116, once each.
 //

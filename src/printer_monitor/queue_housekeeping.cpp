@@ -31,7 +31,7 @@ void AgeFinishedJobs(CQuillonService& service, DWORD dwNow) {
     auto& table = service.m_jobTable;
     for (auto it = table.begin(); it != table.end();) {
       // Unsigned: a time after dwNow gives a huge age.
-      if (dwNow - it->second.dwStoredAt > service.m_dwFinishedJobMaxAge) {
+      if (dwNow - it->second.dwStoredAt > service.m_settings.dwFinishedJobMaxAge) {
         it = table.erase(it);
       } else {
         ++it;
@@ -123,7 +123,7 @@ DWORD WINAPI CleanQueues(LPVOID pService) {
   HANDLE hStop = stop ? stop.get() : service->m_hStopEvent;
   // Any result but the time-out (the stop, or an event that cannot be
   // waited on any more) ends the thread; a pass on a failed wait would spin.
-  while (WaitForSingleObject(hStop, service->m_dwHousekeepingPeriodMs) == WAIT_TIMEOUT) {
+  while (WaitForSingleObject(hStop, service->m_settings.dwHousekeepingPeriodMs) == WAIT_TIMEOUT) {
     try {
       RunHousekeepingPass(*service, static_cast<DWORD>(std::time(nullptr)), hStop);
     } catch (const std::bad_alloc&) {

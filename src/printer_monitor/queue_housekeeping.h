@@ -1,6 +1,6 @@
 // The queue housekeeping thread, at the lowest priority: every
-// m_dwHousekeepingPeriodMs (300 s) after the end of the previous pass, it
-// - removes the entries of m_jobTable older than m_dwFinishedJobMaxAge
+// m_settings.dwHousekeepingPeriodMs (300 s) after the end of the previous pass, it
+// - removes the entries of m_jobTable older than m_settings.dwFinishedJobMaxAge
 //   (900 s; an entry stored "in the future", after the clock was set back,
 //   counts as old), under the JOB_QUEUE_MUTEX lock;
 // - deletes from the queue of every GDI printer the jobs that are complete,

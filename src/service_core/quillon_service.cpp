@@ -7,6 +7,7 @@
 #include "database/record_classes.h"
 #include "database/reference_tables.h"
 #include "job_accounting/job_journal.h"
+#include "job_accounting/job_keeper.h"
 #include "job_accounting/job_thread.h"
 #include "pipe_intake/pipe_listener.h"
 #include "printer_monitor/printer_watcher.h"
@@ -17,14 +18,10 @@
 
 namespace {
 
-// How long the worker body waits for the watcher and the housekeeping thread
-// to see the stop event before it closes the events under them.
-constexpr DWORD kWorkerStopTimeout = 20000;
-// The listener ends by itself on the stop event; only a listener that has
-// not ended after this grace is forced to end.
-constexpr DWORD kListenerGrace = 2000;
-// A forcibly ended thread is gone within moments; the wait is only a bound.
-constexpr DWORD kTerminateTimeout = 5000;
+// While a stop waits for the threads, the SCM hears of it this often, and
+// is told to expect the next report within the hint.
+constexpr DWORD kStopProgressMs = 1000;
+constexpr DWORD kStopWaitHintMs = 3000;
 // Restarts after a failed worker body back off up to this delay.
 constexpr DWORD kMaxRestartDelay = 60000;
 
@@ -35,6 +32,67 @@ DWORD RestartDelay(unsigned nFailures) {
 }
 
 }  // namespace
+
+// The worker body's threads, ended on every way out of it: the stop event
+// is set (on a normal stop it is already) and each thread is waited for
+// until it has ended by itself, never ended from outside (a thread ended
+// that way can leave the heap or the loader lock held), and so are the
+// threads with a ticket of EnterWork (per-job threads, registrations of new
+// names) and every job being settled. While that takes time the SCM
+// hears STOP_PENDING with a new checkpoint every second. Threads that have
+// not ended when the patience runs out are left to the end of the process:
+// the events stay open for them and the service object is never destroyed
+// (ThreadsLeftRunning).
+class CQuillonService::CWorkerThreads {
+ public:
+  CWorkerThreads(CQuillonService& service, UniqueHandle& stopEvent, UniqueHandle& jobEvent)
+      : m_service(service), m_stopEvent(stopEvent), m_jobEvent(jobEvent) {}
+  ~CWorkerThreads() { End(); }
+  CWorkerThreads(const CWorkerThreads&) = delete;
+  CWorkerThreads& operator=(const CWorkerThreads&) = delete;
+
+  void Add(UniqueHandle thread) {
+    if (thread) m_threads.push_back(std::move(thread));
+  }
+
+  void End() {
+    if (m_bEnded) return;
+    m_bEnded = true;
+    SetEvent(m_stopEvent.get());
+    std::vector<HANDLE> waits;
+    for (const UniqueHandle& thread : m_threads) waits.push_back(thread.get());
+    CJobKeeper& keeper = m_service.Keeper();
+    if (keeper.ReplayThread()) waits.push_back(keeper.ReplayThread());
+    waits.push_back(keeper.SettledEvent());
+    waits.push_back(m_service.m_pWork->IdleEvent());
+    // The quotas' refresh ends within its current statement.
+    if (m_service.m_quotas.RefreshThread()) waits.push_back(m_service.m_quotas.RefreshThread());
+    const ULONGLONG deadline = GetTickCount64() + m_service.m_settings.dwStopPatienceMs;
+    for (;;) {
+      const DWORD dwWait = WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(),
+                                                  TRUE, kStopProgressMs);
+      if (dwWait != WAIT_TIMEOUT) break;   // ended (or cannot be waited on)
+      if (GetTickCount64() >= deadline) {
+        m_service.m_bThreadsLeft = true;
+        for (UniqueHandle& thread : m_threads) thread.release();
+        m_stopEvent.release();
+        m_jobEvent.release();
+        return;
+      }
+      // Only a stop the SCM asked for is reported; a restart is none.
+      if (m_service.WaitForStopRequest(0)) m_service.ReportStopProgress(kStopWaitHintMs);
+    }
+    keeper.EndReplaying();
+    m_service.m_quotas.EndRefreshing();
+  }
+
+ private:
+  CQuillonService& m_service;
+  UniqueHandle& m_stopEvent;
+  UniqueHandle& m_jobEvent;
+  std::vector<UniqueHandle> m_threads;
+  bool m_bEnded = false;
+};
 
 // Publishes the worker body's events in m_hStopEvent and m_hJobEvent for the
 // length of one pass, and withdraws them on every way out of it, before
@@ -71,23 +129,15 @@ CQuillonService::CQuillonService()
       m_pfnGetPageCount(nullptr),
       mapPrinters(kPrinterNameWidth),
       mapUsers(kUserNameWidth),
-      m_pfnJobThread(JobThread),
-      m_dwHousekeepingPeriodMs(kHousekeepingPeriodMs),
-      m_dwFinishedJobMaxAge(kFinishedJobMaxAge),
-      m_dwJobSizeRetryMs(1000),
-      m_pfnAfterReplayCommit(nullptr),
-      m_nPassOverRefusals(kPassOverRefusals),
-      m_dwPassOverAfterMs(kPassOverAfterMs),
-      m_nListenerTerminations(0),
-      m_hStopRequested(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      m_nJournaled(0),
-      m_bOutage(false),
-      m_bReopen(false),
-      m_nReplayFailures(0),
-      m_nReplayWritten(0),
-      m_hReplayKick(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+      m_hStopRequested(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+  // A shutdown of the machine is a stop like any other.
+  m_status.dwControlsAccepted |= SERVICE_ACCEPT_PRESHUTDOWN | SERVICE_ACCEPT_SHUTDOWN;
+}
 
 CQuillonService::~CQuillonService() {
+  // Nothing is torn down while a per-job thread or a registration still
+  // uses the object (a service that served has waited for them already).
+  m_pWork->WaitIdle(INFINITE);
   // The events belong to the worker body, which has closed them by now.
   m_pfnGetPageCount = nullptr;
   m_hPageCounter.reset();
@@ -108,6 +158,8 @@ CQuillonService::~CQuillonService() {
 }
 
 BOOL CQuillonService::Prepare() { return TRUE; }
+
+void CQuillonService::HandleShutdown() { HandleStop(); }
 
 void CQuillonService::HandleStop() {
   if (m_hStopRequested) SetEvent(m_hStopRequested.get());
@@ -137,10 +189,7 @@ bool CQuillonService::OpenConnection() {
   } catch (const _com_error& e) {
     // The system's text for the HRESULT, and what the driver said, so that
     // an administrator can see why the database did not open.
-    std::string text = ComErrorText(e);
-    std::string diagnostic = ComErrorDescription(e);
-    if (!diagnostic.empty()) text += " - " + diagnostic;
-    ReportToEventLog(EVENTLOG_ERROR_TYPE, EVMSG_ERROR, text.c_str());
+    ReportToEventLog(EVENTLOG_ERROR_TYPE, EVMSG_ERROR, ComFailureText(e).c_str());
     pConnection.Release();
     return false;
   }
@@ -171,7 +220,8 @@ void CQuillonService::Run() {
       if (!OpenConnection() || WaitForStopRequest(0)) return;
       bServed = ServeOnce();
     }
-    if (bServed) return;
+    // Threads left running keep what they use; no restart beside them.
+    if (bServed || m_bThreadsLeft) return;
     // Serve has closed what it created; start again from the library,
     // backing off when the failure repeats so that it cannot spin.
     if (WaitForStopRequest(RestartDelay(++nFailures))) return;
@@ -188,27 +238,6 @@ bool CQuillonService::ServeOnce() {
   } catch (...) {
     return false;
   }
-}
-
-void CQuillonService::EndWorkerThreads(HANDLE hWatcher, HANDLE hHousekeeper,
-                                       HANDLE hListener) {
-  // The listener waits for clients together with the stop event and ends at
-  // once. Forcing it to end is a last resort for a listener that hangs, and
-  // never at once: a thread ended while it is still starting up can take the
-  // loader lock with it, and then every later thread start and exit of the
-  // process hangs.
-  if (hListener && WaitForSingleObject(hListener, kListenerGrace) == WAIT_TIMEOUT) {
-    ++m_nListenerTerminations;
-    TerminateThread(hListener, 0);
-    WaitForSingleObject(hListener, kTerminateTimeout);
-  }
-  // The other two end on the stop event; they read it through this object,
-  // so it stays open until they have seen it.
-  HANDLE workers[2];
-  DWORD nWorkers = 0;
-  if (hWatcher) workers[nWorkers++] = hWatcher;
-  if (hHousekeeper) workers[nWorkers++] = hHousekeeper;
-  if (nWorkers) WaitForMultipleObjects(nWorkers, workers, TRUE, kWorkerStopTimeout);
 }
 
 void CQuillonService::Serve() {
@@ -230,34 +259,29 @@ void CQuillonService::Serve() {
   LoadPermissionTable();
   LoadPrinterTable();
   LoadUserTable();
-  // What an earlier run journaled is written before new jobs come; what
-  // cannot be written yet is left to the replay thread.
-  ReplayJournal();
 
-  UniqueHandle replayer(CreateThread(nullptr, 0, ReplayThread, this, 0, nullptr));
-  UniqueHandle watcher(CreateThread(nullptr, 0, WatchPrinters, this, 0, nullptr));
+  CWorkerThreads workers(*this, stopEvent, jobEvent);
+  // What an earlier run journaled is written first, on the replay thread;
+  // jobs that come meanwhile queue behind it.
+  Keeper().StartReplaying(stopEvent.get());
+  workers.Add(UniqueHandle(CreateThread(nullptr, 0, WatchPrinters, this, 0, nullptr)));
   UniqueHandle housekeeper(
       CreateThread(nullptr, 0, CleanQueues, this, CREATE_SUSPENDED, nullptr));
   if (housekeeper) {
     SetThreadPriority(housekeeper.get(), THREAD_PRIORITY_LOWEST);
     ResumeThread(housekeeper.get());
   }
-  UniqueHandle listener(CreateThread(nullptr, 0, PipeListenerThread, this, 0, nullptr));
+  workers.Add(std::move(housekeeper));
+  workers.Add(UniqueHandle(CreateThread(nullptr, 0, PipeListenerThread, this, 0, nullptr)));
+  m_quotas.StartRefreshing(ReadConnectionString(), stopEvent.get());
 
   HANDLE hStop = stopEvent.get();
   for (;;) {
     DWORD dwWait = WaitForMultipleObjects(1, &hStop, FALSE, INFINITE);
     if (dwWait == WAIT_OBJECT_0) break;
-    if (dwWait == WAIT_FAILED) {
-      // The event cannot be waited on: stop rather than spin.
-      SetEvent(hStop);
-      break;
-    }
+    if (dwWait == WAIT_FAILED) break;   // cannot be waited on: stop rather than spin
   }
-
-  EndWorkerThreads(watcher.get(), housekeeper.get(), listener.get());
-  // A replay in progress ends with its current job.
-  if (replayer) WaitForSingleObject(replayer.get(), kWorkerStopTimeout);
+  workers.End();
 }
 
 int CQuillonService::LoadPermissionTable() {
@@ -280,4 +304,20 @@ int CQuillonService::GetPermission(int32_t idPrinter, int32_t idUser,
 
 int CQuillonService::AddUser(const char* pszUserName, int32_t& idUser) {
   return AppendUser(pConnection, mapUsers, pszUserName, idUser);
+}
+
+CJobKeeper& CQuillonService::Keeper() {
+  std::lock_guard<std::mutex> lock(m_keeperLock);
+  if (!m_pKeeper) {
+    char szPath[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameA(nullptr, szPath, MAX_PATH);
+    std::string dir(szPath, n < MAX_PATH ? n : 0);
+    dir = dir.substr(0, dir.find_last_of("\\/") + 1);
+    const uint64_t cbLimit =
+        static_cast<uint64_t>(ReadJournalLimitKB(kDefaultJournalLimitKB)) * 1024;
+    const std::string path =
+        m_settings.sJournalPath.empty() ? dir + kJournalFile : m_settings.sJournalPath;
+    m_pKeeper.reset(new CJobKeeper(*this, path, cbLimit, m_settings.keeper));
+  }
+  return *m_pKeeper;
 }

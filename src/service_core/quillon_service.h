@@ -16,13 +16,14 @@
 #include "database/connection.h"
 #include "database/permission_entry.h"
 #include "database/reference_caches.h"
+#include "job_accounting/job_keeper.h"
+#include "job_accounting/name_registrations.h"
 #include "page_quota/page_quotas.h"
 #include "pagecnt.h"
-#include "pipe_intake/pipe_settings.h"
-#include "job_accounting/refusal_streak.h"
 #include "printer_monitor/prn_obj.h"
-#include "printer_monitor/watcher_settings.h"
+#include "service_core/service_settings.h"
 #include "service_core/win_owners.h"
+#include "service_core/work_count.h"
 #include "service_host/svc_base.h"
 
 // An entry of the finished-job table.
@@ -41,23 +42,11 @@ constexpr const char kJobEventName[] = "Global\\JOB_EVENT";
 // The printer lists, beside the executable (the current directory).
 constexpr const char kPrinterListFile[] = "printers.lst";
 constexpr const char kGdiPrinterListFile[] = "gdiprinters.lst";
-// The housekeeping thread's period and the age after which it removes an
-// entry of the finished-job table.
-constexpr DWORD kHousekeepingPeriodMs = 300000;
-constexpr DWORD kFinishedJobMaxAge = 900;
-
-// Where a job to account comes from.
-enum class JobOrigin {
-  Client,    // a job report on the pipe: texts a client converted from ANSI
-  Spooler,   // the watcher: texts the spooler gave as UTF-16
-};
 
 class CIniFile;
-class CJobJournal;
 struct JOB_DATA;
-struct JOURNALED_JOB;
 
-class CQuillonService : public CSvcBase {
+class CQuillonService : public CSvcBase, private IJobRecorder {
  public:
   CQuillonService();
   ~CQuillonService() override;
@@ -65,7 +54,11 @@ class CQuillonService : public CSvcBase {
   void Run() override;
   BOOL Prepare() override;
   void HandleStop() override;
+  void HandleShutdown() override;
   virtual void Serve();
+  // True when a stop gave up waiting for threads that still run: the
+  // process must end without destroying this object, which they use.
+  bool ThreadsLeftRunning() const { return m_bThreadsLeft; }
 
   // The reference caches and their database side (database/reference_tables.h,
   // on this object's connection): loaders return 1 when the table was read
@@ -96,39 +89,42 @@ class CQuillonService : public CSvcBase {
   BOOL LoadPrinters();
   // The job-control command that the permission rules give a new job of
   // this user on this printer (JOB_DATA fields: at most 255 characters are
-  // read), 0 for none. A printer or user seen for the first time is
-  // registered on the way; a printer that cannot be resolved gives 0.
+  // read), 0 for none. A known user on a known printer is decided from the
+  // caches alone. A printer or user seen for the first time is registered
+  // on the way, but waited for only kNameWaitMs (name_registrations.h); a
+  // printer that cannot be resolved by then gives 0.
   int32_t GetJobCommand(const WCHAR* pwszUser, const WCHAR* pwszPrinter);
-  // Records a finished job: completes its computer (the user's network
-  // session), pages (the page counter, for a job without a spooler count or
-  // with a file to count) and size, appends its PRNDATA row with the
-  // printer, user and computer registered on the way, records the
-  // printer's user and computer, and pulses "JOB_EVENT". Always 1. A job
-  // whose database steps fail, or that comes while the journal still holds
-  // jobs (so that the order stays), is appended to the journal and flushed
-  // before this returns; the first failure of an outage is reported (event
-  // 111), and a job that cannot be journaled either (the journal is full)
-  // is reported with its facts (event 113). A client's document name is
-  // repaired with FixOemText first; the spooler's is taken as it came.
+  // Records a finished job: takes it (TakeJob) and settles it (SettleJob).
+  // Always 1.
   int AccountJob(const JOB_DATA& job, JobOrigin origin = JobOrigin::Client);
-  // Writes the journal's jobs to the database in journal order, each by the
-  // registrations, the append and the links of AccountJob, its row together
-  // with its key in JOURNALKEYS in one transaction, and a job whose key is
-  // there already is skipped; the journal is emptied only when every job
-  // read from it is written. Reopens the connection first when a step
-  // since the last success failed with a lost connection, or failed for a
-  // reason it did not name and the connection's probe failed too; any other
-  // failure is retried on the same connection. A job the database keeps
-  // refusing is passed over by the rule in journal_replay.cpp (event 114).
-  // Reports event 112 when an outage ends. True when the journal is empty
-  // afterwards.
-  bool ReplayJournal();
-  // The journal, in the executable's directory, bound by "JournalLimitKB".
-  CJobJournal& Journal();
+  // Journals the job as taken, flushed (CJobKeeper::Take): the first step
+  // of accounting, the only one before a pipe client is answered, and the
+  // only one the watcher takes for a job finished on a GDI printer.
+  CJobKeeper::CTicket TakeJob(const JOB_DATA& job, JobOrigin origin = JobOrigin::Client);
+  CJobKeeper::CTicket TakeJob(const TAKEN_JOB& taken);
+  // A ticket for the start block of a thread that uses this object beyond
+  // the worker body's own threads (a per-job thread, a registration of new
+  // names): a stop waits until every such ticket is given back.
+  CWorkCount::Ticket EnterWork() { return CWorkCount::Enter(m_pWork); }
+  // The rest of the accounting: completes the job's computer (the user's
+  // network session), pages (the page counter, for a job without a spooler
+  // count or with a file to count) and size, appends its PRNDATA row with
+  // the printer, user and computer registered on the way and the job's key
+  // in JOURNALKEYS, records the printer's user and computer, and pulses
+  // "JOB_EVENT". A client's document name is repaired with FixOemText
+  // first; the spooler's is taken as it came. A job whose row is not
+  // written is left to the replay (CJobKeeper::Settle); the first failure
+  // of an outage is reported (event 111), and a job that cannot be
+  // journaled either is reported with its facts (event 113). Never throws.
+  void SettleJob(CJobKeeper::CTicket ticket);
+  // Every job from its taking to its row: the journal, the replay and the
+  // outage state. Made at the first use.
+  CJobKeeper& Keeper();
   // The job's size in bytes: the watcher's entry in m_jobTable (taken out),
   // else the spooler's JOB_INFO_2 Size, asked up to 30 times while the job
   // still spools. 0 when neither knows it.
-  DWORD GetJobSize(DWORD dwJobId, const char* pszPrinter);
+  // hStop (may be null) ends the pauses between the questions.
+  DWORD GetJobSize(DWORD dwJobId, const char* pszPrinter, HANDLE hStop = nullptr);
 
   // "TAMREL_STOP" and "JOB_EVENT" are owned by the worker body and published
   // here while it runs; null before and after.
@@ -156,30 +152,8 @@ class CQuillonService : public CSvcBase {
   // kept up to date with the database by a thread of their own.
   page_quota::CPageQuotas m_quotas;
 
-  // The routine that the watcher starts for a job finished on a GDI printer
-  // (JobThread); tests put an observer here.
-  LPTHREAD_START_ROUTINE m_pfnJobThread;
-  // The housekeeping period and the finished-job age; the constants above,
-  // shortened only by tests.
-  DWORD m_dwHousekeepingPeriodMs;
-  DWORD m_dwFinishedJobMaxAge;
-  // The pause between GetJobSize's questions to the spooler (1000 ms).
-  DWORD m_dwJobSizeRetryMs;
-  // Called after a replayed row's commit, before anything else: a seam for
-  // the tests that end a replay at that moment. Null in the service.
-  void (*m_pfnAfterReplayCommit)(CQuillonService*);
-  // The limits of the rule that passes over a journaled job the database
-  // keeps refusing (journal_replay.cpp): refusals in a row, and the time
-  // from the first to the last of them. Lowered only by tests.
-  unsigned m_nPassOverRefusals;
-  DWORD m_dwPassOverAfterMs;
-  // The pipe intake's name, pacing, read time-out and administrator check.
-  CPipeIntakeSettings m_pipeIntake;
-  // The printer watcher's pauses between tries and its check interval.
-  CWatcherSettings m_watcherSettings;
-  // How often the worker body had to end the listener forcibly at stop (it
-  // ends by itself on the stop event; this is the last resort).
-  std::atomic<unsigned> m_nListenerTerminations;
+  // What only tests change.
+  CServiceSettings m_settings;
 
  protected:
   // Creates and opens pConnection from the "DSN" setting; on failure
@@ -190,9 +164,9 @@ class CQuillonService : public CSvcBase {
 
  private:
   class CPublishedEvents;
+  class CWorkerThreads;
   // Runs the worker body once; false when an exception escaped from it.
   bool ServeOnce();
-  void EndWorkerThreads(HANDLE hWatcher, HANDLE hHousekeeper, HANDLE hListener);
   void AddListedPrinters(CIniFile& list, DWORD dwKind);
   // PulseEvent on "JOB_EVENT" while the worker body publishes it; the lock
   // keeps the handle from being closed under the pulse.
@@ -204,34 +178,21 @@ class CQuillonService : public CSvcBase {
   // Orders HandleStop against the publishing and withdrawing of m_hStopEvent.
   std::mutex m_stopEventLock;
 
-  // The database side of one job's facts; bKeyed: a journaled job, written
-  // with its key in one transaction. S_FALSE when the key was there already.
-  HRESULT WriteJob(const JOURNALED_JOB& job, bool bKeyed);
-  // Journals a job whose row is not written; reports the outage or the loss.
-  // bReopen: the failure calls for a new connection before the replay.
-  void KeepJob(JOURNALED_JOB& job, const std::string& why, bool bReopen);
-  // What a failure of a database step means for the next attempt; pError
-  // is null for a failure that is no _com_error (lack of memory).
-  struct FAILURE_VERDICT {
-    DbFailure kind;
-    bool bReopen;    // the connection is lost, or the probe failed
-    bool bRefusal;   // the database refused, and the probe found it sound
-  };
-  FAILURE_VERDICT JudgeFailure(const _com_error* pError);
-  // Records a passed-over job's key in JOURNALKEYS, so that no replay tries
-  // it again, and reports it with all its facts (event 114).
-  void PassOver(const JOURNALED_JOB& job, const std::string& why);
-  static DWORD WINAPI ReplayThread(LPVOID pParam);
+  // IJobRecorder: what the keeper asks of the service.
+  JOURNALED_JOB CompleteJob(const TAKEN_JOB& taken, HANDLE hStop) override;
+  HRESULT WriteJob(const JOURNALED_JOB& job, bool bKeyed, bool bLookUp) override;
+  void ReleaseJobFile(const TAKEN_JOB& taken) override;
+  ConnectionPtr RecorderConnection() override { return pConnection; }
+  void RecorderReport(WORD wType, DWORD dwEventId, const char* s1, const char* s2,
+                      const char* s3) override {
+    ReportToEventLog(wType, dwEventId, s1, s2, s3);
+  }
 
-  std::unique_ptr<CJobJournal> m_pJournal;
-  // Orders the journal's appends and clears, and the outage state below.
-  std::mutex m_journalLock;
-  size_t m_nJournaled;       // jobs in the journal, not yet known written
-  bool m_bOutage;            // event 111 reported, 112 not yet
-  bool m_bReopen;            // a step failed: reopen before the next replay
-  unsigned m_nReplayFailures;
-  size_t m_nReplayWritten;   // by the replays since the outage began
-  CRefusalStreak m_refusals; // of the job at the head of the journal
-  // Set when a job is journaled: the replay thread tries at once.
-  UniqueHandle m_hReplayKick;
+  std::atomic<bool> m_bThreadsLeft{false};
+  // The threads that hold a ticket of EnterWork.
+  std::shared_ptr<CWorkCount> m_pWork = std::make_shared<CWorkCount>();
+  // New names seen by GetJobCommand.
+  CNameRegistrations m_names{*this};
+  std::mutex m_keeperLock;
+  std::unique_ptr<CJobKeeper> m_pKeeper;
 };

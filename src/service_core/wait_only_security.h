@@ -7,22 +7,13 @@
 
 #include <windows.h>
 
-#include <vector>
+#include "service_core/explicit_security.h"
 
-class CWaitOnlySecurity {
+class CWaitOnlySecurity : public CExplicitSecurity {
  public:
-  CWaitOnlySecurity();
-  CWaitOnlySecurity(const CWaitOnlySecurity&) = delete;
-  CWaitOnlySecurity& operator=(const CWaitOnlySecurity&) = delete;
-
-  // For CreateEvent; null when the access list could not be built, so that
-  // the event gets the creator's default access list, which is narrower.
-  SECURITY_ATTRIBUTES* Attributes() { return m_bBuilt ? &m_attributes : nullptr; }
-
- private:
-  std::vector<BYTE> m_everyone, m_system, m_admins;
-  std::vector<BYTE> m_acl;
-  SECURITY_DESCRIPTOR m_descriptor;
-  SECURITY_ATTRIBUTES m_attributes;
-  bool m_bBuilt;
+  CWaitOnlySecurity()
+      : CExplicitSecurity({{true, WinWorldSid, SYNCHRONIZE},
+                           {true, WinLocalSystemSid, EVENT_ALL_ACCESS},
+                           {true, WinBuiltinAdministratorsSid, EVENT_ALL_ACCESS}},
+                          false) {}
 };

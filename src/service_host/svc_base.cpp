@@ -6,6 +6,9 @@
 namespace {
 // Control codes from 128 up belong to the service itself.
 constexpr DWORD kFirstUserControl = 128;
+// What the SCM is told to expect after a stop request: the service's own
+// stop reports progress (ReportStopProgress) well within this.
+constexpr DWORD kStopWaitHintMs = 5000;
 }  // namespace
 
 CSvcBase* CSvcBase::s_pInstance = nullptr;
@@ -74,7 +77,26 @@ void CSvcBase::ReportToEventLog(WORD wType, DWORD dwEventId, const char* s1,
                count ? strings : nullptr, nullptr);
 }
 
-void CSvcBase::SendStatus() { SetServiceStatus(m_hStatus, &m_status); }
+void CSvcBase::SendStatus() {
+  std::lock_guard<std::mutex> lock(m_statusLock);
+  SetServiceStatus(m_hStatus, &m_status);
+}
+
+void CSvcBase::EnterStopPending() {
+  std::lock_guard<std::mutex> lock(m_statusLock);
+  m_status.dwCurrentState = SERVICE_STOP_PENDING;
+  m_status.dwCheckPoint = 1;
+  m_status.dwWaitHint = kStopWaitHintMs;
+  SetServiceStatus(m_hStatus, &m_status);
+}
+
+void CSvcBase::ReportStopProgress(DWORD dwWaitHintMs) {
+  std::lock_guard<std::mutex> lock(m_statusLock);
+  if (m_status.dwCurrentState != SERVICE_STOP_PENDING) return;
+  ++m_status.dwCheckPoint;
+  m_status.dwWaitHint = dwWaitHintMs;
+  SetServiceStatus(m_hStatus, &m_status);
+}
 
 BOOL CSvcBase::RunDispatcher() {
   SERVICE_TABLE_ENTRYA table[] = {
@@ -87,7 +109,7 @@ BOOL CSvcBase::RunDispatcher() {
 void WINAPI CSvcBase::ServiceEntry(DWORD, LPSTR*) {
   CSvcBase* self = s_pInstance;
   self->m_status.dwCurrentState = SERVICE_START_PENDING;
-  self->m_hStatus = RegisterServiceCtrlHandlerA(self->m_szName, ControlHandler);
+  self->m_hStatus = RegisterServiceCtrlHandlerExA(self->m_szName, ControlHandlerEx, nullptr);
   if (!self->m_hStatus) {
     self->ReportToEventLog(EVENTLOG_ERROR_TYPE, EVMSG_CTRLHANDLERNOTINSTALLED);
     return;
@@ -100,6 +122,8 @@ void WINAPI CSvcBase::ServiceEntry(DWORD, LPSTR*) {
     self->Run();
   }
   self->m_status.dwCurrentState = SERVICE_STOPPED;
+  self->m_status.dwCheckPoint = 0;
+  self->m_status.dwWaitHint = 0;
   self->SendStatus();
 }
 
@@ -124,12 +148,26 @@ BOOL CSvcBase::StartUp() {
   return TRUE;
 }
 
+void CSvcBase::ShutdownStop() {
+  // The machine shuts down: for a service that asked to hear of it, a stop
+  // like any other. The pre-shutdown notice comes before the shutdown and
+  // is waited for (up to the system's pre-shutdown time).
+  EnterStopPending();
+  HandleShutdown();
+  m_bRunning = FALSE;
+  ReportToEventLog(EVENTLOG_INFORMATION_TYPE, EVMSG_STOPPED);
+}
+
+DWORD WINAPI CSvcBase::ControlHandlerEx(DWORD dwControl, DWORD, LPVOID, LPVOID) {
+  ControlHandler(dwControl);
+  return NO_ERROR;
+}
+
 void WINAPI CSvcBase::ControlHandler(DWORD dwControl) {
   CSvcBase* self = s_pInstance;
   switch (dwControl) {
     case SERVICE_CONTROL_STOP:
-      self->m_status.dwCurrentState = SERVICE_STOP_PENDING;
-      self->SendStatus();
+      self->EnterStopPending();
       self->HandleStop();
       self->m_bRunning = FALSE;
       self->ReportToEventLog(EVENTLOG_INFORMATION_TYPE, EVMSG_STOPPED);
@@ -144,7 +182,18 @@ void WINAPI CSvcBase::ControlHandler(DWORD dwControl) {
       self->HandleInterrogate();
       break;
     case SERVICE_CONTROL_SHUTDOWN:
-      self->HandleShutdown();
+      if (self->m_status.dwControlsAccepted & SERVICE_ACCEPT_SHUTDOWN) {
+        self->ShutdownStop();
+      } else {
+        self->HandleShutdown();
+      }
+      break;
+    case SERVICE_CONTROL_PRESHUTDOWN:
+      if (self->m_status.dwControlsAccepted & SERVICE_ACCEPT_PRESHUTDOWN) {
+        self->ShutdownStop();
+      } else {
+        self->ReportToEventLog(EVENTLOG_ERROR_TYPE, EVMSG_BADREQUEST);
+      }
       break;
     default:
       if (dwControl < kFirstUserControl ||

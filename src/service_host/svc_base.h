@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <mutex>
+
 // The event ids (EVMSG_...), generated from resources/messages.mc.
 #include "messages.h"
 
@@ -30,9 +32,18 @@ class CSvcBase {
   void ReportToEventLog(WORD wType, DWORD dwEventId, const char* s1 = nullptr,
                         const char* s2 = nullptr, const char* s3 = nullptr);
 
+  // While a stop takes time: STOP_PENDING again, with the next checkpoint
+  // and the time (ms) within which the next report or the end will come.
+  // Nothing is sent when no stop is pending. Any thread may call it.
+  void ReportStopProgress(DWORD dwWaitHintMs);
+
   BOOL RunDispatcher();
   static void WINAPI ServiceEntry(DWORD dwArgc, LPSTR* lpszArgv);
   static void WINAPI ControlHandler(DWORD dwControl);
+  // The handler registered with the SCM: ControlHandler for every code
+  // (the extended handler is needed for SERVICE_CONTROL_PRESHUTDOWN).
+  static DWORD WINAPI ControlHandlerEx(DWORD dwControl, DWORD dwEventType, LPVOID pEventData,
+                                       LPVOID pContext);
   BOOL StartUp();
 
   // Command line, installation and removal.
@@ -55,4 +66,14 @@ class CSvcBase {
 
  protected:
   void SendStatus();
+  // STOP_PENDING with the first checkpoint, sent at once.
+  void EnterStopPending();
+  // A shutdown or pre-shutdown notice the service accepts: the stop
+  // sequence, with HandleShutdown in place of HandleStop.
+  void ShutdownStop();
+
+ private:
+  // The status record is changed and sent by the control handler's thread
+  // and by the service's threads: one at a time.
+  std::mutex m_statusLock;
 };

@@ -73,35 +73,6 @@ Cluster ReadCluster() {
   return cluster;
 }
 
-// Until `done` says so or the time is up, looking again at every change of
-// the names or sizes of the files in `dir`. True when it said so.
-bool WaitForChangeUntil(const std::string& dir, const std::function<bool()>& done,
-                        DWORD timeoutMs) {
-  ChangeNotification change(FindFirstChangeNotificationA(
-      dir.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE));
-  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  for (;;) {
-    if (done()) return true;
-    const ULONGLONG now = GetTickCount64();
-    if (now >= deadline) return false;
-    // A change made by a host program is seen through the host's file
-    // notifications; the bounded wait covers one that slips past.
-    const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 1000));
-    if (change) {
-      WaitForSingleObject(change.get(), wait);
-      FindNextChangeNotification(change.get());
-    } else {
-      Sleep(wait);
-    }
-  }
-}
-
-bool HasContent(const std::string& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&
-         (data.nFileSizeLow || data.nFileSizeHigh);
-}
-
 // Runs "scripts/pg-cluster VERB DIR" on the host and waits for it; its
 // exit status, or -1 when it did not finish. A host program started from
 // Wine gives no process handle, so it writes its status into a file.

@@ -70,3 +70,11 @@ bool StopServiceProcess(SC_HANDLE service, DWORD timeoutMs);
 // Stops and deletes the service of that name, if it is installed: an
 // installed service starts with every new Wine session, so none is left.
 void RemoveInstalledService(SC_HANDLE manager, const char* pszName, DWORD timeoutMs);
+
+// Until `done` says so or the time is up, looking again at every change of
+// the names or sizes of the files in `dir`. True when it said so.
+bool WaitForChangeUntil(const std::string& dir, const std::function<bool()>& done,
+                        DWORD timeoutMs);
+
+// Whether the file is there and holds at least one byte.
+bool HasContent(const std::string& path);

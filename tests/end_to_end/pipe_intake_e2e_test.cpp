@@ -2,6 +2,7 @@
 // printer of the winspool.drv stand-in, fed through its pipe by the real
 // quillonctl.exe and by raw clients of this test.
 #include <windows.h>
+#include <aclapi.h>
 #include <winspool.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include "database/connection.h"
 #include "database/odbc_statement.h"
 #include "database/wide_text.h"
+#include "access_list_reader.h"
 #include "installed_service.h"
 #include "pipe_client_support.h"
 #include "pipe_intake/pipe_protocol.h"
@@ -179,7 +181,10 @@ TEST_F(PipeIntakeEndToEnd, ABurstOfBadMessagesLeavesTheServiceAsItWas) {
                                        SYNCHRONIZE, FALSE, ServiceProcessId()));
   ASSERT_TRUE(process);
   // What the first report and rule create and keep is part of the start.
-  ASSERT_EQ(Quillonctl("job --printer \"Sim Free\" --user warm --pages 1"), 0u);
+  DWORD code = 99;
+  ASSERT_TRUE(JobEventPulsedDuring(
+      [&] { code = Quillonctl("job --printer \"Sim Free\" --user warm --pages 1"); }, kWaitMs));
+  ASSERT_EQ(code, 0u);
   ASSERT_EQ(Quillonctl("rule --printer-id 77 --user-id 77 --action none"), 0u);
   DWORD reported = 12345;
   const BOOL bReported = GetProcessHandleCount(process.get(), &reported);
@@ -242,8 +247,14 @@ TEST_F(PipeIntakeEndToEnd, ABurstOfBadMessagesLeavesTheServiceAsItWas) {
     EXPECT_EQ(WaitForSingleObject(process.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
         << "the service ended";
     const std::string doc = "After" + std::to_string(round);
-    ASSERT_EQ(Quillonctl("job --printer \"Sim Free\" --user after --document " + doc +
-                         " --pages 2"), 0u);
+    // The client is answered once the job is journaled; the row follows.
+    ASSERT_TRUE(JobEventPulsedDuring(
+        [&] {
+          code = Quillonctl("job --printer \"Sim Free\" --user after --document " + doc +
+                            " --pages 2");
+        },
+        kWaitMs));
+    ASSERT_EQ(code, 0u);
     EXPECT_EQ(Query("SELECT COUNT(*) FROM PRNDATA WHERE DocName = '" + doc + "'"),
               std::vector<std::string>{"1"}) << "the report after burst " << round;
     counts.push_back(settledHandles(round ? counts[0] : before));
@@ -251,6 +262,52 @@ TEST_F(PipeIntakeEndToEnd, ABurstOfBadMessagesLeavesTheServiceAsItWas) {
   }
   EXPECT_LE(counts[0] - before, 2) << "before " << before << ", after the first burst " << counts[0];
   EXPECT_EQ(counts[1], counts[0]) << "the second burst left handles open";
+}
+
+TEST_F(PipeIntakeEndToEnd, AConnectedClientReadsThePipesAccessList) {
+  UniqueHandle client = ConnectTo(kPipeName, kWaitMs);
+  ASSERT_TRUE(client);
+  EXPECT_EQ(PipeAccessListFaults(client.get()), "");
+}
+
+TEST_F(PipeIntakeEndToEnd, AProgramHoldingTheNameAtTheStartIsWaitedOut) {
+  // Stopped, the name is taken by another program, then the service starts.
+  const DWORD pid = ServiceProcessId();
+  SERVICE_STATUS status;
+  ASSERT_TRUE(ControlService(m_service.get(), SERVICE_CONTROL_STOP, &status));
+  ASSERT_TRUE(WaitForProcessEnd(pid, kWaitMs));
+  UniqueHandle squatter(CreateNamedPipeA(kPipeName, PIPE_ACCESS_DUPLEX,
+                                         PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE,
+                                         PIPE_UNLIMITED_INSTANCES, 1024, 1024, 0, nullptr));
+  ASSERT_TRUE(squatter);
+  const int armed = spooler.Counts().openNotifications;
+  ASSERT_TRUE(StartServiceA(m_service.get(), 0, nullptr)) << GetLastError();
+  ASSERT_TRUE(spooler.WaitUntil(
+      [armed](const sim::SpoolerCounts& c) { return c.openNotifications > armed; }, kWaitMs));
+  // The service runs and has not joined the name: a client reaches the
+  // other program.
+  UniqueHandle client = ConnectTo(kPipeName, kWaitMs);
+  ASSERT_TRUE(client);
+  EXPECT_EQ(ConnectNamedPipe(squatter.get(), nullptr) ? ERROR_SUCCESS : GetLastError(),
+            static_cast<DWORD>(ERROR_PIPE_CONNECTED));
+  client.reset();
+  squatter.reset();
+
+  // Once it is gone, the service takes the name at its next try, and
+  // reports reach it.
+  bool exists = false;
+  for (DWORD waited = 0; !exists && waited < 2 * kWaitMs; waited += 50) {
+    exists = WaitNamedPipeA(kPipeName, 1) || GetLastError() != ERROR_FILE_NOT_FOUND;
+    if (!exists) Sleep(50);
+  }
+  ASSERT_TRUE(exists) << "the service never took the name";
+  DWORD code = 99;
+  ASSERT_TRUE(JobEventPulsedDuring(
+      [&] { code = Quillonctl("job --printer \"Sim Free\" --user kim --document Freed --pages 1"); },
+      kWaitMs));
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(Query("SELECT COUNT(*) FROM PRNDATA WHERE DocName = 'Freed'"),
+            std::vector<std::string>{"1"});
 }
 
 TEST_F(PipeIntakeEndToEnd, StopsPromptlyWithAClientMidMessageAndIsRemoved) {

@@ -84,7 +84,7 @@ class AccountJobTest : public DatabaseTest {
     service.reset(new CQuillonService());
     service->pConnection = conn;
     service->m_pfnGetPageCount = TestPageCounter;
-    service->m_dwJobSizeRetryMs = 1;
+    service->m_settings.dwJobSizeRetryMs = 1;
     spooler->AddPrinter("Laser 1");
   }
   void TearDown() override {

@@ -178,7 +178,7 @@ TEST_P(AccountJobTest, BytesComeFromTheWatchersEntryOnceThenFromTheSpooler) {
 
 TEST_P(AccountJobTest, AJobTheSpoolerDoesNotKnowGetsThirtyQuickQuestions) {
   const DWORD before = spooler->Counts().getJobCalls;
-  service->m_dwJobSizeRetryMs = 60000;   // a pause would show as a hang
+  service->m_settings.dwJobSizeRetryMs = 60000;   // a pause would show as a hang
   EXPECT_EQ(service->GetJobSize(999, "Laser 1"), 0u);
   EXPECT_EQ(spooler->Counts().getJobCalls - before, 30u);
   EXPECT_EQ(service->GetJobSize(1, "No Such Printer"), 0u);
@@ -280,14 +280,14 @@ TEST_P(AccountJobTest, JobsJournaledWhileInsertsFailAreWrittenOnceInOrderWhenThe
     EXPECT_EQ(service->AccountJob(job), 1);
   }
   EXPECT_EQ(db->Count("PRNDATA"), 0);
-  EXPECT_FALSE(service->ReplayJournal()) << "the inserts still fail";
+  EXPECT_FALSE(service->Keeper().Replay(nullptr)) << "the inserts still fail";
   AllowInserts();
   // A job while the journal holds jobs goes behind them.
   JOB_DATA fourth = Job(4, 1, 104);
   fourth.tSubmitted = 1700000004;
   service->AccountJob(fourth);
   EXPECT_EQ(db->Count("PRNDATA"), 0) << "a new job overtook the journaled ones";
-  EXPECT_TRUE(service->ReplayJournal());
+  EXPECT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(db->QueryTexts("SELECT Submitted FROM PRNDATA ORDER BY idPrnData"),
             (std::vector<std::string>{"1700000001", "1700000002", "1700000003", "1700000004"}));
   EXPECT_EQ(db->QueryTexts("SELECT Pages FROM PRNDATA ORDER BY idPrnData"),
@@ -295,7 +295,7 @@ TEST_P(AccountJobTest, JobsJournaledWhileInsertsFailAreWrittenOnceInOrderWhenThe
   EXPECT_EQ(db->Count("PRNDATA", "DocName = 'Report.pdf' AND PaperLength = 2794 AND "
                                  "PaperWidth = 2159 AND Color = 2 AND Duplex = 2"),
             4);
-  EXPECT_TRUE(service->ReplayJournal());
+  EXPECT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(db->Count("PRNDATA"), 4) << "a second replay wrote again";
   service->AccountJob(Job(5, 1, 105));
   EXPECT_EQ(db->Count("PRNDATA"), 5) << "once the journal is empty, jobs are written directly";
@@ -309,10 +309,10 @@ TEST_P(AccountJobTest, AReplayEndedAfterARowsCommitWritesNoRowTwice) {
   // journal learns of it.
   static int s_nCommits;
   s_nCommits = 0;
-  service->m_pfnAfterReplayCommit = [](CQuillonService*) {
+  service->m_settings.keeper.pfnAfterReplayCommit = [](void*) {
     if (++s_nCommits == 2) throw ReplayEnded();
   };
-  EXPECT_THROW(service->ReplayJournal(), ReplayEnded);
+  EXPECT_THROW(service->Keeper().Replay(nullptr), ReplayEnded);
   EXPECT_EQ(db->Count("PRNDATA"), 2);
 
   // The next start replays the same journal (the old service object closed
@@ -320,7 +320,7 @@ TEST_P(AccountJobTest, AReplayEndedAfterARowsCommitWritesNoRowTwice) {
   service.reset(new CQuillonService());
   service->pConnection = db->Connect();
   service->m_pfnGetPageCount = TestPageCounter;
-  EXPECT_TRUE(service->ReplayJournal());
+  EXPECT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(db->QueryTexts("SELECT Pages FROM PRNDATA ORDER BY idPrnData"),
             (std::vector<std::string>{"1", "2", "3"}));
   EXPECT_EQ(db->Count("JOURNALKEYS"), 3);
@@ -333,7 +333,7 @@ TEST_P(AccountJobTest, AJobAfterTheServerDroppedTheConnectionIsWrittenOnReconnec
   db->Exec("SELECT pg_terminate_backend(" + std::to_string(BackendPid(conn)) + ")");
   service->AccountJob(Job(2, 1, 102));
   EXPECT_EQ(db->Count("PRNDATA"), 1) << "the lost connection wrote a row";
-  EXPECT_TRUE(service->ReplayJournal()) << "the connection was not reopened";
+  EXPECT_TRUE(service->Keeper().Replay(nullptr)) << "the connection was not reopened";
   EXPECT_EQ(db->QueryTexts("SELECT Pages FROM PRNDATA ORDER BY idPrnData"),
             (std::vector<std::string>{"1", "2"}));
   service->AccountJob(Job(3, 1, 103));
@@ -349,19 +349,19 @@ TEST_P(AccountJobTest, AnOutageIsOneErrorEventWithTheDriversTextAndItsEndOneInfo
   EXPECT_EQ(events[0].type, EVENTLOG_ERROR_TYPE);
   EXPECT_NE(events[0].text.find("inserts refused"), std::string::npos) << events[0].text;
   EXPECT_NE(events[0].text.find(": 1 kept now"), std::string::npos) << events[0].text;
-  service->ReplayJournal();   // still failing: no event
+  service->Keeper().Replay(nullptr);   // still failing: no event
   EXPECT_EQ(eventLog->Events().size(), 1u);
   // A replay ended after its first row: that row counts in the end's event.
   static int s_nCommits;
   s_nCommits = 0;
-  service->m_pfnAfterReplayCommit = [](CQuillonService*) {
+  service->m_settings.keeper.pfnAfterReplayCommit = [](void*) {
     if (++s_nCommits == 1) RaiseComError(E_FAIL, L"ended after the first row");
   };
 
   AllowInserts();
-  EXPECT_FALSE(service->ReplayJournal());
+  EXPECT_FALSE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(db->Count("PRNDATA"), 1);
-  ASSERT_TRUE(service->ReplayJournal());
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(db->Count("PRNDATA"), 3);
   events = eventLog->Events();
   ASSERT_EQ(events.size(), 2u);

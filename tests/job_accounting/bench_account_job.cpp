@@ -87,14 +87,14 @@ int ReplayRate(const char* pszDsn, int nJobs, const char* pszLabel) {
       job.nPaperWidth = 2100;
       job.nColor = 1;
       job.nDuplex = 1;
-      if (journal.Add(job) != CJobJournal::Append::Written) return 1;
+      if (journal.Keep(job) != CJobJournal::Append::Written) return 1;
     }
   }
   CQuillonService service;
   service.pConnection.CreateInstance();
   service.pConnection->Open(pszDsn);
   auto start = std::chrono::steady_clock::now();
-  const bool bDone = service.ReplayJournal();
+  const bool bDone = service.Keeper().Replay(nullptr);
   std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
   std::printf("%-22s replay of %d journaled jobs: %8.0f jobs/s (%.1f s)%s\n", pszLabel, nJobs,
               nJobs / elapsed.count(), elapsed.count(), bDone ? "" : "  NOT ALL WRITTEN");

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -33,22 +34,36 @@ bool PrintAndWaitForTheRow(CMonitorHarness& harness, HANDLE hJobEvent, DWORD id)
   return woken == WAIT_OBJECT_0;
 }
 
-// Copies come from the job's device mode; without one, from the shadow file.
-TEST(GdiJobRoadTest, FinishedJobsBecomeOneRowEachWithTheirDeviceModesCopies) {
-  const std::string unavailable = CTestDatabase::Unavailable(Backend::SQLite);
-  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
-  CTestDatabase db(Backend::SQLite);
+// The watcher on one GDI printer with the real per-job thread, accounting
+// into SQLite; sDsnOptions are added to the service's connection string.
+class GdiJobRoadTest : public ::testing::Test {
+ protected:
+  void Start(const std::string& sDsnOptions) {
+    const std::string unavailable = CTestDatabase::Unavailable(Backend::SQLite);
+    if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+    db.reset(new CTestDatabase(Backend::SQLite));
+    spoolDirectory.reset(new CSpoolDirectorySetting(harness.dir.Path()));
+    harness.service->m_settings.pfnJobThread = JobThread;   // the real one this time
+    harness.service->pConnection.CreateInstance();
+    harness.service->pConnection->Open((db->ConnectionString() + sDsnOptions).c_str());
+    ASSERT_TRUE(harness.spooler->AddPrinter("GDI 1"));
+    harness.WriteLists({}, {"GDI 1"});
+    ASSERT_TRUE(harness.StartWatcher(1));
+  }
+
+  std::unique_ptr<CTestDatabase> db;
   CMonitorHarness harness;
   sim::Owned<sim::NetSessions> sessions;
-  CSpoolDirectorySetting spoolDirectory(harness.dir.Path());
-  harness.service->m_pfnJobThread = JobThread;   // the real one this time
-  harness.service->pConnection = db.Connect();
+  std::unique_ptr<CSpoolDirectorySetting> spoolDirectory;
+};
+
+// Copies come from the job's device mode; without one, from the shadow file.
+TEST_F(GdiJobRoadTest, FinishedJobsBecomeOneRowEachWithTheirDeviceModesCopies) {
+  ASSERT_NO_FATAL_FAILURE(Start(""));
+  if (IsSkipped()) return;
+  CTestDatabase& db = *this->db;
   UniqueHandle jobEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   harness.service->m_hJobEvent = jobEvent.get();
-
-  ASSERT_TRUE(harness.spooler->AddPrinter("GDI 1"));
-  harness.WriteLists({}, {"GDI 1"});
-  ASSERT_TRUE(harness.StartWatcher(1));
 
   sim::JobFields fields;
   fields.document = L"Quarterly \u00A3 \u00B0.xlsx";
@@ -96,7 +111,44 @@ TEST(GdiJobRoadTest, FinishedJobsBecomeOneRowEachWithTheirDeviceModesCopies) {
   EXPECT_EQ(db.Count("PRNUSERS"), 1);
   EXPECT_EQ(db.Count("PRNCOMPS"), 1);
   CLock lock(kJobQueueTimeout, kJobQueueMutex);
-  EXPECT_TRUE(harness.service->m_jobTable.empty()) << "the watcher's entries were not taken";
+  EXPECT_TRUE(harness.service->m_jobTable.empty()) << "a GDI job's bytes went into the table";
+}
+
+// A job seen finished while another connection holds the database: it is
+// journaled by the watcher, its per-job thread is waited for at the stop,
+// and the next start writes it once, with the bytes the watcher saw.
+TEST_F(GdiJobRoadTest, AJobCaughtByAStopWhileTheDatabaseIsLockedIsWrittenOnceByTheNextStart) {
+  // The driver waits about 2 s for another connection's lock.
+  ASSERT_NO_FATAL_FAILURE(Start(";Timeout=1000"));
+  if (IsSkipped()) return;
+  CTestDatabase& db = *this->db;
+  sim::JobFields fields;
+  fields.document = L"Caught.pdf";
+  fields.user = L"kim";
+  fields.status = JOB_STATUS_SPOOLING;
+  fields.totalPages = 3;
+  fields.totalBytes = 7000;
+  fields.devMode = sim::MakeDevMode(DMPAPER_A4, 2, DMCOLOR_MONOCHROME, DMDUP_SIMPLEX);
+  const DWORD id = harness.spooler->AddJob("GDI 1", fields);
+  ASSERT_TRUE(harness.WaitFetched(1));
+
+  db.Exec("BEGIN EXCLUSIVE");
+  harness.spooler->PrintJob(id);
+  // The block in which it finished has been dealt with: the job is taken.
+  ASSERT_TRUE(harness.WaitFetched(2));
+  EXPECT_EQ(harness.service->Keeper().InFlight() + harness.service->Keeper().Waiting(), 1u);
+  ASSERT_TRUE(harness.StopWatcher());
+  harness.service.reset();   // waits for the per-job thread
+  db.Exec("COMMIT");
+  EXPECT_EQ(db.Count("PRNDATA"), 0) << "written while the lock held";
+
+  CQuillonService next;
+  next.m_settings.sJournalPath = harness.dir.File(kJournalFile);
+  next.pConnection = db.Connect();
+  ASSERT_TRUE(next.Keeper().Replay(nullptr));
+  EXPECT_EQ(db.QueryTexts("SELECT DocName FROM PRNDATA"), std::vector<std::string>{"Caught.pdf"});
+  EXPECT_EQ(db.QueryInt("SELECT Pages FROM PRNDATA"), 6) << "3 pages, 2 copies";
+  EXPECT_EQ(db.QueryInt("SELECT JobSize FROM PRNDATA"), 7000) << "as the watcher saw it";
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 // The journal file on its own: records come back in order with every fact,
-// a torn tail or a damaged record costs only itself, and the bound holds.
+// the stages of one job stand in for each other, keys sort in the order
+// they were given, a torn tail or a damaged record costs only itself, and
+// the bound holds.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -41,8 +44,9 @@ class JobJournalTest : public ::testing::Test {
   void TearDown() override { DeleteFileA(path.c_str()); }
 
   std::string Bytes() const {
-    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
+    // The journal keeps the file open for writing while it lives.
+    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
     std::string data;
     char buffer[4096];
     DWORD cb = 0;
@@ -59,15 +63,21 @@ class JobJournalTest : public ::testing::Test {
     CJobJournal journal(path, 1 << 20);
     for (int n = 1; n <= 3; ++n) {
       JOURNALED_JOB job = Job(n);
-      ASSERT_EQ(journal.Add(job), CJobJournal::Append::Written);
+      ASSERT_EQ(journal.Keep(job), CJobJournal::Append::Written);
       if (n == 1) *pSecond = Bytes().size();
       if (n == 2) *pThird = Bytes().size();
     }
   }
-  static std::vector<int32_t> Pages(const std::vector<JOURNALED_JOB>& jobs) {
+  static std::vector<int32_t> Pages(const std::vector<JOURNAL_ENTRY>& entries) {
     std::vector<int32_t> pages;
-    for (const JOURNALED_JOB& job : jobs) pages.push_back(job.lPages);
+    for (const JOURNAL_ENTRY& e : entries) {
+      pages.push_back(e.bCompleted ? e.facts.lPages : -static_cast<int32_t>(e.taken.job.dwTotalPages));
+    }
     return pages;
+  }
+  static std::wstring Text(const WCHAR* pwsz, size_t cch) {
+    const auto* p = reinterpret_cast<const wchar_t*>(pwsz);
+    return std::wstring(p, wcsnlen(p, cch));
   }
 
   std::string path;
@@ -78,8 +88,10 @@ TEST_F(JobJournalTest, JobsComeBackInOrderWithEveryFactAndADistinctKey) {
   ThreeJobs(&second, &third);
   CJobJournal reader(path, 1 << 20);
   uint64_t cbDropped = 99;
-  std::vector<JOURNALED_JOB> jobs = reader.ReadAll(&cbDropped);
-  ASSERT_EQ(Pages(jobs), (std::vector<int32_t>{1, 2, 3}));
+  std::vector<JOURNAL_ENTRY> entries = reader.ReadAll(&cbDropped);
+  ASSERT_EQ(Pages(entries), (std::vector<int32_t>{1, 2, 3}));
+  std::vector<JOURNALED_JOB> jobs;
+  for (const JOURNAL_ENTRY& e : entries) jobs.push_back(e.facts);
   EXPECT_EQ(cbDropped, 0u);
   const JOURNALED_JOB expected = Job(2);
   EXPECT_EQ(jobs[1].printer, expected.printer);
@@ -109,7 +121,7 @@ TEST_F(JobJournalTest, ATornLastRecordIsDroppedAndCutOffSoTheNextAppendFollowsAW
     EXPECT_EQ(cbDropped, cut - third) << "cut at " << cut;
     EXPECT_EQ(Bytes().size(), third) << "the torn tail stays in the file";
     JOURNALED_JOB next = Job(4);
-    ASSERT_EQ(journal.Add(next), CJobJournal::Append::Written);
+    ASSERT_EQ(journal.Keep(next), CJobJournal::Append::Written);
     EXPECT_EQ(Pages(journal.ReadAll()), (std::vector<int32_t>{1, 2, 4})) << "cut at " << cut;
   }
 }
@@ -140,18 +152,114 @@ TEST_F(JobJournalTest, GarbageIsNoJobAndNoCrash) {
 }
 
 TEST_F(JobJournalTest, AJobThatWouldPassTheBoundIsRefusedAndTheFileKeepsItsSize) {
-  const size_t cbRecord = 12 + CJobJournal::Encode(Job(1)).size() + 0;
-  // Keys are some 40 bytes: two records fit, a third does not.
-  CJobJournal journal(path, 2 * cbRecord + 128 + cbRecord / 2);
+  const size_t cbRecord = 12 + CJobJournal::Encode(Job(1)).size() + kJournalKeyChars;
+  // Two records fit, a third does not.
+  CJobJournal journal(path, 2 * cbRecord + cbRecord / 2);
   JOURNALED_JOB job = Job(1);
-  ASSERT_EQ(journal.Add(job), CJobJournal::Append::Written);
-  ASSERT_EQ(journal.Add(job), CJobJournal::Append::Written);
+  ASSERT_EQ(journal.Keep(job), CJobJournal::Append::Written);
+  job.key.clear();
+  ASSERT_EQ(journal.Keep(job), CJobJournal::Append::Written);
   const size_t before = Bytes().size();
-  EXPECT_EQ(journal.Add(job), CJobJournal::Append::Full);
+  job.key.clear();
+  EXPECT_EQ(journal.Keep(job), CJobJournal::Append::Full);
   EXPECT_EQ(Bytes().size(), before);
   EXPECT_EQ(journal.ReadAll().size(), 2u);
   ASSERT_TRUE(journal.Clear());
-  EXPECT_EQ(journal.Add(job), CJobJournal::Append::Written) << "room again once cleared";
+  EXPECT_EQ(journal.Keep(job), CJobJournal::Append::Written) << "room again once cleared";
+}
+
+TEST_F(JobJournalTest, ATakenJobComesBackWholeAndItsLaterStagesStandForIt) {
+  TAKEN_JOB first;
+  // A character beyond the BMP, a text that fills its whole width (no
+  // terminator), and every number at a limit.
+  const std::wstring printer = L"Dru\u00e7ker \U0001F5A8";
+  std::wmemcpy(reinterpret_cast<wchar_t*>(first.job.wszPrinter), printer.c_str(), printer.size());
+  std::wmemset(reinterpret_cast<wchar_t*>(first.job.wszComputer), L'C', kJobComputerChars);
+  std::wmemcpy(reinterpret_cast<wchar_t*>(first.job.wszFile), L"job17.pdf", 9);
+  std::wmemcpy(reinterpret_cast<wchar_t*>(first.job.wszDocument), L"100% done\r\n", 11);
+  std::wmemcpy(reinterpret_cast<wchar_t*>(first.job.wszUser), L"ann", 3);
+  first.job.dwTotalPages = 0xFFFFFFFFu;
+  first.job.dwCopies = -2147483647 - 1;
+  first.job.tSubmitted = 1700000001;
+  first.job.dwJobId = 4242;
+  first.job.wPaperSize = -32768;
+  first.job.wPaperLength = 32767;
+  first.job.wPaperWidth = 2100;
+  first.job.wColor = 2;
+  first.job.wDuplex = 3;
+  first.bSizeKnown = true;
+  first.dwSize = 0xFFFFFFFEu;
+  TAKEN_JOB second = first, third = first;
+  second.bSizeKnown = false;
+  second.job.dwTotalPages = 2;
+  third.job.dwTotalPages = 3;
+  std::string keys[3];
+  {
+    CJobJournal journal(path, 1 << 20);
+    ASSERT_EQ(journal.Take(first), CJobJournal::Append::Written);
+    ASSERT_EQ(journal.Take(second), CJobJournal::Append::Written);
+    ASSERT_EQ(journal.Take(third), CJobJournal::Append::Written);
+    JOURNALED_JOB completed = Job(7);
+    completed.key = first.key;
+    ASSERT_EQ(journal.Keep(completed), CJobJournal::Append::Written);
+    ASSERT_TRUE(journal.Done(second.key));
+    keys[0] = first.key;
+    keys[2] = third.key;
+  }
+  CJobJournal reader(path, 1 << 20);
+  const std::vector<JOURNAL_ENTRY> entries = reader.ReadAll();
+  // The first in its first place with its completed facts, the second gone.
+  ASSERT_EQ(Pages(entries), (std::vector<int32_t>{7, -3}));
+  EXPECT_EQ(entries[0].key, keys[0]);
+  EXPECT_EQ(entries[0].facts.key, keys[0]);
+  const JOURNAL_ENTRY& taken = entries[1];
+  EXPECT_FALSE(taken.bCompleted);
+  EXPECT_EQ(taken.key, keys[2]);
+  EXPECT_EQ(taken.taken.key, keys[2]);
+  const JOB_DATA& job = taken.taken.job;
+  EXPECT_EQ(Text(job.wszPrinter, kJobPrinterChars), printer);
+  EXPECT_EQ(Text(job.wszComputer, kJobComputerChars), std::wstring(kJobComputerChars, L'C'));
+  EXPECT_EQ(Text(job.wszFile, kJobFileChars), L"job17.pdf");
+  EXPECT_EQ(Text(job.wszDocument, kJobDocumentChars), L"100% done\r\n");
+  EXPECT_EQ(Text(job.wszUser, kJobUserChars), L"ann");
+  EXPECT_EQ(job.dwCopies, -2147483647 - 1);
+  EXPECT_EQ(job.tSubmitted, 1700000001);
+  EXPECT_EQ(job.dwJobId, 4242u);
+  EXPECT_EQ(job.wPaperSize, -32768);
+  EXPECT_EQ(job.wPaperLength, 32767);
+  EXPECT_EQ(job.wPaperWidth, 2100);
+  EXPECT_EQ(job.wColor, 2);
+  EXPECT_EQ(job.wDuplex, 3);
+  EXPECT_TRUE(taken.taken.bSizeKnown);
+  EXPECT_EQ(taken.taken.dwSize, 0xFFFFFFFEu);
+}
+
+TEST_F(JobJournalTest, KeysSortInTheOrderGivenAndNameTheirJournal) {
+  std::vector<std::string> keys;
+  std::string prefix, next;
+  for (int run = 0; run < 2; ++run) {
+    // The same file opened again at once, as by a restarted service.
+    CJobJournal journal(path, 1 << 20);
+    if (run == 0) prefix = journal.KeyPrefix();
+    EXPECT_EQ(journal.KeyPrefix(), prefix) << "a journal keeps its name from run to run";
+    for (int n = 0; n < 3; ++n) {
+      TAKEN_JOB taken;
+      ASSERT_EQ(journal.Take(taken), CJobJournal::Append::Written);
+      keys.push_back(taken.key);
+    }
+    next = journal.NextKey();
+  }
+  for (size_t i = 0; i < keys.size(); ++i) {
+    EXPECT_EQ(keys[i].size(), kJournalKeyChars) << keys[i];
+    EXPECT_EQ(keys[i].find_first_not_of("0123456789ABCDEF"), std::string::npos) << keys[i];
+    EXPECT_EQ(keys[i].compare(0, prefix.size(), prefix), 0) << keys[i];
+    if (i) {
+      EXPECT_LT(keys[i - 1], keys[i]);
+    }
+  }
+  EXPECT_LT(keys.back(), next);
+  CJobJournal other(path + ".other", 1 << 20);
+  EXPECT_NE(other.KeyPrefix(), prefix) << "two journals share their keys' name";
 }
 
 }  // namespace

@@ -62,7 +62,7 @@ class OutageTest : public AccountJobTest {
     db->Exec(db->Kind() == Backend::SQLite ? "DROP TRIGGER refuse_doc"
                                             : "DROP TRIGGER refuse_doc ON PRNDATA");
   }
-  size_t Journaled() { return service->Journal().ReadAll().size(); }
+  size_t Journaled() { return service->Keeper().Waiting(); }
 };
 
 // The replay's connection: when it is reopened, and when it is kept.
@@ -74,7 +74,7 @@ TEST_P(OutageTest, ALostConnectionIsReopenedForTheReplayWithoutAProbe) {
   EndSession(*db, pidBefore);
   service->AccountJob(Named(L"Two.pdf", 2));
   ASSERT_EQ(Journaled(), 1u);
-  ASSERT_TRUE(service->ReplayJournal());
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(conn->Reopens(), 1u);
   EXPECT_EQ(conn->Probes(), 0u) << "the state said the connection was lost";
   EXPECT_NE(BackendPid(conn), pidBefore);
@@ -86,11 +86,11 @@ TEST_P(OutageTest, ARefusedRowIsRetriedOnTheSameConnection) {
   const int64_t pidBefore = db->Kind() == Backend::PostgreSQL ? BackendPid(conn) : 0;
   db->FailInserts("PRNDATA");
   service->AccountJob(Named(L"Two.pdf", 2));
-  EXPECT_FALSE(service->ReplayJournal());
-  EXPECT_FALSE(service->ReplayJournal());
+  EXPECT_FALSE(service->Keeper().Replay(nullptr));
+  EXPECT_FALSE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(conn->Probes(), 3u) << "each refusal is followed by one probe";
   AllowInserts();
-  ASSERT_TRUE(service->ReplayJournal());
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(conn->Reopens(), 0u);
   if (db->Kind() == Backend::PostgreSQL) {
     EXPECT_EQ(BackendPid(conn), pidBefore);
@@ -107,7 +107,7 @@ struct SEAM_FAILURE {
 };
 SEAM_FAILURE g_seam;
 
-void FailOnceAfterCommit(CQuillonService*) {
+void FailOnceAfterCommit(void*) {
   if (g_seam.nRaised++) return;
   if (g_seam.pidToEnd) EndSession(*g_seam.pDb, g_seam.pidToEnd);
   RaiseComError(E_FAIL, L"ended after a commit");
@@ -120,10 +120,10 @@ TEST_P(OutageTest, AFailureWithoutACauseKeepsTheConnectionWhenTheProbeAnswers) {
   AllowInserts();
   const unsigned nProbes = conn->Probes();
   g_seam = SEAM_FAILURE();
-  service->m_pfnAfterReplayCommit = FailOnceAfterCommit;
-  EXPECT_FALSE(service->ReplayJournal());
+  service->m_settings.keeper.pfnAfterReplayCommit = FailOnceAfterCommit;
+  EXPECT_FALSE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(conn->Probes() - nProbes, 1u);
-  ASSERT_TRUE(service->ReplayJournal());
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(conn->Reopens(), 0u);
   EXPECT_EQ(Documents(), (std::vector<std::string>{"One.pdf", "Two.pdf"}));
 }
@@ -138,9 +138,9 @@ TEST_P(OutageTest, AFailureWithoutACauseReopensWhenTheProbeFails) {
   g_seam = SEAM_FAILURE();
   g_seam.pDb = db.get();
   g_seam.pidToEnd = pidBefore;
-  service->m_pfnAfterReplayCommit = FailOnceAfterCommit;
-  EXPECT_FALSE(service->ReplayJournal());
-  ASSERT_TRUE(service->ReplayJournal());
+  service->m_settings.keeper.pfnAfterReplayCommit = FailOnceAfterCommit;
+  EXPECT_FALSE(service->Keeper().Replay(nullptr));
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(conn->Reopens(), 1u);
   EXPECT_NE(BackendPid(conn), pidBefore);
   EXPECT_EQ(Documents(), (std::vector<std::string>{"One.pdf", "Two.pdf"}));
@@ -165,19 +165,115 @@ TEST_P(OutageTest, JobsWhileAnotherConnectionLocksTheFileAreWrittenOnceInOrderAf
     Put(job.wszComputer, kJobComputerChars, L"WS-NEW" + std::to_wstring(n));
     service->AccountJob(job);
   }
-  const bool bReplayedLocked = service->ReplayJournal();
+  const bool bReplayedLocked = service->Keeper().Replay(nullptr);
   db->Exec("COMMIT");
   EXPECT_FALSE(bReplayedLocked);
   EXPECT_EQ(Journaled(), 3u);
   EXPECT_NE(LastEventText(EVMSG_DB_UNREACHABLE).find("database is locked"), std::string::npos)
       << LastEventText(EVMSG_DB_UNREACHABLE);
-  ASSERT_TRUE(service->ReplayJournal());
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(shortWait->Reopens(), 0u) << "a lock is no lost connection";
   EXPECT_EQ(shortWait->Probes(), 0u) << "a busy state needs no probe";
   EXPECT_EQ(Documents(), (std::vector<std::string>{"One.pdf", "Job2", "Job3", "Job4"}));
-  EXPECT_EQ(db->Count("JOURNALKEYS"), 3);
-  EXPECT_TRUE(service->ReplayJournal());
+  EXPECT_EQ(db->Count("JOURNALKEYS"), 4) << "every row commits with its job's key";
+  EXPECT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(db->Count("PRNDATA"), 4);
+}
+
+// A stop during a replay.
+
+TEST_P(OutageTest, AStopEndsTheReplayBetweenJobsAndTheNextStartWritesTheRestOnce) {
+  db->FailInserts("PRNDATA");
+  for (DWORD n = 1; n <= 60; ++n) service->AccountJob(Named(L"Doc-" + std::to_wstring(n), n));
+  AllowInserts();
+  UniqueHandle stop(CreateEventA(nullptr, TRUE, TRUE, nullptr));
+  EXPECT_FALSE(service->Keeper().Replay(stop.get()));
+  EXPECT_EQ(db->Count("PRNDATA"), 0) << "a replay began although the stop was set";
+  ResetEvent(stop.get());
+  // The stop comes while the 20th row commits.
+  static int s_nCommits;
+  s_nCommits = 0;
+  service->m_settings.keeper.pAfterReplayContext = stop.get();
+  service->m_settings.keeper.pfnAfterReplayCommit = [](void* pStop) {
+    if (++s_nCommits == 20) SetEvent(static_cast<HANDLE>(pStop));
+  };
+  EXPECT_FALSE(service->Keeper().Replay(stop.get()));
+  EXPECT_EQ(db->Count("PRNDATA"), 20) << "the replay went on past the stop";
+
+  // The next start: a service object of its own on the same journal (the
+  // old one closed its connection).
+  service.reset(new CQuillonService());
+  service->pConnection = db->Connect();
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
+  std::vector<std::string> expected;
+  for (int n = 1; n <= 60; ++n) expected.push_back("Doc-" + std::to_string(n));
+  EXPECT_EQ(Documents(), expected);
+}
+
+// What the journal holds, written by the replay.
+
+TEST_P(OutageTest, AJobOnlyTakenBeforeACrashIsCompletedByTheReplayAndItsFileCountedOnce) {
+  const std::string file = ExeDirectory() + "crash.prn";
+  Touch(file);
+  {
+    // What a service killed between taking a job and settling it leaves.
+    CJobJournal journal(ExeDirectory() + kJournalFile, 1 << 20);
+    TAKEN_JOB taken;
+    taken.job = Named(L"Taken.pdf", 0);
+    taken.job.dwCopies = 3;
+    Put(taken.job.wszFile, kJobFileChars, L"crash.prn");
+    ASSERT_EQ(journal.Take(taken), CJobJournal::Append::Written);
+  }
+  script.dwPages = 4;
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
+  EXPECT_EQ(Documents(), std::vector<std::string>{"Taken.pdf"});
+  EXPECT_EQ(Pages(), 12) << "the counter's 4 pages times 3 copies";
+  EXPECT_EQ(script.calls, 1);
+  EXPECT_EQ(script.file, file);
+  EXPECT_FALSE(Exists(file)) << "the counted file outlived its job";
+}
+
+TEST_P(OutageTest, AKeyThatHoldsAQuoteIsWrittenAsItIs) {
+  {
+    CJobJournal journal(ExeDirectory() + kJournalFile, 1 << 20);
+    JOURNALED_JOB job;
+    job.key = "O'Brien'); DELETE FROM PRNDATA; --";
+    job.printer = "Laser 1";
+    job.user = "ann";
+    job.computer = "WS-ANN";
+    job.document = "Quoted.pdf";
+    ASSERT_EQ(journal.Keep(job), CJobJournal::Append::Written);
+  }
+  service->AccountJob(Named(L"Before.pdf", 1));   // waits behind the journaled one
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
+  EXPECT_EQ(Documents(), (std::vector<std::string>{"Quoted.pdf", "Before.pdf"}));
+  EXPECT_EQ(db->Count("JOURNALKEYS", "JournalKey = 'O''Brien''); DELETE FROM PRNDATA; --'"), 1);
+}
+
+TEST_P(OutageTest, KeysBelowTheOldestJobHeldAreDeletedAndAHeldJobsKeyIsNot) {
+  for (DWORD n = 1; n <= 3; ++n) service->AccountJob(Named(L"Doc-" + std::to_wstring(n), n));
+  ASSERT_EQ(db->Count("JOURNALKEYS"), 3);
+  db->FailInserts("PRNDATA");
+  for (DWORD n = 4; n <= 5; ++n) service->AccountJob(Named(L"Doc-" + std::to_wstring(n), n));
+  AllowInserts();
+  // At the moment the replay has committed job 4, it still holds it: a
+  // crash now must find its key, and the keys of 1 to 3 are not needed.
+  static CJobKeeper* s_pKeeper;
+  static int64_t s_nKeysAtCommit;
+  static const CTestDatabase* s_pDb;
+  s_pKeeper = &service->Keeper();
+  s_pDb = db.get();
+  s_nKeysAtCommit = -1;
+  service->m_settings.keeper.pfnAfterReplayCommit = [](void*) {
+    if (s_nKeysAtCommit >= 0) return;
+    s_pKeeper->PruneKeys();
+    s_nKeysAtCommit = s_pDb->Count("JOURNALKEYS");
+  };
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
+  EXPECT_EQ(s_nKeysAtCommit, 1) << "only the key of the job being replayed stays";
+  service->Keeper().PruneKeys();
+  EXPECT_EQ(db->Count("JOURNALKEYS"), 0) << "nothing is held any more";
+  EXPECT_EQ(Documents(), (std::vector<std::string>{"Doc-1", "Doc-2", "Doc-3", "Doc-4", "Doc-5"}));
 }
 
 // The journal's bound, set in the service's registry key.
@@ -244,7 +340,7 @@ TEST_P(JournalBoundTest, TheJobThatFindsTheJournalFullIsReportedAndTheOthersAreW
     EXPECT_NE(text.find(fact), std::string::npos) << fact << " missing from: " << text;
   }
   AllowInserts();
-  ASSERT_TRUE(service->ReplayJournal());
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
   std::vector<std::string> expected;
   for (DWORD k = 1; k < nRefused; ++k) expected.push_back("Doc-" + std::to_string(k));
   EXPECT_EQ(Documents(), expected);
@@ -253,16 +349,16 @@ TEST_P(JournalBoundTest, TheJobThatFindsTheJournalFullIsReportedAndTheOthersAreW
 // A job that the database refuses for good.
 
 TEST_P(OutageTest, AJobTheDatabaseKeepsRefusingIsPassedOverOnceTheJobBehindItIsWritten) {
-  service->m_nPassOverRefusals = 3;
-  service->m_dwPassOverAfterMs = 0;
+  service->m_settings.keeper.nPassOverRefusals = 3;
+  service->m_settings.keeper.dwPassOverAfterMs = 0;
   RefuseDocument("Poison.pdf");
   service->AccountJob(Named(L"One.pdf", 1));
   service->AccountJob(Named(L"Poison.pdf", 2));
   service->AccountJob(Named(L"Three.pdf", 3));
-  EXPECT_FALSE(service->ReplayJournal());
-  EXPECT_FALSE(service->ReplayJournal());
+  EXPECT_FALSE(service->Keeper().Replay(nullptr));
+  EXPECT_FALSE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(EventsWithId(EVMSG_JOB_PASSED_OVER), 0u) << "passed over before the third refusal";
-  ASSERT_TRUE(service->ReplayJournal());
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(Documents(), (std::vector<std::string>{"One.pdf", "Three.pdf"}));
   ASSERT_EQ(EventsWithId(EVMSG_JOB_PASSED_OVER), 1u);
   const std::string text = LastEventText(EVMSG_JOB_PASSED_OVER);
@@ -270,64 +366,64 @@ TEST_P(OutageTest, AJobTheDatabaseKeepsRefusingIsPassedOverOnceTheJobBehindItIsW
                            "Submitted=1700000002", "Printer=Laser 1", "User=ann"}) {
     EXPECT_NE(text.find(fact), std::string::npos) << fact << " missing from: " << text;
   }
-  EXPECT_EQ(db->Count("JOURNALKEYS"), 2) << "the passed-over key is kept, so no replay retries it";
+  EXPECT_EQ(db->Count("JOURNALKEYS"), 3) << "the passed-over key is kept, so no replay retries it";
   EXPECT_EQ(conn->Reopens(), 0u);
 }
 
 TEST_P(OutageTest, TheLastJobOfTheJournalIsNeverPassedOver) {
-  service->m_nPassOverRefusals = 2;
-  service->m_dwPassOverAfterMs = 0;
+  service->m_settings.keeper.nPassOverRefusals = 2;
+  service->m_settings.keeper.dwPassOverAfterMs = 0;
   RefuseDocument("Poison.pdf");
   service->AccountJob(Named(L"Poison.pdf", 1));
-  for (int i = 0; i < 4; ++i) EXPECT_FALSE(service->ReplayJournal()) << "round " << i;
+  for (int i = 0; i < 4; ++i) EXPECT_FALSE(service->Keeper().Replay(nullptr)) << "round " << i;
   EXPECT_EQ(EventsWithId(EVMSG_JOB_PASSED_OVER), 0u);
   EXPECT_EQ(Journaled(), 1u);
   service->AccountJob(Named(L"Two.pdf", 2));
-  EXPECT_TRUE(service->ReplayJournal()) << "the job behind it decides";
+  EXPECT_TRUE(service->Keeper().Replay(nullptr)) << "the job behind it decides";
   EXPECT_EQ(Documents(), std::vector<std::string>{"Two.pdf"});
 }
 
 TEST_P(OutageTest, NothingIsPassedOverWhileTheDatabaseRefusesEveryJob) {
-  service->m_nPassOverRefusals = 2;
-  service->m_dwPassOverAfterMs = 0;
+  service->m_settings.keeper.nPassOverRefusals = 2;
+  service->m_settings.keeper.dwPassOverAfterMs = 0;
   db->FailInserts("PRNDATA");
   for (DWORD n = 1; n <= 3; ++n) service->AccountJob(Named(L"Doc-" + std::to_wstring(n), n));
-  for (int i = 0; i < 6; ++i) EXPECT_FALSE(service->ReplayJournal()) << "round " << i;
+  for (int i = 0; i < 6; ++i) EXPECT_FALSE(service->Keeper().Replay(nullptr)) << "round " << i;
   EXPECT_EQ(EventsWithId(EVMSG_JOB_PASSED_OVER), 0u);
   EXPECT_EQ(Journaled(), 3u);
   AllowInserts();
-  ASSERT_TRUE(service->ReplayJournal());
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(Documents(), (std::vector<std::string>{"Doc-1", "Doc-2", "Doc-3"}));
 }
 
 TEST_P(OutageTest, AJobRefusedForLessThanTheTimeLimitIsKept) {
-  service->m_nPassOverRefusals = 2;
-  service->m_dwPassOverAfterMs = 3600000;
+  service->m_settings.keeper.nPassOverRefusals = 2;
+  service->m_settings.keeper.dwPassOverAfterMs = 3600000;
   RefuseDocument("Poison.pdf");
   service->AccountJob(Named(L"Poison.pdf", 1));
   service->AccountJob(Named(L"Two.pdf", 2));
-  for (int i = 0; i < 5; ++i) EXPECT_FALSE(service->ReplayJournal()) << "round " << i;
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(service->Keeper().Replay(nullptr)) << "round " << i;
   EXPECT_EQ(EventsWithId(EVMSG_JOB_PASSED_OVER), 0u);
   AcceptDocument();
-  ASSERT_TRUE(service->ReplayJournal());
+  ASSERT_TRUE(service->Keeper().Replay(nullptr));
   EXPECT_EQ(Documents(), (std::vector<std::string>{"Poison.pdf", "Two.pdf"}));
 }
 
 TEST_P(OutageTest, ALostConnectionBetweenRefusalsStartsTheCountAgain) {
   if (db->Kind() != Backend::PostgreSQL) GTEST_SKIP() << "a server ends the session";
-  service->m_nPassOverRefusals = 3;
-  service->m_dwPassOverAfterMs = 0;
+  service->m_settings.keeper.nPassOverRefusals = 3;
+  service->m_settings.keeper.dwPassOverAfterMs = 0;
   RefuseDocument("Poison.pdf");
   service->AccountJob(Named(L"Poison.pdf", 1));
   service->AccountJob(Named(L"Two.pdf", 2));
-  EXPECT_FALSE(service->ReplayJournal());
-  EXPECT_FALSE(service->ReplayJournal());
+  EXPECT_FALSE(service->Keeper().Replay(nullptr));
+  EXPECT_FALSE(service->Keeper().Replay(nullptr));
   EndSession(*db, BackendPid(conn));
-  EXPECT_FALSE(service->ReplayJournal()) << "the lost connection";
-  EXPECT_FALSE(service->ReplayJournal());
-  EXPECT_FALSE(service->ReplayJournal()) << "passed over on the third refusal counted across the loss";
+  EXPECT_FALSE(service->Keeper().Replay(nullptr)) << "the lost connection";
+  EXPECT_FALSE(service->Keeper().Replay(nullptr));
+  EXPECT_FALSE(service->Keeper().Replay(nullptr)) << "passed over on the third refusal counted across the loss";
   EXPECT_EQ(EventsWithId(EVMSG_JOB_PASSED_OVER), 0u);
-  EXPECT_TRUE(service->ReplayJournal()) << "three refusals in a row after the loss";
+  EXPECT_TRUE(service->Keeper().Replay(nullptr)) << "three refusals in a row after the loss";
   EXPECT_EQ(EventsWithId(EVMSG_JOB_PASSED_OVER), 1u);
   EXPECT_EQ(conn->Reopens(), 1u);
 }

@@ -1,10 +1,12 @@
 #include "pipe_client_support.h"
 
+#include "job_accounting/job_journal.h"
+
 UniqueHandle ConnectTo(const std::string& pipe, DWORD timeoutMs) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
   for (;;) {
-    UniqueHandle h(CreateFileA(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    UniqueHandle h(CreateFileA(pipe.c_str(), kPipeClientAccess, 0, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OVERLAPPED, nullptr));
     if (h) return h;
     const DWORD dwError = GetLastError();
     const ULONGLONG now = GetTickCount64();
@@ -52,4 +54,12 @@ bool WaitServerClose(HANDLE hPipe, DWORD timeoutMs) {
   if (!ended) CancelIo(hPipe);
   const BOOL ok = GetOverlappedResult(hPipe, &ov, &cb, TRUE);
   return ended && !ok;
+}
+
+void RemoveJournal() {
+  char szPath[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, szPath, MAX_PATH);
+  std::string path(szPath);
+  path = path.substr(0, path.find_last_of("\\/") + 1) + kJournalFile;
+  DeleteFileA(path.c_str());
 }

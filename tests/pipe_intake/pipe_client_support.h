@@ -18,3 +18,7 @@ bool WriteHeader(HANDLE hPipe, uint32_t dwType, uint32_t dwSize);
 // True when the server ended the connection within timeoutMs (the service
 // never writes: a read ends only then).
 bool WaitServerClose(HANDLE hPipe, DWORD timeoutMs = 20000);
+
+// Deletes the service's journal beside this program, so that a case starts
+// with no job left by another.
+void RemoveJournal();

@@ -2,6 +2,7 @@
 // object that accounts into SQLite; the page counter, the spooler and the
 // network sessions are played by the test.
 #include <windows.h>
+#include <aclapi.h>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "access_list_reader.h"
 #include "db_test_support.h"
 #include "event_log_sim.h"
 #include "job_accounting/job_data.h"
@@ -79,16 +81,17 @@ class PipeIntakeTest : public ::testing::Test {
     const std::string unavailable = CTestDatabase::Unavailable(Backend::SQLite);
     if (!unavailable.empty()) GTEST_SKIP() << unavailable;
     db.reset(new CTestDatabase(Backend::SQLite));
+    RemoveJournal();
     g_counterCalls = 0;
     service.reset(new CQuillonService());
     service->pConnection = db->Connect();
     service->m_pfnGetPageCount = SevenPages;
-    service->m_dwJobSizeRetryMs = 1;
+    service->m_settings.dwJobSizeRetryMs = 1;
     stop.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     service->m_hStopEvent = stop.get();
     pipeName = "\\\\.\\pipe\\quillon-intake-test-" + std::to_string(GetCurrentProcessId());
-    service->m_pipeIntake.sPipeName = pipeName;
-    service->m_pipeIntake.dwAcceptPauseMs = 0;
+    service->m_settings.pipeIntake.sPipeName = pipeName;
+    service->m_settings.pipeIntake.dwAcceptPauseMs = 0;
   }
   void TearDown() override {
     if (listener) {
@@ -96,6 +99,7 @@ class PipeIntakeTest : public ::testing::Test {
     }
     service.reset();
     db.reset();
+    RemoveJournal();
   }
 
   void StartListener() {
@@ -113,14 +117,15 @@ class PipeIntakeTest : public ::testing::Test {
     listener.reset();
     return code;
   }
-  // Sends one message (header, then the payload as a second message) and
-  // waits for the service to close the connection.
+  // Sends one message (header, then the payload as a second message),
+  // waits for the service to close the connection, then for the job it
+  // took to be settled.
   bool SendAndWait(uint32_t dwType, uint32_t dwSize, const std::string& payload) {
     UniqueHandle client = ConnectTo(pipeName);
     if (!client) return false;
     WriteHeader(client.get(), dwType, dwSize);
     if (!payload.empty()) WriteMessage(client.get(), payload.data(), static_cast<DWORD>(payload.size()));
-    return WaitServerClose(client.get());
+    return WaitServerClose(client.get()) && service->Keeper().WaitUntilSettled(20000);
   }
   static std::string Bytes(const void* p, size_t cb) {
     return std::string(static_cast<const char*>(p), cb);
@@ -150,7 +155,7 @@ TEST_F(PipeIntakeTest, AJobReportBecomesOneRow) {
 
 TEST_F(PipeIntakeTest, MalformedMessagesEndTheConnectionAtOnceAndChangeNothing) {
   // Were a fault not seen, the connection would wait out this time-out.
-  service->m_pipeIntake.dwReadTimeoutMs = 60000;
+  service->m_settings.pipeIntake.dwReadTimeoutMs = 60000;
   StartListener();
   const JOB_DATA job = SampleJob();
   const std::string twelve(12, '\x05');
@@ -235,7 +240,7 @@ TEST_F(PipeIntakeTest, APermissionFromAnAdministratorIsStored) {
 }
 
 TEST_F(PipeIntakeTest, APermissionFromAnyoneElseIsDropped) {
-  service->m_pipeIntake.pfnMayChangeRules = NobodyIsAdministrator;
+  service->m_settings.pipeIntake.pfnMayChangeRules = NobodyIsAdministrator;
   StartListener();
   const PERMISSION_ENTRY entry = {-1, -1, JOB_CONTROL_DELETE};
   ASSERT_TRUE(SendAndWait(PIPE_PERMISSION, 12, Bytes(&entry, 12)));
@@ -277,21 +282,33 @@ TEST_F(PipeIntakeTest, ASilentClientIsDroppedAfterTheReadTimeOut) {
 }
 
 TEST_F(PipeIntakeTest, TwoClientsInOneSecondAreServedASecondApart) {
-  service->m_pipeIntake.dwAcceptPauseMs = 1000;   // the product's pacing
+  service->m_settings.pipeIntake.dwAcceptPauseMs = 1000;   // the product's pacing
   StartListener();
+  // Both connect at once (the listener always holds a free instance); the
+  // second is read only after the pause.
   UniqueHandle first = ConnectTo(pipeName);
   ASSERT_TRUE(first);
-  const ULONGLONG firstAt = GetTickCount64();
   UniqueHandle second = ConnectTo(pipeName);
   ASSERT_TRUE(second);
-  const ULONGLONG gap = GetTickCount64() - firstAt;
-  EXPECT_GE(gap, 900u) << "the second client was accepted after " << gap << " ms";
-  EXPECT_LT(gap, 3000u) << "the second client was accepted after " << gap << " ms";
+  const PERMISSION_ENTRY entry = {-1, -1, 0};
+  ULONGLONG served[2] = {};
+  HANDLE clients[2] = {first.get(), second.get()};
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(WriteHeader(clients[i], PIPE_PERMISSION, sizeof(entry)));
+    ASSERT_TRUE(WriteMessage(clients[i], &entry, sizeof(entry)));
+  }
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(WaitServerClose(clients[i])) << "client " << i;
+    served[i] = GetTickCount64();
+  }
+  const ULONGLONG gap = served[1] - served[0];
+  EXPECT_GE(gap, 900u) << "the second client was served after " << gap << " ms";
+  EXPECT_LT(gap, 3000u) << "the second client was served after " << gap << " ms";
 }
 
 TEST_F(PipeIntakeTest, AStopEndsTheListenerAndASilentConnectionAtOnce) {
-  service->m_pipeIntake.dwReadTimeoutMs = 60000;
-  service->m_pipeIntake.dwAcceptPauseMs = 60000;
+  service->m_settings.pipeIntake.dwReadTimeoutMs = 60000;
+  service->m_settings.pipeIntake.dwAcceptPauseMs = 60000;
   StartListener();
   UniqueHandle client = ConnectTo(pipeName);
   ASSERT_TRUE(client);
@@ -305,13 +322,76 @@ TEST_F(PipeIntakeTest, AStopEndsTheListenerAndASilentConnectionAtOnce) {
 }
 
 TEST_F(PipeIntakeTest, AnInstanceWithoutAThreadIsClosedAndTheListenerGoesOn) {
-  service->m_pipeIntake.pfnStartThread = NoThread;
+  service->m_settings.pipeIntake.pfnStartThread = NoThread;
   StartListener();
   for (int i = 0; i < 2; ++i) {
     UniqueHandle client = ConnectTo(pipeName);
     ASSERT_TRUE(client) << "client " << i;
     EXPECT_TRUE(WaitServerClose(client.get(), 5000)) << "client " << i << " was left hanging";
   }
+}
+
+// The pipe belongs to the service.
+
+TEST_F(PipeIntakeTest, AConnectedClientReadsAnAccessListThatLetsItWriteButNotTakeThePipeOver) {
+  StartListener();
+  UniqueHandle client = ConnectTo(pipeName);
+  ASSERT_TRUE(client);
+  EXPECT_EQ(PipeAccessListFaults(client.get()), "");
+  // And the client that read it reports a job.
+  const JOB_DATA job = SampleJob();
+  ASSERT_TRUE(WriteHeader(client.get(), PIPE_JOB, sizeof(job)));
+  ASSERT_TRUE(WriteMessage(client.get(), &job, sizeof(job)));
+  ASSERT_TRUE(WaitServerClose(client.get()));
+  ASSERT_TRUE(service->Keeper().WaitUntilSettled(20000));
+  EXPECT_EQ(db->Count("PRNDATA"), 1);
+}
+
+TEST_F(PipeIntakeTest, ANameHeldByAnotherProgramIsReportedAndServedOnceItIsGivenUp) {
+  // Another program holds the name, with no limit on instances and an
+  // access list that lets anyone join it.
+  UniqueHandle squatter(CreateNamedPipeA(pipeName.c_str(), PIPE_ACCESS_DUPLEX,
+                                         PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE,
+                                         PIPE_UNLIMITED_INSTANCES, 1024, 1024, 0, nullptr));
+  ASSERT_TRUE(squatter);
+  StartListener();
+  // Nothing signals the report; look for it until a deadline.
+  std::string text;
+  for (DWORD waited = 0; text.empty() && waited < 20000; waited += 20) {
+    for (const sim::LoggedEvent& e : eventLog->Events()) {
+      if (e.id == EVMSG_PIPE_UNAVAILABLE) text = e.text;
+    }
+    if (text.empty()) Sleep(20);
+  }
+  ASSERT_NE(text.find("another program holds the name"), std::string::npos) << text;
+  EXPECT_NE(text.find(pipeName), std::string::npos) << text;
+  EXPECT_EQ(WaitForSingleObject(listener.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
+      << "the listener ended";
+  // No instance of the service joined the other program's name.
+  UniqueHandle client = ConnectTo(pipeName, 1000);
+  ASSERT_TRUE(client);
+  EXPECT_EQ(ConnectNamedPipe(squatter.get(), nullptr) ? ERROR_SUCCESS : GetLastError(),
+            static_cast<DWORD>(ERROR_PIPE_CONNECTED))
+      << "the client did not reach the other program";
+  client.reset();
+  squatter.reset();
+
+  const JOB_DATA job = SampleJob();
+  ASSERT_TRUE(SendAndWait(PIPE_JOB, sizeof(job), Bytes(&job, sizeof(job))));
+  EXPECT_EQ(db->Count("PRNDATA"), 1);
+  EXPECT_EQ(eventLog->Ids().back(), static_cast<DWORD>(EVMSG_PIPE_SERVED));
+}
+
+TEST_F(PipeIntakeTest, TheNameNeverLapsesWhileTheListenerPausesBetweenConnections) {
+  service->m_settings.pipeIntake.dwAcceptPauseMs = 1000;   // the product's pacing
+  StartListener();
+  const JOB_DATA job = SampleJob();
+  ASSERT_TRUE(SendAndWait(PIPE_JOB, sizeof(job), Bytes(&job, sizeof(job))));
+  // The listener pauses for the rest of the second: the name is held all
+  // the while, so no other program can create it afresh.
+  UniqueHandle next(CreateFileA(pipeName.c_str(), kPipeClientAccess, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OVERLAPPED, nullptr));
+  EXPECT_TRUE(next) << "the name lapsed: " << GetLastError();
 }
 
 TEST_F(PipeIntakeTest, AClientThatCameAndWentCostsOnlyItsInstance) {
@@ -325,7 +405,7 @@ TEST_F(PipeIntakeTest, AClientThatCameAndWentCostsOnlyItsInstance) {
 }
 
 TEST_F(PipeIntakeTest, ABurstOfRandomMessagesLeavesNoHandleAndTheIntakeWorking) {
-  service->m_pipeIntake.dwReadTimeoutMs = 200;
+  service->m_settings.pipeIntake.dwReadTimeoutMs = 200;
   const JOB_DATA job = SampleJob();
   // A first report and rule make the accounting and the administrator check
   // create what they keep (COM, the driver's state, the job-table mutex,

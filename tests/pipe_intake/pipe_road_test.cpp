@@ -26,12 +26,13 @@ class PipeRoadTest : public ::testing::Test {
     const std::string unavailable = CTestDatabase::Unavailable(Backend::SQLite);
     if (!unavailable.empty()) GTEST_SKIP() << unavailable;
     db.reset(new CTestDatabase(Backend::SQLite));
+    RemoveJournal();
     h.reset(new CMonitorHarness());
     h->service->pConnection = db->Connect();
-    h->service->m_dwJobSizeRetryMs = 1;
+    h->service->m_settings.dwJobSizeRetryMs = 1;
     pipeName = "\\\\.\\pipe\\quillon-road-test-" + std::to_string(GetCurrentProcessId());
-    h->service->m_pipeIntake.sPipeName = pipeName;
-    h->service->m_pipeIntake.dwAcceptPauseMs = 0;
+    h->service->m_settings.pipeIntake.sPipeName = pipeName;
+    h->service->m_settings.pipeIntake.dwAcceptPauseMs = 0;
     ASSERT_TRUE(h->spooler->AddPrinter("Laser"));
     h->WriteLists({"Laser"}, {});
     ASSERT_TRUE(h->StartWatcher(1));
@@ -47,11 +48,12 @@ class PipeRoadTest : public ::testing::Test {
     }
     h.reset();
     db.reset();
+    RemoveJournal();
   }
   bool Send(uint32_t dwType, const void* p, uint32_t cb) {
     UniqueHandle client = ConnectTo(pipeName);
     return client && WriteHeader(client.get(), dwType, cb) && WriteMessage(client.get(), p, cb) &&
-           WaitServerClose(client.get());
+           WaitServerClose(client.get()) && h->service->Keeper().WaitUntilSettled(kWaitMs);
   }
 
   sim::Owned<sim::NetSessions> sessions;

@@ -142,7 +142,7 @@ TEST_F(HousekeepingTest, QueueThatCannotBeListedKeepsEveryHandledJob) {
 TEST_F(HousekeepingTest, ThreadMakesPassesAtItsPeriodUntilTheStop) {
   Watch("Gdi", PRN_GDI);
   DWORD complete = Job("Gdi", JOB_STATUS_COMPLETE);
-  h.service->m_dwHousekeepingPeriodMs = 1;
+  h.service->m_settings.dwHousekeepingPeriodMs = 1;
   UniqueHandle thread(CreateThread(nullptr, 0, CleanQueues, h.service.get(), 0, nullptr));
   ASSERT_TRUE(h.spooler->WaitForCommands(1, kWaitMs));
   EXPECT_EQ(h.spooler->Commands()[0].jobId, complete);
@@ -159,7 +159,7 @@ TEST_F(HousekeepingTest, ThreadMakesPassesAtItsPeriodUntilTheStop) {
 TEST_F(HousekeepingTest, StopDuringTheWaitEndsTheThreadWithoutAPass) {
   Watch("Gdi", PRN_GDI);
   Job("Gdi", JOB_STATUS_COMPLETE);
-  ASSERT_EQ(h.service->m_dwHousekeepingPeriodMs, kHousekeepingPeriodMs);
+  ASSERT_EQ(h.service->m_settings.dwHousekeepingPeriodMs, kHousekeepingPeriodMs);
   UniqueHandle thread(CreateThread(nullptr, 0, CleanQueues, h.service.get(), 0, nullptr));
   SetEvent(h.stop.get());
   ASSERT_EQ(WaitForSingleObject(thread.get(), kWaitMs), static_cast<DWORD>(WAIT_OBJECT_0));

@@ -26,7 +26,9 @@ std::string ListText(const std::vector<std::string>& entries) {
 
 DWORD WINAPI CJobThreadObserver::Routine(LPVOID pParam) {
   auto* pStart = static_cast<JOB_THREAD_PARAM*>(pParam);
-  HANDED_OFF taken = {JOB_TEXT(pStart->job, wszPrinter), pStart->job, pStart->bCopiesKnown};
+  const TAKEN_JOB& job = pStart->ticket.Job();
+  HANDED_OFF taken = {JOB_TEXT(job.job, wszPrinter), job.job, job.bCopiesKnown, job.bSizeKnown,
+                      job.dwSize};
   {
     std::lock_guard<std::mutex> lock(g_takenLock);
     g_taken.push_back(taken);
@@ -59,7 +61,9 @@ bool CJobThreadObserver::WaitTaken(size_t n) {
 CMonitorHarness::CMonitorHarness()
     : service(new CQuillonService()), stop(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
   service->m_hStopEvent = stop.get();
-  service->m_pfnJobThread = CJobThreadObserver::Routine;
+  service->m_settings.pfnJobThread = CJobThreadObserver::Routine;
+  // A journal of the test's own: the observer leaves every job in it.
+  service->m_settings.sJournalPath = dir.File(kJournalFile);
   CJobThreadObserver::Clear();
 }
 

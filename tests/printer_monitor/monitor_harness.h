@@ -29,6 +29,8 @@ struct HANDED_OFF {
   std::wstring printer;
   JOB_DATA job;
   bool bCopiesKnown;
+  bool bSizeKnown;
+  DWORD dwSize;
 };
 
 // A record's text field as a wide string.

@@ -123,16 +123,19 @@ TEST(JournalCountTest, TheJournalIsCountedWithoutCuttingItsDamagedTail) {
   size_t nJobs = 99;
   EXPECT_TRUE(CountJournalRecords(path, &nJobs));
   EXPECT_EQ(nJobs, 0u) << "no journal: no jobs";
-  CJobJournal journal(path, 1 << 20);
-  JOURNALED_JOB job;
-  job.printer = "P";
-  job.user = "U";
-  ASSERT_EQ(journal.Add(job), CJobJournal::Append::Written);
-  ASSERT_EQ(journal.Add(job), CJobJournal::Append::Written);
+  {
+    CJobJournal journal(path, 1 << 20);
+    JOURNALED_JOB job;
+    job.printer = "P";
+    job.user = "U";
+    ASSERT_EQ(journal.Keep(job), CJobJournal::Append::Written);
+    job.key.clear();   // a second job
+    ASSERT_EQ(journal.Keep(job), CJobJournal::Append::Written);
+  }
   std::string bytes = dir.Read("quillon.jnl") + "QJR1torn";
   dir.Write("quillon.jnl", bytes);
   // Held open as the service holds it while appending.
-  HANDLE hService = CreateFileA(path.c_str(), FILE_APPEND_DATA | GENERIC_READ, FILE_SHARE_READ,
+  HANDLE hService = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(hService, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(CountJournalRecords(path, &nJobs));

@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <cwchar>
 #include <map>
 #include <memory>
 #include <new>
@@ -18,8 +21,12 @@
 #include <thread>
 #include <vector>
 
+#include "access_list_reader.h"
 #include "database/com_errors.h"
+#include "db_test_support.h"
 #include "event_log_sim.h"
+#include "job_accounting/job_data.h"
+#include "pipe_client_support.h"
 #include "sim_fixture.h"
 #include "spooler_sim.h"
 #include "scm_status_sim.h"
@@ -278,26 +285,6 @@ TEST_F(ServiceRunTest, ServesWithItsThreadsUntilAStopRequest) {
   EXPECT_EQ(service.serveCalls, 1);
 }
 
-// The access a DACL's allowed entries grant to one well-known account, and
-// whether any of its entries for that account is not a plain "allowed" one.
-ACCESS_MASK AllowedFor(PACL pDacl, WELL_KNOWN_SID_TYPE type, bool* pOtherEntry = nullptr) {
-  BYTE sid[SECURITY_MAX_SID_SIZE];
-  DWORD cb = sizeof(sid);
-  if (!CreateWellKnownSid(type, nullptr, sid, &cb)) return 0;
-  ACCESS_MASK mask = 0;
-  for (DWORD i = 0; pDacl && i < pDacl->AceCount; ++i) {
-    ACE_HEADER* pAce = nullptr;
-    if (!GetAce(pDacl, i, reinterpret_cast<void**>(&pAce))) continue;
-    if (pAce->AceType != ACCESS_ALLOWED_ACE_TYPE) {
-      if (pOtherEntry) *pOtherEntry = true;
-      continue;
-    }
-    auto* pAllowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(pAce);
-    if (EqualSid(&pAllowed->SidStart, sid)) mask |= pAllowed->Mask;
-  }
-  return mask;
-}
-
 TEST_F(ServiceRunTest, JobEventLetsEveryProgramWaitButNotChangeIt) {
   ObservedService service;
   EntryThread entry;
@@ -312,17 +299,16 @@ TEST_F(ServiceRunTest, JobEventLetsEveryProgramWaitButNotChangeIt) {
                             nullptr, nullptr, &pDacl, nullptr, descriptor.put()),
             static_cast<DWORD>(ERROR_SUCCESS));
   ASSERT_NE(pDacl, nullptr) << "JOB_EVENT has a null access list: anyone may change it";
-  bool bOtherEntry = false;
-  const ACCESS_MASK everyone = AllowedFor(pDacl, WinWorldSid, &bOtherEntry);
+  const ACCESS_MASK everyone = AccessOf(pDacl, WinWorldSid).allowed;
   EXPECT_EQ(everyone, static_cast<ACCESS_MASK>(SYNCHRONIZE)) << std::hex << everyone;
   for (ACCESS_MASK forbidden : {ACCESS_MASK(EVENT_MODIFY_STATE), ACCESS_MASK(WRITE_DAC),
                                 ACCESS_MASK(WRITE_OWNER), ACCESS_MASK(DELETE)}) {
     EXPECT_EQ(everyone & forbidden, 0u) << "Everyone may " << std::hex << forbidden;
   }
-  EXPECT_FALSE(bOtherEntry);
-  EXPECT_EQ(AllowedFor(pDacl, WinLocalSystemSid) & EVENT_ALL_ACCESS,
+  EXPECT_EQ(EntriesNotAllowing(pDacl), 0u);
+  EXPECT_EQ(AccessOf(pDacl, WinLocalSystemSid).allowed & EVENT_ALL_ACCESS,
             static_cast<ACCESS_MASK>(EVENT_ALL_ACCESS));
-  EXPECT_EQ(AllowedFor(pDacl, WinBuiltinAdministratorsSid) & EVENT_ALL_ACCESS,
+  EXPECT_EQ(AccessOf(pDacl, WinBuiltinAdministratorsSid).allowed & EVENT_ALL_ACCESS,
             static_cast<ACCESS_MASK>(EVENT_ALL_ACCESS));
 
   // Another program opens it for waiting only and is woken by a pulse. It
@@ -408,6 +394,62 @@ TEST_F(ServiceRunTest, RepeatedFailureBacksOffAndAStopEndsTheWait) {
   ASSERT_TRUE(twice);
   ASSERT_TRUE(ended);
   EXPECT_EQ(service.serveCalls, 2);
+}
+
+TEST_F(ServiceRunTest, AStopWithTheDatabaseLockedEndsAfterTheBusyWaitAndKeepsTheJobsInFlight) {
+  const std::string unavailable = CTestDatabase::Unavailable(Backend::SQLite);
+  if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  CTestDatabase db(Backend::SQLite);
+  // The driver waits about twice the time-out for another program's lock.
+  WriteDsn(db.ConnectionString() + ";Timeout=1000");
+  RemoveJournal();
+  const std::string pipe = "\\\\.\\pipe\\quillon-run-test-" + std::to_string(GetCurrentProcessId());
+  ULONGLONG took = 0;
+  {
+    ObservedService service;
+    service.m_settings.pipeIntake.sPipeName = pipe;
+    service.m_settings.pipeIntake.dwAcceptPauseMs = 0;
+    EntryThread entry;
+    ASSERT_TRUE(service.WaitServeCalled(30000));
+    db.Exec("BEGIN EXCLUSIVE");
+    for (int n = 1; n <= 2; ++n) {
+      JOB_DATA job = {};
+      const std::wstring document = L"Stop-" + std::to_wstring(n);
+      std::wmemcpy(reinterpret_cast<wchar_t*>(job.wszPrinter), L"Stop Printer", 12);
+      std::wmemcpy(reinterpret_cast<wchar_t*>(job.wszUser), L"sam", 3);
+      std::wmemcpy(reinterpret_cast<wchar_t*>(job.wszDocument), document.c_str(), document.size());
+      job.dwTotalPages = n;
+      job.dwCopies = 1;
+      UniqueHandle client = ConnectTo(pipe);
+      ASSERT_TRUE(client);
+      ASSERT_TRUE(WriteHeader(client.get(), PIPE_JOB, sizeof(job)));
+      ASSERT_TRUE(WriteMessage(client.get(), &job, sizeof(job)));
+      ASSERT_TRUE(WaitServerClose(client.get())) << "job " << n << " was not acknowledged";
+    }
+    // Both jobs are in flight: the first waits for the lock, the second
+    // for the first.
+    const ULONGLONG asked = GetTickCount64();
+    scm->Handler()(SERVICE_CONTROL_STOP);
+    ASSERT_TRUE(entry.Wait(30000));
+    took = GetTickCount64() - asked;
+  }
+  db.Exec("COMMIT");
+  std::printf("the stop took %llu ms\n", static_cast<unsigned long long>(took));
+  std::vector<DWORD> checkpoints;
+  for (const SERVICE_STATUS& status : scm->Sent()) {
+    if (status.dwCurrentState == SERVICE_STOP_PENDING) checkpoints.push_back(status.dwCheckPoint);
+  }
+  ASSERT_FALSE(checkpoints.empty());
+  EXPECT_GT(checkpoints.back(), 1u) << "a stop of " << took << " ms reported no progress";
+  EXPECT_TRUE(std::is_sorted(checkpoints.begin(), checkpoints.end()));
+  EXPECT_EQ(db.Count("PRNDATA"), 0);
+
+  // The next start writes both, once, in the order they were taken.
+  ObservedService next;
+  next.pConnection = db.Connect();
+  ASSERT_TRUE(next.Keeper().Replay(nullptr));
+  EXPECT_EQ(db.QueryTexts("SELECT DocName FROM PRNDATA ORDER BY idPrnData"),
+            (std::vector<std::string>{"Stop-1", "Stop-2"}));
 }
 
 TEST_F(ServiceRunTest, TeardownEndsNormallyWhenTheConnectionRefusesToClose) {

@@ -229,6 +229,53 @@ TEST_F(SvcBaseTest, ControlCodesAndTheStopSequence) {
   EXPECT_EQ(service.runs, 1);
 }
 
+TEST_F(SvcBaseTest, AStopReportsRisingCheckpointsAndAShutdownIsAStopWhenAccepted) {
+  struct Case {
+    DWORD dwControl;
+    DWORD dwAccepted;
+    bool bStops;
+  } cases[] = {{SERVICE_CONTROL_SHUTDOWN, 0, false},
+               {SERVICE_CONTROL_SHUTDOWN, SERVICE_ACCEPT_SHUTDOWN, true},
+               {SERVICE_CONTROL_PRESHUTDOWN, SERVICE_ACCEPT_SHUTDOWN, false},
+               {SERVICE_CONTROL_PRESHUTDOWN, SERVICE_ACCEPT_PRESHUTDOWN, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE("control " + std::to_string(c.dwControl) + ", accepted " +
+                 std::to_string(c.dwAccepted));
+    const bool bAccepts = c.bStops;
+    scm->Clear();
+    eventLog->Clear();
+    TestService service;
+    service.m_status.dwControlsAccepted |= c.dwAccepted;
+    std::thread entry = StartEntry();
+    ASSERT_TRUE(service.WaitRunEntered());
+    service.ReportStopProgress(2000);   // no stop pending: nothing is sent
+    scm->Handler()(c.dwControl);
+    service.ReportStopProgress(2000);
+    service.ReportStopProgress(2000);
+    service.Finish();
+    entry.join();
+    std::vector<SERVICE_STATUS> sent = scm->Sent();
+    ASSERT_GE(sent.size(), 3u);
+    EXPECT_EQ(sent.back().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(sent.back().dwCheckPoint, 0u);
+    std::vector<DWORD> checkpoints;
+    for (const SERVICE_STATUS& status : sent) {
+      if (status.dwCurrentState == SERVICE_STOP_PENDING) checkpoints.push_back(status.dwCheckPoint);
+    }
+    if (!bAccepts) {
+      EXPECT_TRUE(checkpoints.empty()) << "a notice it did not ask for stopped the service";
+      EXPECT_EQ(service.m_bRunning, TRUE);
+      continue;
+    }
+    // At the request (twice, before and after the handler), then one
+    // checkpoint more at each report.
+    EXPECT_EQ(checkpoints, (std::vector<DWORD>{1, 1, 2, 3}));
+    EXPECT_EQ(sent[sent.size() - 2].dwWaitHint, 2000u);
+    EXPECT_EQ(service.m_bRunning, FALSE);
+    EXPECT_EQ(eventLog->Ids().back(), EVMSG_STOPPED);
+  }
+}
+
 TEST_F(SvcBaseTest, FailedPrepareNeverRunsAndReportsItsLastError) {
   TestService service;
   service.prepareError = ERROR_BAD_CONFIGURATION;

@@ -11,8 +11,11 @@ SERVICE_STATUS_HANDLE const kStatusHandle =
 
 }  // namespace
 
-SERVICE_STATUS_HANDLE WINAPI ScmStatus::RegisterServiceCtrlHandlerA(
-    LPCSTR lpServiceName, LPHANDLER_FUNCTION lpHandlerProc) {
+// Win32 reference, RegisterServiceCtrlHandler and RegisterServiceCtrlHandlerEx:
+// a status handle for SetServiceStatus, or 0 with the last error set; the
+// extended handler also receives the lpContext given at registration.
+SERVICE_STATUS_HANDLE ScmStatus::Register(LPCSTR lpServiceName, LPHANDLER_FUNCTION handler,
+                                          LPHANDLER_FUNCTION_EX handlerEx, LPVOID context) {
   ScmStatus* scm = Current();
   if (!scm) {
     SetLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
@@ -24,8 +27,32 @@ SERVICE_STATUS_HANDLE WINAPI ScmStatus::RegisterServiceCtrlHandlerA(
     return nullptr;
   }
   scm->m_name = lpServiceName ? lpServiceName : "";
-  scm->m_handler = lpHandlerProc;
+  scm->m_handler = handler;
+  scm->m_handlerEx = handlerEx;
+  scm->m_context = context;
   return kStatusHandle;
+}
+
+SERVICE_STATUS_HANDLE WINAPI ScmStatus::RegisterServiceCtrlHandlerA(
+    LPCSTR lpServiceName, LPHANDLER_FUNCTION lpHandlerProc) {
+  return Register(lpServiceName, lpHandlerProc, nullptr, nullptr);
+}
+
+SERVICE_STATUS_HANDLE WINAPI ScmStatus::RegisterServiceCtrlHandlerExA(
+    LPCSTR lpServiceName, LPHANDLER_FUNCTION_EX lpHandlerProc, LPVOID lpContext) {
+  return Register(lpServiceName, nullptr, lpHandlerProc, lpContext);
+}
+
+void WINAPI ScmStatus::CallHandlerEx(DWORD dwControl) {
+  ScmStatus* scm = Current();
+  LPHANDLER_FUNCTION_EX handler;
+  LPVOID context;
+  {
+    std::lock_guard<std::mutex> guard(scm->m_lock);
+    handler = scm->m_handlerEx;
+    context = scm->m_context;
+  }
+  if (handler) handler(dwControl, 0, nullptr, context);
 }
 
 BOOL WINAPI ScmStatus::SetServiceStatus(SERVICE_STATUS_HANDLE hStatus,
@@ -52,6 +79,8 @@ void ScmStatus::Clear() {
   std::lock_guard<std::mutex> guard(m_lock);
   m_name.clear();
   m_handler = nullptr;
+  m_handlerEx = nullptr;
+  m_context = nullptr;
   m_sent.clear();
 }
 
@@ -67,6 +96,7 @@ std::string ScmStatus::RegisteredName() const {
 
 LPHANDLER_FUNCTION ScmStatus::Handler() const {
   std::lock_guard<std::mutex> guard(m_lock);
+  if (m_handlerEx) return CallHandlerEx;
   return m_handler;
 }
 
@@ -100,4 +130,5 @@ std::string ScmStatus::Leaks() const {
 }  // namespace sim
 
 SIM_REPLACE_IMPORT(RegisterServiceCtrlHandlerA, sim::ScmStatus::RegisterServiceCtrlHandlerA)
+SIM_REPLACE_IMPORT(RegisterServiceCtrlHandlerExA, sim::ScmStatus::RegisterServiceCtrlHandlerExA)
 SIM_REPLACE_IMPORT(SetServiceStatus, sim::ScmStatus::SetServiceStatus)

@@ -1,6 +1,7 @@
 // Simulated SCM status channel for in-process tests of the service entry and
-// control handler: RegisterServiceCtrlHandlerA and SetServiceStatus are
-// replaced, and every status record sent is kept in order.
+// control handler: RegisterServiceCtrlHandlerA, RegisterServiceCtrlHandlerExA
+// and SetServiceStatus are replaced, and every status record sent is kept in
+// order.
 #pragma once
 
 #include <windows.h>
@@ -20,6 +21,9 @@ class ScmStatus : public Piece<ScmStatus> {
   void Clear();
   void FailHandlerRegistration(bool fail);
   std::string RegisteredName() const;
+  // The registered handler as a plain one: an extended handler is called
+  // with event type 0, no event data, and the context it was registered
+  // with (Win32 reference, LPHANDLER_FUNCTION_EX).
   LPHANDLER_FUNCTION Handler() const;
   std::vector<SERVICE_STATUS> Sent() const;
   std::vector<DWORD> States() const;
@@ -30,6 +34,8 @@ class ScmStatus : public Piece<ScmStatus> {
 
   static SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(
       LPCSTR lpServiceName, LPHANDLER_FUNCTION lpHandlerProc);
+  static SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerExA(
+      LPCSTR lpServiceName, LPHANDLER_FUNCTION_EX lpHandlerProc, LPVOID lpContext);
   static BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus,
                                       LPSERVICE_STATUS lpServiceStatus);
 
@@ -39,6 +45,11 @@ class ScmStatus : public Piece<ScmStatus> {
   bool m_failRegistration = false;
   std::string m_name;
   LPHANDLER_FUNCTION m_handler = nullptr;
+  LPHANDLER_FUNCTION_EX m_handlerEx = nullptr;
+  LPVOID m_context = nullptr;
+  static void WINAPI CallHandlerEx(DWORD dwControl);
+  static SERVICE_STATUS_HANDLE Register(LPCSTR lpServiceName, LPHANDLER_FUNCTION handler,
+                                        LPHANDLER_FUNCTION_EX handlerEx, LPVOID context);
   std::vector<SERVICE_STATUS> m_sent;
   int m_badHandles = 0;
 };

@@ -58,8 +58,11 @@ CSendResult SendPipeMessage(const char* pszPipe, uint32_t dwType, const void* pP
   ULONGLONG absentSince = 0;
   UniqueHandle pipe;
   for (;;) {
-    pipe.reset(CreateFileA(pszPipe, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OVERLAPPED, nullptr));
+    // Identification only: the service may learn who sends a rule, but a
+    // program posing as the service cannot act as this user.
+    pipe.reset(CreateFileA(pszPipe, kPipeClientAccess, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                           nullptr));
     if (pipe) break;
     const DWORD dwError = GetLastError();
     const ULONGLONG now = GetTickCount64();
