@@ -22,6 +22,7 @@
 #include "job_accounting/job_journal.h"
 #include "job_accounting/job_keeper.h"
 #include "job_accounting/job_thread.h"
+#include "page_quota/quota_decision.h"
 #include "database/odbc_statement.h"
 #include "service_core/exc.h"
 #include "service_core/lock.h"
@@ -258,6 +259,7 @@ HRESULT CQuillonService::WriteJob(const JOURNALED_JOB& job, bool bKeyed, bool bL
       throw;
     }
   }
+  if (!bSkipped) CountRecordedRow(*this, row);
   // The links are looked up before they are added: doing them again is
   // harmless, and a failure leaves the pair uncached for the next job.
   EnsurePrinterUser(pConnection, m_registrations, idPrinter, idUser);

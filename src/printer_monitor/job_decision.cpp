@@ -2,9 +2,11 @@
 
 #include <winspool.h>
 
+#include <ctime>
 #include <mutex>
 
 #include "job_accounting/spooled_job.h"
+#include "page_quota/quota_decision.h"
 #include "service_core/quillon_service.h"
 
 bool DecideJob(CQuillonService& service, HANDLE hPrinter, JOB_FACTS& job) {
@@ -21,7 +23,8 @@ bool DecideJob(CQuillonService& service, HANDLE hPrinter, JOB_FACTS& job) {
       MergeFacts(job, spooled);
     }
   }
-  const int32_t nCommand = service.GetJobCommand(job.job.wszUser, job.job.wszPrinter);
+  int32_t nCommand = service.GetJobCommand(job.job.wszUser, job.job.wszPrinter);
+  if (nCommand == 0) nCommand = QuotaCommand(service, job, static_cast<int64_t>(std::time(nullptr)));
   if (nCommand == 0 ||
       !SetJobA(hPrinter, dwJobId, 0, nullptr, static_cast<DWORD>(nCommand))) {
     return false;

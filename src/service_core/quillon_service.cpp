@@ -65,6 +65,8 @@ class CQuillonService::CWorkerThreads {
     if (keeper.ReplayThread()) waits.push_back(keeper.ReplayThread());
     waits.push_back(keeper.SettledEvent());
     waits.push_back(m_service.m_pWork->IdleEvent());
+    // The quotas' refresh ends within its current statement.
+    if (m_service.m_quotas.RefreshThread()) waits.push_back(m_service.m_quotas.RefreshThread());
     const ULONGLONG deadline = GetTickCount64() + m_service.m_settings.dwStopPatienceMs;
     for (;;) {
       const DWORD dwWait = WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(),
@@ -81,6 +83,7 @@ class CQuillonService::CWorkerThreads {
       if (m_service.WaitForStopRequest(0)) m_service.ReportStopProgress(kStopWaitHintMs);
     }
     keeper.EndReplaying();
+    m_service.m_quotas.EndRefreshing();
   }
 
  private:
@@ -270,6 +273,7 @@ void CQuillonService::Serve() {
   }
   workers.Add(std::move(housekeeper));
   workers.Add(UniqueHandle(CreateThread(nullptr, 0, PipeListenerThread, this, 0, nullptr)));
+  m_quotas.StartRefreshing(ReadConnectionString(), stopEvent.get());
 
   HANDLE hStop = stopEvent.get();
   for (;;) {

@@ -18,6 +18,7 @@
 #include "database/reference_caches.h"
 #include "job_accounting/job_keeper.h"
 #include "job_accounting/name_registrations.h"
+#include "page_quota/page_quotas.h"
 #include "pagecnt.h"
 #include "printer_monitor/prn_obj.h"
 #include "service_core/service_settings.h"
@@ -147,6 +148,9 @@ class CQuillonService : public CSvcBase, private IJobRecorder {
   // The private caches of the computer and printer registrations and of the
   // printer links (database/registration.h, database/printer_links.h).
   CRegistrationCaches m_registrations;
+  // The page quotas: judged at the decision, counted at the accounting,
+  // kept up to date with the database by a thread of their own.
+  page_quota::CPageQuotas m_quotas;
 
   // What only tests change.
   CServiceSettings m_settings;

@@ -29,6 +29,7 @@ int ReportTable::Column(const std::string& name) const {
 }
 
 std::string CellText(const ReportColumn& column, int64_t value) {
+  if (value == kNoValue) return "";
   return column.kind == ColumnKind::Cents ? FormatCents(value) : std::to_string(value);
 }
 

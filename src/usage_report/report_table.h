@@ -54,7 +54,12 @@ enum class ColumnKind {
 struct ReportColumn {
   std::string name;   // as the csv header names it
   ColumnKind kind;
+  bool bSummed = true;   // the total row holds the sum; else nothing
 };
+
+// A cell with nothing to show (a user without a quota, a total that is no
+// sum): every format writes it empty.
+constexpr int64_t kNoValue = INT64_MIN;
 
 struct ReportRow {
   std::string label;             // UTF-8
@@ -79,7 +84,8 @@ struct ReportTable {
   int Column(const std::string& name) const;
 };
 
-// A value as every format writes it: "1234", or "12.50" for money.
+// A value as every format writes it: "1234", or "12.50" for money; "" for
+// kNoValue.
 std::string CellText(const ReportColumn& column, int64_t value);
 
 // The columns every report has, in order; "cost" follows when priced.

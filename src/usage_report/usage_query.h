@@ -11,10 +11,24 @@
 #include <vector>
 
 #include "database/connection.h"
-#include "usage_report/local_days.h"
+#include "calendar/local_days.h"
 #include "usage_report/report_table.h"
 
 namespace usage_report {
+
+// The calendar of the server's local days (calendar/local_days.h), which
+// page quotas share, under the names the report has always used.
+using calendar::CalendarDate;
+using calendar::CLocalDays;
+using calendar::DayBuckets;
+using calendar::DaysInMonth;
+using calendar::FirstOfNextMonth;
+using calendar::FormatDate;
+using calendar::FormatMonth;
+using calendar::MonthBuckets;
+using calendar::NextDay;
+using calendar::ParseDate;
+using calendar::TimeBucket;
 
 struct UsageQuery {
   GroupBy by = GroupBy::User;

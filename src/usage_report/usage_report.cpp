@@ -1,9 +1,12 @@
 #include "usage_report/usage_report.h"
 
+#include <ctime>
+
 #include "database/wide_text.h"
 #include "usage_report/csv_format.h"
 #include "usage_report/html_format.h"
 #include "usage_report/money.h"
+#include "usage_report/quota_columns.h"
 #include "usage_report/text_format.h"
 #include "usage_report/usage_query.h"
 
@@ -88,9 +91,11 @@ UsageQuery QueryFor(const ReportOptions& options, const CLocalDays& days,
 std::string ProduceReport(const ReportOptions& options, const ConnectionPtr& connection,
                           const CLocalDays& days, const CalendarDate& today) {
   const UsageQuery query = QueryFor(options, days, today);
-  const ReportTable table = Tabulate(options.by, ScopeOf(options, PeriodOf(options, today)),
-                                     RunUsageQuery(connection, query), options.top,
-                                     options.prices);
+  ReportTable table = Tabulate(options.by, ScopeOf(options, PeriodOf(options, today)),
+                               RunUsageQuery(connection, query), options.top, options.prices);
+  if (options.by == GroupBy::User) {
+    AddQuotaColumns(table, connection, days, static_cast<int64_t>(std::time(nullptr)));
+  }
   switch (options.format) {
     case ReportFormat::Csv: return FormatCsv(table);
     case ReportFormat::Html: return FormatHtml(table);

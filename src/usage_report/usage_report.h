@@ -11,7 +11,7 @@
 #include <string>
 
 #include "database/connection.h"
-#include "usage_report/local_days.h"
+#include "calendar/local_days.h"
 #include "usage_report/report_table.h"
 #include "usage_report/usage_query.h"
 

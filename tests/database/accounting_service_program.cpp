@@ -3,7 +3,8 @@
 // reference tables, says it is ready (the event of its second argument),
 // waits to be released (the third), and accounts the jobs of the shared
 // list: job j is printed on "prn-(j % 7)" by "user-(j % 9)" from
-// "pc-(j % 5)", as document "<tag>:<printer>:<user>:<computer>:<j>".
+// "pc-(j % 5)", as document "<tag>:<printer>:<user>:<computer>:<j>", one
+// page each, submitted now.
 // Exit codes: 0 every job was accounted, 2 bad arguments, 3 no connection,
 // 4 not released in time.
 #include <windows.h>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <cwchar>
 #include <string>
 
@@ -62,6 +64,7 @@ int main(int argc, char** argv) {
     job.dwJobId = static_cast<DWORD>(j + 1);
     job.dwTotalPages = 1;
     job.dwCopies = 1;
+    job.tSubmitted = static_cast<int32_t>(std::time(nullptr));
     // The size as the watcher saw it: the spooler is not asked.
     service.m_jobTable[job.dwJobId] = FINISHED_JOB{100, 0};
     service.AccountJob(job);

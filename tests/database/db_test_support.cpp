@@ -21,7 +21,7 @@ std::string Env(const char* pszName) {
 // The unique keys of names and pairs, and what they were before.
 constexpr const char kUniqueIndex[] = "CREATE UNIQUE INDEX UX_";
 constexpr const char kPlainIndex[] = "CREATE INDEX IX_";
-constexpr int kUniqueKeys = 5;
+constexpr int kUniqueKeys = 6;
 
 // A statement of the schema with its unique index made a plain one.
 std::string WithoutUniqueKey(std::string statement, int* pReplaced) {

@@ -125,13 +125,17 @@ bool WaitForProcessEnd(DWORD pid, DWORD timeoutMs) {
   return !h || WaitForSingleObject(h.get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
+bool StopServiceProcess(SC_HANDLE service, DWORD timeoutMs) {
+  const DWORD pid = ServiceProcessIdOf(service);
+  SERVICE_STATUS status;
+  ControlService(service, SERVICE_CONTROL_STOP, &status);
+  return WaitForProcessEnd(pid, timeoutMs);
+}
+
 void RemoveInstalledService(SC_HANDLE manager, const char* pszName, DWORD timeoutMs) {
   ScHandle service(OpenServiceA(manager, pszName, SERVICE_ALL_ACCESS));
   if (!service) return;
-  const DWORD pid = ServiceProcessIdOf(service.get());
-  SERVICE_STATUS status;
-  ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-  WaitForProcessEnd(pid, timeoutMs);
+  StopServiceProcess(service.get(), timeoutMs);
   DeleteService(service.get());
 }
 

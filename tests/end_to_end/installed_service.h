@@ -63,6 +63,10 @@ DWORD ServiceProcessIdOf(SC_HANDLE service);
 // sign of a stopped service. True when it ended (or there was none).
 bool WaitForProcessEnd(DWORD pid, DWORD timeoutMs);
 
+// Asks the service to stop and waits until its process has ended; true
+// when it ended in time (or none ran).
+bool StopServiceProcess(SC_HANDLE service, DWORD timeoutMs);
+
 // Stops and deletes the service of that name, if it is installed: an
 // installed service starts with every new Wine session, so none is left.
 void RemoveInstalledService(SC_HANDLE manager, const char* pszName, DWORD timeoutMs);

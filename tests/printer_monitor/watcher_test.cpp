@@ -13,6 +13,7 @@
 
 #include "db_test_support.h"
 #include "monitor_harness.h"
+#include "page_quota/quota_tables.h"
 #include "printer_monitor/printer_watcher.h"
 #include "printer_monitor/queue_housekeeping.h"
 #include "service_core/lock.h"
@@ -377,6 +378,39 @@ TEST_P(WatcherTest, RuleForEveryPrinterAndUserDeletesAJobNoOtherRuleNames) {
   EXPECT_EQ(h->spooler->Commands(),
             (std::vector<sim::JobCommand>{{"Laser", id, JOB_CONTROL_DELETE, true}}));
   EXPECT_TRUE(h->spooler->Queue("Laser").empty());
+}
+
+// A quota judges only what the rules let run: alice's rule pauses her job
+// although the quota would delete it; bob, without a rule, passes the
+// quota with his job's 2 pages and it is deleted, with one event that
+// names him, the printer, the use and the limit.
+TEST_P(WatcherTest, ARulesCommandBeatsAQuotaAndAQuotaStopsWhatTheRulesLetRun) {
+  Rules({"Laser"}, {"alice", "bob"}, {{1, 1, JOB_CONTROL_PAUSE}});
+  page_quota::QUOTA quota;
+  quota.pages = 1;
+  page_quota::ParsePeriod("none", quota.period);
+  quota.action = JOB_CONTROL_DELETE;
+  page_quota::StoreQuota(conn, quota);
+  h->service->m_quotas.Refresh(conn, static_cast<int64_t>(std::time(nullptr)));
+  h->WriteLists({"Laser"}, {});
+  ASSERT_TRUE(h->StartWatcher(1));
+  sim::JobFields alice = JobOf(L"alice"), bob = JobOf(L"bob");
+  alice.totalPages = bob.totalPages = 2;
+  const DWORD aliceId = h->spooler->AddJob("Laser", alice);
+  const DWORD bobId = h->spooler->AddJob("Laser", bob);
+  ASSERT_TRUE(h->spooler->WaitForCommands(2, kWaitMs));
+  EXPECT_EQ(h->spooler->Commands(),
+            (std::vector<sim::JobCommand>{{"Laser", aliceId, JOB_CONTROL_PAUSE, true},
+                                          {"Laser", bobId, JOB_CONTROL_DELETE, true}}));
+  std::vector<sim::LoggedEvent> stops;
+  for (const sim::LoggedEvent& e : h->eventLog->Events()) {
+    if (e.id == EVMSG_QUOTA_STOPPED) stops.push_back(e);
+  }
+  ASSERT_EQ(stops.size(), 1u);
+  EXPECT_EQ(stops[0].type, EVENTLOG_INFORMATION_TYPE);
+  EXPECT_EQ(stops[0].strings,
+            (std::vector<std::string>{"bob", "Laser",
+                                      "0 of 1 pages used, 2 for this job; its command: delete (5)"}));
 }
 
 // A printer named in both lists is watched once; the printers beyond one

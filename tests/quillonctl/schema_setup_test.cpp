@@ -44,7 +44,8 @@ TEST(SchemaFilesTest, BothFilesCreateTheSameTablesWithTheSameColumnsAndKeys) {
   EXPECT_EQ(Joined(Names(sqlite)),
             "PRINTERS\nUX_PRINTERS_PrnName\nUSERS\nUX_USERS_UserName\nCOMPUTERS\n"
             "UX_COMPUTERS_CompName\nPRNPERMISSIONS\nPRNUSERS\nUX_PRNUSERS_Pair\nPRNCOMPS\n"
-            "UX_PRNCOMPS_Pair\nPRNDATA\nIX_PRNDATA_Submitted\nJOURNALKEYS\n");
+            "UX_PRNCOMPS_Pair\nPRNDATA\nIX_PRNDATA_Submitted\nJOURNALKEYS\nQUOTAS\nUX_QUOTAS_Key\n"
+            "QUOTARESETS\nIX_QUOTARESETS_User\n");
   for (size_t i = 0; i < sqlite.size(); ++i) {
     EXPECT_EQ(Joined(sqlite[i].columns), Joined(postgres[i].columns)) << sqlite[i].name;
     EXPECT_EQ(sqlite[i].table, postgres[i].table) << sqlite[i].name;
@@ -85,7 +86,7 @@ class EmptyDatabaseTest : public DatabaseTest {
 
 TEST_P(EmptyDatabaseTest, AnEmptyDatabaseGetsTheWholeSchemaAndThenNothingIsMissing) {
   SCHEMA_PLAN plan = PlanSchema(conn);
-  EXPECT_EQ(plan.missing.size(), 14u) << Joined(Names(plan.missing));
+  EXPECT_EQ(plan.missing.size(), 18u) << Joined(Names(plan.missing));
   EXPECT_TRUE(plan.problems.empty()) << Joined(plan.problems);
   CreateSchemaObjects(conn, plan.missing);
   plan = PlanSchema(conn);
@@ -117,7 +118,7 @@ TEST_P(EmptyDatabaseTest, ATableTheServiceReadsAsItIsPassesWhateverItsUnboundCol
            "Action INTEGER)");
   const SCHEMA_PLAN plan = PlanSchema(conn);
   EXPECT_TRUE(plan.problems.empty()) << Joined(plan.problems);
-  EXPECT_EQ(plan.missing.size(), 13u) << Joined(Names(plan.missing));
+  EXPECT_EQ(plan.missing.size(), 17u) << Joined(Names(plan.missing));
 }
 
 INSTANTIATE_FOR_BOTH_DATABASES(EmptyDatabaseTest);
@@ -131,12 +132,12 @@ TEST_P(OldSchemaSetupTest, TheKeysAreAddedAllOrNone) {
   SCHEMA_PLAN plan = PlanSchema(conn);
   EXPECT_EQ(Joined(Names(plan.missing)),
             "UX_PRINTERS_PrnName\nUX_USERS_UserName\nUX_COMPUTERS_CompName\nUX_PRNUSERS_Pair\n"
-            "UX_PRNCOMPS_Pair\n");
+            "UX_PRNCOMPS_Pair\nUX_QUOTAS_Key\n");
   // A name held twice refuses its key; the key made before it goes too.
   db->Exec("INSERT INTO USERS (UserName) VALUES ('ann')");
   db->Exec("INSERT INTO USERS (UserName) VALUES ('ann')");
   EXPECT_THROW(CreateSchemaObjects(conn, plan.missing), _com_error);
-  EXPECT_EQ(PlanSchema(conn).missing.size(), 5u) << "UX_PRINTERS_PrnName was kept";
+  EXPECT_EQ(PlanSchema(conn).missing.size(), 6u) << "UX_PRINTERS_PrnName was kept";
   db->Exec("DELETE FROM USERS WHERE idUser = (SELECT MAX(idUser) FROM USERS)");
   CreateSchemaObjects(conn, plan.missing);
   EXPECT_TRUE(PlanSchema(conn).missing.empty());

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "central_europe.h"
-#include "usage_report/local_days.h"
+#include "calendar/local_days.h"
 
-using namespace usage_report;
+using namespace calendar;
 
 namespace {
 

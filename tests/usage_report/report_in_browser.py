@@ -37,6 +37,7 @@ PRINTERS = ["Laser 2", "Farbe, 3. OG"]
 COMPUTERS = ["WS-01", "Büro-PC"]
 DAY = 86400
 MARCH_1 = 1740787200  # 2025-03-01 00:00 UTC
+QUOTA = 1000  # ann's pages in all
 
 
 def known_jobs():
@@ -63,6 +64,9 @@ def fill(path, jobs):
         "INSERT INTO PRNDATA (idUser, idPrinter, idComp, DocName, Submitted, Pages, Color, "
         "Duplex, JobSize, PaperSize, PaperLength, PaperWidth) VALUES (?, ?, ?, 'doc', ?, ?, ?, ?, ?, 9, 0, 0)",
         [(u + 1, p + 1, c + 1, t, n, col, dup, b) for u, p, c, t, n, col, dup, b in jobs])
+    # ann has a quota of her own: 1000 pages in all, until reset.
+    db.execute("INSERT INTO QUOTAS (idUser, idPrinter, Pages, ColourOnly, Period, Action) "
+               f"VALUES (1, -1, {QUOTA}, 0, 'none', 1)")
     db.commit()
     db.close()
 
@@ -209,7 +213,7 @@ def main():
         out = quillonctl("--dsn", dsn, "--from", "2025-03-01", "--to", "2025-03-31", "--format", "csv")
         rows = list(csv.reader(io.StringIO(out.decode("utf-8"), newline="")))
         expected_csv = {u: s for u, s in sums(jobs, lambda j: USERS[j[0]]).items()}
-        check({r[0]: [int(v) for v in r[1:]] for r in rows[1:-1]} == expected_csv,
+        check({r[0]: [int(v) for v in r[1:6]] for r in rows[1:-1]} == expected_csv,
               "the CSV on standard output", rows)
         # What fails says so in its exit code, and writes nothing.
         quillonctl("--dsn", dsn, "--output", "Z:" + os.path.join(work, "no", "such", "dir.html"), code=8)
@@ -228,8 +232,18 @@ def main():
             expected = sums(jobs, lambda j: USERS[j[0]])
             total = [sum(s[i] for s in expected.values()) for i in range(5)]
             cents = sum((s[1] - s[2]) * 5 + s[2] * 25 for s in expected.values())
-            check(page["header"] == ["user", "jobs", "pages", "colour_pages", "sheets", "bytes", "cost"],
+            check(page["header"] == ["user", "jobs", "pages", "colour_pages", "sheets", "bytes", "cost",
+                                     "quota", "left"],
                   "the table's header", page["header"])
+            # The quota and what is left now, counted over all of ann's jobs;
+            # the other users have none, and the total sums neither.
+            ann_pages = sum(j[4] for j in jobs if j[0] == 0)
+            quotas = {r[0]: r[7:9] for r in page["rows"]}
+            check(quotas.get(USERS[0]) == [str(QUOTA), str(QUOTA - ann_pages)], "ann's quota and what is left",
+                  quotas.get(USERS[0]))
+            check(all(q == ["", ""] for u, q in quotas.items() if u != USERS[0]),
+                  "no quota shown for the others", quotas)
+            check(page["total"][7:9] == ["", ""], "the total sums no quota", page["total"])
             check(page["total"][0] == "total" and figures(page["total"]) == total,
                   "the table's total row", page["total"])
             check(page["total"][6] == f"{cents // 100}.{cents % 100:02d}", "the total cost", page["total"])

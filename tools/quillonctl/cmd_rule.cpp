@@ -9,6 +9,7 @@
 #include "database/permission_rules.h"
 #include "database_access.h"
 #include "exit_codes.h"
+#include "named_option.h"
 #include "option_values.h"
 #include "pipe_send.h"
 #include "service_control.h"
@@ -22,32 +23,6 @@ struct RuleOptions {
   std::string printerId, userId, action, timeout;   // the pipe form
   std::string printer, user, dsn;                   // add and remove
 };
-
-// A name as the service holds it (ANSI), or "any" as -1.
-struct NAMED {
-  bool bAny = false;
-  std::string ansi;
-  std::string shown;   // as the administrator wrote it
-};
-
-std::string NameValue(const char* pszOption, const std::string& text, NAMED& named) {
-  named.shown = text;
-  if (text == "any") {
-    named.bAny = true;
-    return "";
-  }
-  if (text.empty()) return std::string(pszOption) + " must not be empty";
-  if (!Utf8ToAnsi(text, &named.ansi)) {
-    return std::string(pszOption) + " '" + text +
-           "' holds characters the system's code page cannot carry";
-  }
-  return "";
-}
-
-std::string Shown(int32_t id, const std::string& name) {
-  if (id == -1) return "any";
-  return name.empty() ? "#" + std::to_string(id) + " (no such row)" : AnsiToUtf8(name);
-}
 
 int RunRuleList(const RuleOptions& o, bool bDsnGiven, CToolStreams& io) {
   DATABASE_CHOICE choice;

@@ -17,6 +17,7 @@ void AddCommands(CLI::App& app, CToolContext& ctx) {
   AddSetupCommand(app, ctx);
   AddPrinterCommand(app, ctx);
   AddRuleCommand(app, ctx);
+  AddQuotaCommand(app, ctx);
   AddStatusCommand(app, ctx);
   AddReportCommand(app, ctx);
   AddJobCommand(app, ctx);

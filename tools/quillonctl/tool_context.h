@@ -38,3 +38,4 @@ void AddSetupCommand(CLI::App& app, CToolContext& ctx);
 void AddPrinterCommand(CLI::App& app, CToolContext& ctx);
 void AddStatusCommand(CLI::App& app, CToolContext& ctx);
 void AddReportCommand(CLI::App& app, CToolContext& ctx);
+void AddQuotaCommand(CLI::App& app, CToolContext& ctx);

@@ -74,3 +74,31 @@ CREATE INDEX IX_PRNDATA_Submitted ON PRNDATA (Submitted);
 CREATE TABLE JOURNALKEYS (
   JournalKey VARCHAR(64) NOT NULL PRIMARY KEY
 );
+
+-- Page quotas (quillonctl quota). -1 in idUser or idPrinter stands for every
+-- user or every printer. Pages: the limit; ColourOnly 1: only pages of
+-- colour jobs count. Period: day, week (from Monday), month, year, none (a
+-- total until reset) or a span of local days, "2026-09-01..2027-01-31".
+-- Action: the job-control command for a job that does not fit (as in
+-- PRNPERMISSIONS). One quota per user, printer, colour flag and period.
+CREATE TABLE QUOTAS (
+  idQuota    INTEGER PRIMARY KEY AUTOINCREMENT,
+  idUser     INTEGER NOT NULL,
+  idPrinter  INTEGER NOT NULL,
+  Pages      INTEGER NOT NULL,
+  ColourOnly SMALLINT NOT NULL,
+  Period     VARCHAR(32) NOT NULL,
+  Action     INTEGER NOT NULL
+);
+CREATE UNIQUE INDEX UX_QUOTAS_Key ON QUOTAS (idUser, idPrinter, ColourOnly, Period);
+
+-- A user's use set back to nothing: only jobs submitted from ResetAt on
+-- (seconds since 1970-01-01 UTC) count, on the printer or, with -1, on
+-- every printer. Rows are only added; the latest counts.
+CREATE TABLE QUOTARESETS (
+  idReset   INTEGER PRIMARY KEY AUTOINCREMENT,
+  idUser    INTEGER NOT NULL,
+  idPrinter INTEGER NOT NULL,
+  ResetAt   INTEGER NOT NULL
+);
+CREATE INDEX IX_QUOTARESETS_User ON QUOTARESETS (idUser, idPrinter);

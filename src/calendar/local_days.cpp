@@ -1,10 +1,11 @@
-#include "usage_report/local_days.h"
+#include "calendar/local_days.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
+#include <string>
 
-namespace usage_report {
+namespace calendar {
 
 namespace {
 
@@ -21,6 +22,31 @@ bool Digits(const std::string& text, size_t at, size_t count, int& value) {
 
 // FILETIME counts 100 ns from 1601; Unix time counts seconds from 1970.
 constexpr int64_t kFileTimeOf1970 = 116444736000000000LL;
+
+// Days since 1970-01-01 of a proleptic Gregorian date, and back (the
+// civil-calendar arithmetic of H. Hinnant's date algorithms).
+int64_t DaysFromCivil(int y, int m, int d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+CalendarDate CivilFromDays(int64_t z) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  CalendarDate date;
+  date.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  date.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  date.year = static_cast<int>(yoe + era * 400 + (date.month <= 2));
+  return date;
+}
 
 }  // namespace
 
@@ -87,6 +113,16 @@ CalendarDate FirstOfNextMonth(const CalendarDate& date) {
   return next;
 }
 
+CalendarDate AddDays(const CalendarDate& date, int days) {
+  return CivilFromDays(DaysFromCivil(date.year, date.month, date.day) + days);
+}
+
+int DayOfWeek(const CalendarDate& date) {
+  // 1970-01-01 was a Thursday (3 counted from Monday).
+  const int64_t days = DaysFromCivil(date.year, date.month, date.day);
+  return static_cast<int>(((days % 7) + 7 + 3) % 7);
+}
+
 CLocalDays::CLocalDays(const TIME_ZONE_INFORMATION* pZone)
     : m_bMachineZone(pZone == nullptr), m_zone() {
   if (pZone) m_zone = *pZone;
@@ -121,6 +157,35 @@ int64_t CLocalDays::StartOf(const CalendarDate& date) const {
   return fromEpoch >= 0 ? fromEpoch / 10000000 : -((-fromEpoch + 9999999) / 10000000);
 }
 
+CalendarDate CLocalDays::DateOf(int64_t tUtc) const {
+  // From 1601, where FILETIME begins, to the end of 9999.
+  if (tUtc < -11644473600LL || tUtc > 253402300799LL) {
+    throw std::runtime_error("cannot convert the instant " + std::to_string(tUtc));
+  }
+  const uint64_t ticks = static_cast<uint64_t>(tUtc * 10000000 + kFileTimeOf1970);
+  FILETIME ft = {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+  SYSTEMTIME utc = {};
+  if (!FileTimeToSystemTime(&ft, &utc)) {
+    throw std::runtime_error("cannot convert the instant " + std::to_string(tUtc));
+  }
+  TIME_ZONE_INFORMATION zone = m_zone;
+  if (m_bMachineZone && !GetTimeZoneInformationForYear(utc.wYear, nullptr, &zone)) {
+    throw std::runtime_error("cannot read the time zone's rules for " +
+                             std::to_string(utc.wYear) + " (error " +
+                             std::to_string(GetLastError()) + ")");
+  }
+  SYSTEMTIME local = {};
+  if (!SystemTimeToTzSpecificLocalTime(&zone, &utc, &local)) {
+    throw std::runtime_error("cannot convert the instant " + std::to_string(tUtc) +
+                             " to local time (error " + std::to_string(GetLastError()) + ")");
+  }
+  CalendarDate date;
+  date.year = local.wYear;
+  date.month = local.wMonth;
+  date.day = local.wDay;
+  return date;
+}
+
 std::vector<TimeBucket> DayBuckets(const CLocalDays& days, CalendarDate from,
                                    const CalendarDate& to) {
   std::vector<TimeBucket> buckets;
@@ -148,4 +213,4 @@ std::vector<TimeBucket> MonthBuckets(const CLocalDays& days, CalendarDate from,
   return buckets;
 }
 
-}  // namespace usage_report
+}  // namespace calendar

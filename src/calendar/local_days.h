@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace usage_report {
+namespace calendar {
 
 struct CalendarDate {
   int year = 0;    // 1601 to 9998
@@ -32,6 +32,10 @@ std::string FormatMonth(const CalendarDate& date);  // "YYYY-MM"
 int DaysInMonth(int year, int month);
 CalendarDate NextDay(const CalendarDate& date);
 CalendarDate FirstOfNextMonth(const CalendarDate& date);
+// The date `days` days later (earlier when negative).
+CalendarDate AddDays(const CalendarDate& date, int days);
+// 0 for Monday to 6 for Sunday.
+int DayOfWeek(const CalendarDate& date);
 
 // Where the local days are: a time zone's rules (as GetTimeZoneInformation
 // gives them), or null for the machine's zone, with the rules of each
@@ -45,6 +49,9 @@ class CLocalDays {
   // first local instant after it). Raises std::runtime_error when the
   // system cannot convert the day.
   int64_t StartOf(const CalendarDate& date) const;
+  // The local day that holds the UTC instant (seconds since 1970). Raises
+  // std::runtime_error when the system cannot convert it.
+  CalendarDate DateOf(int64_t tUtc) const;
 
  private:
   bool m_bMachineZone;
@@ -65,4 +72,4 @@ std::vector<TimeBucket> DayBuckets(const CLocalDays& days, CalendarDate from,
 std::vector<TimeBucket> MonthBuckets(const CLocalDays& days, CalendarDate from,
                                      const CalendarDate& to);
 
-}  // namespace usage_report
+}  // namespace calendar
