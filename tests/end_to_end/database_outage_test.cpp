@@ -136,10 +136,7 @@ class DatabaseOutageTest : public ::testing::Test {
   void TearDown() override {
     if (m_bHalted) ClusterCommand("resume", m_cluster.dir);
     if (m_service) {
-      const DWORD pid = ServiceProcessIdOf(m_service.get());
-      SERVICE_STATUS status;
-      ControlService(m_service.get(), SERVICE_CONTROL_STOP, &status);
-      EXPECT_TRUE(WaitForProcessEnd(pid, kWaitMs));
+      EXPECT_TRUE(StopServiceProcess(m_service.get(), kWaitMs));
       m_service.reset();
     }
     if (m_manager) RemoveInstalledService(m_manager.get(), kName, kWaitMs);

@@ -91,10 +91,7 @@ class PipeIntakeEndToEnd : public ::testing::Test {
   }
   void TearDown() override {
     if (m_service) {
-      const DWORD pid = ServiceProcessId();
-      SERVICE_STATUS status;
-      ControlService(m_service.get(), SERVICE_CONTROL_STOP, &status);
-      EXPECT_TRUE(WaitForProcessEnd(pid, kWaitMs));
+      EXPECT_TRUE(StopServiceProcess(m_service.get(), kWaitMs));
       m_service.reset();
     }
     RemoveService();
