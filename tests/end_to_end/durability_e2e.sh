@@ -101,7 +101,12 @@ expect_documents() {
               WHERE DocName LIKE 'Doc-%' ORDER BY idPrnData)")
   [ "$got" = "$expected" ] || fail "PRNDATA holds [$got], expected [$expected]"
 }
-count_is() { [ "$(rows "SELECT COUNT(*) FROM PRNDATA WHERE $1")" -eq "$2" ]; }
+# A count the replay's write lock kept from being read is no count yet.
+count_is() {
+  local n
+  n=$(rows "SELECT COUNT(*) FROM PRNDATA WHERE $1" 2>/dev/null) || return 1
+  [ "$n" -eq "$2" ]
+}
 
 cleanup() {
   unlock
