@@ -22,6 +22,7 @@
 #include "job_accounting/job_journal.h"
 #include "job_accounting/job_keeper.h"
 #include "job_accounting/job_thread.h"
+#include "job_accounting/spool_file.h"
 #include "page_quota/quota_decision.h"
 #include "database/odbc_statement.h"
 #include "service_core/exc.h"
@@ -155,13 +156,16 @@ JOURNALED_JOB CQuillonService::CompleteJob(const TAKEN_JOB& taken, HANDLE hStop)
 
   // Steps 6 and 7: the named file, only when it is a plain file of the
   // service's directory, is counted; it is deleted once the job's facts are
-  // kept (ReleaseJobFile).
+  // kept (ReleaseJobFile). A job that names no such file and that the
+  // spooler did not count has its spool file counted instead, read only:
+  // that file is the spooler's, and it stays.
   const std::string fileName = JobText(job.wszFile, kJobFileChars, kComputerBufferSize - 1);
   const std::string filePath = fileName.empty() ? std::string() : CountedFilePath(fileName.c_str());
   if ((lPages == 0 || !filePath.empty()) && m_pfnGetPageCount) {
+    const std::string countedPath = filePath.empty() ? SpoolFilePath(job.dwJobId) : filePath;
     PAGE_COUNT_RESULT result = {};
     try {
-      if (m_pfnGetPageCount(filePath.c_str(), facts.printer.c_str(), &result)) {
+      if (m_pfnGetPageCount(countedPath.c_str(), facts.printer.c_str(), &result)) {
         const uint64_t counted = result.dwPages ? result.dwPages : 1;
         if (result.wPaperSize) nPaperSize = static_cast<int16_t>(result.wPaperSize);
         lPages = Product(counted, dwCopies ? dwCopies : 1);
@@ -170,6 +174,9 @@ JOURNALED_JOB CQuillonService::CompleteJob(const TAKEN_JOB& taken, HANDLE hStop)
       // The counter's failure leaves the spooler's count standing.
     }
   }
+  // The spool data is read: the housekeeping may delete the job now. Only
+  // the watcher's own jobs release it; a report cannot.
+  if (taken.origin == JobOrigin::Spooler) m_spoolHolds.Release(job.dwJobId);
 
   // Step 9: the size the watcher saw, else the spooler's.
   const DWORD dwBytes = taken.bSizeKnown
@@ -189,7 +196,8 @@ JOURNALED_JOB CQuillonService::CompleteJob(const TAKEN_JOB& taken, HANDLE hStop)
 }
 
 void CQuillonService::ReleaseJobFile(const TAKEN_JOB& taken) {
-  // Step 8, once the counted pages are kept.
+  // Step 8, once the counted pages are kept: the named file only, never the
+  // spool file of a job that named none.
   const std::string fileName = JobText(taken.job.wszFile, kJobFileChars, kComputerBufferSize - 1);
   if (fileName.empty()) return;
   const std::string filePath = CountedFilePath(fileName.c_str());

@@ -92,7 +92,8 @@ class CJobDecisions {
   // A job finished on a GDI printer is taken here, on the watcher's side:
   // its facts are journaled, flushed, before any step that can wait on the
   // database or the spooler (the copies, the page count, the session, the
-  // row). Its bytes printed go with it. The per-job thread settles it; if
+  // row). Its bytes printed go with it. It is held in the queue until its
+  // spool data is read (spool_holds.h). The per-job thread settles it; if
   // no thread starts, the ticket given back here leaves it to the replay.
   void HandOff(const JOB_FACTS& job) {
     TAKEN_JOB taken;
@@ -106,6 +107,7 @@ class CJobDecisions {
       param->work = m_service.EnterWork();
       param->pService = &m_service;
       param->ticket = m_service.TakeJob(taken);
+      m_service.m_spoolHolds.Hold(job.job.dwJobId, static_cast<DWORD>(std::time(nullptr)));
       UniqueHandle thread(CreateThread(nullptr, 0, m_service.m_settings.pfnJobThread,
                                        param.get(), 0, nullptr));
       if (thread) param.release();   // the thread owns it now

@@ -40,6 +40,7 @@ void AgeFinishedJobs(CQuillonService& service, DWORD dwNow) {
   } catch (CExc* pExc) {
     delete pExc;
   }
+  service.m_spoolHolds.Age(dwNow, service.m_settings.dwFinishedJobMaxAge);
 }
 
 // The printer's jobs at level 2; false when they cannot be listed.
@@ -88,8 +89,11 @@ bool WalkPrinters(CQuillonService& service, HANDLE hStop, std::set<DWORD>& queue
     const auto* pJobs = reinterpret_cast<const JOB_INFO_2A*>(buffer.data());
     for (DWORD j = 0; j < cJobs; ++j) {
       const DWORD dwStatus = pJobs[j].Status;
+      // A job whose spool data is still to be counted stays: the spooler
+      // would delete its spool file with it.
       if (bGdi && ((bDeletePrinted && (dwStatus & JOB_STATUS_PRINTED)) ||
-                   (dwStatus & JOB_STATUS_COMPLETE))) {
+                   (dwStatus & JOB_STATUS_COMPLETE)) &&
+          !service.m_spoolHolds.Held(pJobs[j].JobId)) {
         SetJobA(printer.m_hPrinter, pJobs[j].JobId, 0, nullptr, JOB_CONTROL_DELETE);
       }
       queued.insert(pJobs[j].JobId);

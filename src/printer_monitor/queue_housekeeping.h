@@ -2,11 +2,13 @@
 // m_settings.dwHousekeepingPeriodMs (300 s) after the end of the previous pass, it
 // - removes the entries of m_jobTable older than m_settings.dwFinishedJobMaxAge
 //   (900 s; an entry stored "in the future", after the clock was set back,
-//   counts as old), under the JOB_QUEUE_MUTEX lock;
+//   counts as old), under the JOB_QUEUE_MUTEX lock, and the spool holds
+//   of the same age (spool_holds.h);
 // - deletes from the queue of every GDI printer the jobs that are complete,
 //   and those that have printed where the printer's registry key
 //   HKLM\Software\Vornik\Maravel\GDI Printersp\<name> has a non-zero
-//   DWORD "DeletePrinted"; ordinary printers' jobs are never deleted;
+//   DWORD "DeletePrinted", unless their spool data is held for the
+//   accounting; ordinary printers' jobs are never deleted;
 // - drops from m_handledJobs every job that is no longer queued on any
 //   watched printer, when the queues of all open ones could be listed (a
 //   printer that is not open, while the watcher tries it again, is passed

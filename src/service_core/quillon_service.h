@@ -18,6 +18,7 @@
 #include "database/reference_caches.h"
 #include "job_accounting/job_keeper.h"
 #include "job_accounting/name_registrations.h"
+#include "job_accounting/spool_holds.h"
 #include "page_quota/page_quotas.h"
 #include "pagecnt.h"
 #include "printer_monitor/prn_obj.h"
@@ -108,7 +109,8 @@ class CQuillonService : public CSvcBase, private IJobRecorder {
   CWorkCount::Ticket EnterWork() { return CWorkCount::Enter(m_pWork); }
   // The rest of the accounting: completes the job's computer (the user's
   // network session), pages (the page counter, for a job without a spooler
-  // count or with a file to count) and size, appends its PRNDATA row with
+  // count or with a file to count: the named file, else the job's spool
+  // file, which is only read) and size, appends its PRNDATA row with
   // the printer, user and computer registered on the way and the job's key
   // in JOURNALKEYS, records the printer's user and computer, and pulses
   // "JOB_EVENT". A client's document name is repaired with FixOemText
@@ -130,6 +132,9 @@ class CQuillonService : public CSvcBase, private IJobRecorder {
   // here while it runs; null before and after.
   HANDLE m_hStopEvent;
   std::map<DWORD, FINISHED_JOB> m_jobTable;
+  // GDI jobs handed to a per-job thread whose spool data is not yet read:
+  // the housekeeping leaves them queued (spool_holds.h).
+  CSpoolHolds m_spoolHolds;
   std::vector<CPrnObj> m_printers;
   // Held shared by a housekeeping pass while it uses an element, and
   // exclusively while the list is filled or closed and emptied and while the

@@ -5,12 +5,15 @@
 // from outside) or stopped meanwhile, it writes the job once at its next
 // start. This program drives the stand-in, so it kills the service's
 // process only; durability_e2e.sh kills every Wine process of a prefix.
+// A job the spooler did not count is counted from its spool file.
 #include <windows.h>
 #include <winspool.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -97,12 +100,16 @@ class GdiDurabilityTest : public ::testing::Test {
   }
   // The rows of PRNDATA as "document|pages|bytes", in the order of their ids.
   static std::vector<std::string> Rows() {
+    return Texts(L"SELECT DocName || '|' || Pages || '|' || JobSize FROM PRNDATA "
+                 L"ORDER BY idPrnData");
+  }
+  // The first column of what the query gives, as text.
+  static std::vector<std::string> Texts(const wchar_t* pwszQuery) {
     ConnectionPtr connection;
     connection.CreateInstance();
     connection->Open(Dsn().c_str());
     COdbcStatement stmt(connection->Handle());
-    stmt.ExecDirect(L"SELECT DocName || '|' || Pages || '|' || JobSize FROM PRNDATA "
-                    L"ORDER BY idPrnData");
+    stmt.ExecDirect(pwszQuery);
     std::vector<std::string> rows;
     while (stmt.Fetch()) {
       char text[512] = {};
@@ -202,6 +209,46 @@ TEST_F(GdiDurabilityTest, AJobInFlightAtAStopIsWrittenOnceAtTheNextStart) {
   std::printf("the stop took %llu ms with the job in flight and the database locked\n",
               static_cast<unsigned long long>(GetTickCount64() - asked));
   ExpectTheJobOnceAfterTheNextStart();
+}
+
+// A job that the spooler did not count, on a printer that keeps printed
+// documents: the service counts its spool file, a real driver's PCL XL
+// (HP's JetReady stream, 4 A4 pages), with pagecnt.dll while the spooler
+// holds that file open for writing, and leaves it there. The job itself
+// tells no copies and no paper; its shadow file asks for 2 copies.
+TEST_F(GdiDurabilityTest, AJobTheSpoolerDidNotCountIsCountedFromItsSpoolFileWhichStays) {
+  std::ifstream in(QUILLON_REAL_CORPUS "/a4-4.hpcups-jetready.prn", std::ios::binary);
+  const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(data.empty()) << "the real corpus is made by the test pagecnt_real_corpus";
+  spooler.SetSpoolDirectory(ServiceDir());
+  ASSERT_TRUE(spooler.KeepPrintedJobs(kGdi, true));
+  sim::JobFields job;
+  job.user = L"gdi-lee";
+  job.document = L"Brochure.pdf";
+  job.devMode.reset();
+  job.shadowDevMode = sim::MakeDevMode(DMPAPER_LETTER, 2, DMCOLOR_MONOCHROME, DMDUP_SIMPLEX);
+  job.spoolData = data;
+  job.totalBytes = static_cast<DWORD>(data.size());
+  job.totalPages = 0;
+  job.status = JOB_STATUS_SPOOLING;
+  const DWORD id = spooler.AddJob(kGdi, job);
+  ASSERT_TRUE(spooler.WaitUntil(
+      [](const sim::SpoolerCounts& c) { return c.blocksFreed == c.blocksGiven; }, kWaitMs));
+  ASSERT_TRUE(JobEventPulsedDuring([&] { spooler.PrintJob(id); }, kWaitMs))
+      << "the job was never accounted";
+
+  EXPECT_EQ(Rows(), std::vector<std::string>{"Brochure.pdf|8|" + std::to_string(data.size())})
+      << "4 pages counted in the spool file, 2 copies from the shadow file";
+  EXPECT_EQ(Texts(L"SELECT PaperSize FROM PRNDATA"), std::vector<std::string>{"9"})
+      << "A4, as the spool file gives it";
+  char szName[32];
+  std::snprintf(szName, sizeof(szName), "\\%05u.SPL", static_cast<unsigned>(id));
+  WIN32_FILE_ATTRIBUTE_DATA attributes;
+  ASSERT_TRUE(GetFileAttributesExA((ServiceDir() + szName).c_str(), GetFileExInfoStandard,
+                                   &attributes))
+      << "the spool file is gone";
+  EXPECT_EQ(attributes.nFileSizeLow, data.size());
+  spooler.RemoveJob(id);   // and its files
 }
 
 }  // namespace

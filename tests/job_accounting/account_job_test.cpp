@@ -24,6 +24,7 @@
 #include "service_core/quillon_service.h"
 #include "service_core/win_owners.h"
 #include "sim_fixture.h"
+#include "spool_fixture.h"
 #include "spooler_sim.h"
 
 #include "account_fixture.h"
@@ -81,7 +82,8 @@ TEST_P(AccountJobTest, PagesFromTheCounterWhenTheSpoolerHasNone) {
     script.dwPages = c.dwCounted;
     service->AccountJob(Job(0, 3));
     EXPECT_EQ(script.calls, 1) << c.label;
-    EXPECT_EQ(script.file, "") << c.label;
+    // No file named: the job's spool file (see the case below).
+    EXPECT_EQ(script.file.substr(script.file.find_last_of('\\') + 1), "00007.SPL") << c.label;
     EXPECT_EQ(script.printer, "Laser 1") << c.label;
     EXPECT_EQ(Pages(), c.expected) << c.label;
   }
@@ -124,6 +126,32 @@ TEST_P(AccountJobTest, ANamedFileIsCountedAndThenDeleted) {
   EXPECT_TRUE(script.fileExisted);
   EXPECT_FALSE(Exists(path)) << "the counted file is deleted";
   EXPECT_EQ(Pages(), 6);
+}
+
+// A report with a job id, no pages and no file: the job's spool file is
+// counted, and left where the spooler keeps it.
+TEST_P(AccountJobTest, AReportWithAJobIdAndNoFileCountsTheJobsSpoolFileAndLeavesIt) {
+  const std::string dir = ExeDirectory() + "spool";
+  CreateDirectoryA(dir.c_str(), nullptr);
+  CSpoolDirectorySetting setting(dir);
+  const std::string spoolFile = dir + "\\00042.SPL";
+  Touch(spoolFile);
+  script.dwPages = 4;
+  script.wPaperSize = DMPAPER_A4;
+  service->AccountJob(Job(0, 2, 42));
+  EXPECT_EQ(script.calls, 1);
+  EXPECT_EQ(script.file, spoolFile);
+  EXPECT_TRUE(script.fileExisted);
+  EXPECT_EQ(Pages(), 8) << "4 pages counted, 2 copies";
+  EXPECT_EQ(db->QueryInt("SELECT PaperSize FROM PRNDATA"), DMPAPER_A4);
+  EXPECT_TRUE(Exists(spoolFile)) << "the spooler's file was deleted";
+
+  // The pages a report gives stand: nothing is counted.
+  script = PAGE_COUNTER_SCRIPT();
+  service->AccountJob(Job(3, 1, 42));
+  EXPECT_EQ(script.calls, 0);
+  DeleteFileA(spoolFile.c_str());
+  RemoveDirectoryA(dir.c_str());
 }
 
 TEST_P(AccountJobTest, AFileOutsideTheServiceOrOfItsOwnIsNeitherCountedNorDeleted) {

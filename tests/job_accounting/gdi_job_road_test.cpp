@@ -7,11 +7,13 @@
 
 #include <memory>
 #include <string>
+#include <ctime>
 #include <thread>
 
 #include "database/wide_text.h"
 #include "db_test_support.h"
 #include "job_accounting/job_thread.h"
+#include "printer_monitor/queue_housekeeping.h"
 #include "monitor_harness.h"
 #include "net_sessions_sim.h"
 #include "service_core/lock.h"
@@ -32,6 +34,29 @@ bool PrintAndWaitForTheRow(CMonitorHarness& harness, HANDLE hJobEvent, DWORD id)
   harness.spooler->PrintJob(id);
   waiter.join();
   return woken == WAIT_OBJECT_0;
+}
+
+// A per-job thread that waits until the test lets it go on (or the wait
+// bound has passed) before it does the real thread's work: the job is then
+// taken, not yet counted.
+UniqueHandle g_parked;
+UniqueHandle g_goOn;
+DWORD WINAPI ParkedJobThread(LPVOID pParam) {
+  SetEvent(g_parked.get());
+  WaitForSingleObject(g_goOn.get(), kWaitMs);
+  return JobThread(pParam);
+}
+
+// A page counter that counts 5 A4 pages in any file there is.
+std::string g_counted;
+bool g_countedExisted = false;
+int __cdecl FivePagesCounter(const char* pszFile, const char*, PAGE_COUNT_RESULT* pResult) {
+  g_counted = pszFile;
+  g_countedExisted = GetFileAttributesA(pszFile) != INVALID_FILE_ATTRIBUTES;
+  if (!g_countedExisted) return 0;
+  pResult->dwPages = 5;
+  pResult->wPaperSize = DMPAPER_A4;
+  return 1;
 }
 
 // The watcher on one GDI printer with the real per-job thread, accounting
@@ -117,6 +142,50 @@ TEST_F(GdiJobRoadTest, FinishedJobsBecomeOneRowEachWithTheirDeviceModesCopies) {
 // A job seen finished while another connection holds the database: it is
 // journaled by the watcher, its per-job thread is waited for at the stop,
 // and the next start writes it once, with the bytes the watcher saw.
+// A complete job that the spooler did not count: the housekeeping leaves it
+// queued, with its spool file, until its per-job thread has counted that
+// file; then it deletes it, and the spooler its files with it.
+TEST_F(GdiJobRoadTest, TheHousekeepingDeletesAJobOnlyOnceItsSpoolFileIsCounted) {
+  ASSERT_NO_FATAL_FAILURE(Start(""));
+  if (IsSkipped()) return;
+  CTestDatabase& db = *this->db;
+  g_parked.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  g_goOn.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  harness.service->m_settings.pfnJobThread = ParkedJobThread;
+  harness.service->m_pfnGetPageCount = FivePagesCounter;
+  harness.spooler->SetSpoolDirectory(harness.dir.Path());
+  harness.spooler->KeepPrintedJobs("GDI 1", true);
+  sim::JobFields fields;
+  fields.status = JOB_STATUS_SPOOLING;
+  fields.totalBytes = 4000;
+  fields.devMode = sim::MakeDevMode(DMPAPER_LETTER, 2, DMCOLOR_MONOCHROME, DMDUP_SIMPLEX);
+  fields.spoolData = std::string(4000, 'x');
+  const DWORD id = harness.spooler->AddJob("GDI 1", fields);
+  char szSpoolFile[32];
+  snprintf(szSpoolFile, sizeof(szSpoolFile), "%05u.SPL", static_cast<unsigned>(id));
+  const std::string spoolFile = harness.dir.File(szSpoolFile);
+  ASSERT_TRUE(harness.WaitFetched(1));
+  harness.spooler->PrintJob(id);
+  harness.spooler->UpdateJob(id, [](sim::JobFields& f) { f.status |= JOB_STATUS_COMPLETE; });
+  ASSERT_EQ(WaitForSingleObject(g_parked.get(), kWaitMs), WAIT_OBJECT_0) << "never handed off";
+
+  const DWORD dwNow = static_cast<DWORD>(std::time(nullptr));
+  RunHousekeepingPass(*harness.service, dwNow, nullptr);
+  EXPECT_TRUE(harness.spooler->Commands().empty()) << "deleted before its spool file was counted";
+  SetEvent(g_goOn.get());
+  ASSERT_TRUE(harness.service->Keeper().WaitUntilSettled(kWaitMs));
+  EXPECT_EQ(_stricmp(g_counted.c_str(), spoolFile.c_str()), 0) << g_counted;
+  EXPECT_TRUE(g_countedExisted);
+  EXPECT_EQ(db.QueryInt("SELECT Pages FROM PRNDATA"), 10) << "5 pages counted, 2 copies";
+  EXPECT_EQ(db.QueryInt("SELECT PaperSize FROM PRNDATA"), DMPAPER_A4) << "the counter's paper";
+
+  RunHousekeepingPass(*harness.service, dwNow, nullptr);
+  EXPECT_EQ(harness.spooler->Commands(),
+            (std::vector<sim::JobCommand>{{"GDI 1", id, JOB_CONTROL_DELETE, true}}));
+  EXPECT_FALSE(harness.dir.Exists(szSpoolFile)) << "the spooler kept a deleted job's files";
+  ASSERT_TRUE(harness.StopWatcher());
+}
+
 TEST_F(GdiJobRoadTest, AJobCaughtByAStopWhileTheDatabaseIsLockedIsWrittenOnceByTheNextStart) {
   // The driver waits about 2 s for another connection's lock.
   ASSERT_NO_FATAL_FAILURE(Start(";Timeout=1000"));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "job_accounting/shadow_file.h"
+#include "job_accounting/spool_file.h"
 #include "spool_fixture.h"
 #include "service_core/win_owners.h"
 
@@ -117,6 +118,27 @@ TEST_F(ShadowFileTest, FileNamesHaveFiveDigitsAtLeast) {
   EXPECT_STREQ(wszPath, L"C:\\SPOOL\\123456.shd");
   Write(123456, ShadowFileBytes(0x66, 200, 4));
   EXPECT_EQ(ReadShadowCopies(123456), 4);
+}
+
+// Whatever id a report gives, the name is the spool directory's and the
+// id's digits: no other file can be named.
+TEST_F(ShadowFileTest, ASpoolFileIsNamedByItsJobIdsDigitsInTheSpoolDirectory) {
+  EXPECT_EQ(SpoolFilePath(42), m_dir + "\\00042.SPL");
+  EXPECT_EQ(SpoolFilePath(123456), m_dir + "\\123456.SPL");
+  EXPECT_EQ(SpoolFilePath(0xFFFFFFFF), m_dir + "\\4294967295.SPL");
+  EXPECT_EQ(SpoolFilePath(0), "") << "no job has the id 0";
+
+  // The counter takes an ANSI name (code page 1252 here): a directory it
+  // cannot spell exactly names no file, rather than a best fit of it.
+  m_setting.Set(std::wstring(L"C:\\Spool\u00E9"));
+  EXPECT_EQ(SpoolFilePath(7), "C:\\Spool\xE9\\00007.SPL");
+  m_setting.Set(std::wstring(L"C:\\\uFF33pool"));   // a fullwidth S
+  EXPECT_EQ(SpoolFilePath(7), "");
+  m_setting.Set(std::wstring(L"C:\\Spool\u4E2D"));
+  EXPECT_EQ(SpoolFilePath(7), "");
+
+  m_setting.Remove();
+  EXPECT_EQ(SpoolFilePath(7), "") << "no spool directory";
 }
 
 TEST_F(ShadowFileTest, TheSpoolDirectoryComesFromTheRegistry) {

@@ -29,7 +29,10 @@ CSpoolDirectorySetting::~CSpoolDirectorySetting() {
 }
 
 void CSpoolDirectorySetting::Set(const std::string& directory) {
-  std::wstring wide(directory.begin(), directory.end());
+  Set(std::wstring(directory.begin(), directory.end()));
+}
+
+void CSpoolDirectorySetting::Set(const std::wstring& wide) {
   RegSetValueExW(m_key.get(), kValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.c_str()),
                  static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
 }

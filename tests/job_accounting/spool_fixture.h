@@ -20,6 +20,7 @@ class CSpoolDirectorySetting {
 
   // Makes another directory (or any text) the setting.
   void Set(const std::string& directory);
+  void Set(const std::wstring& directory);
   void Remove();
 
  private:

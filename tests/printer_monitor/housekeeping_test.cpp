@@ -95,6 +95,25 @@ TEST_F(HousekeepingTest, CompleteJobsOfGdiPrintersAreDeletedPrintedOnesOnRequest
   EXPECT_EQ(h.spooler->Queue("Plain").size(), 2u);
 }
 
+// A job whose spool data the accounting has yet to read stays queued (the
+// spooler would delete its spool file with it), until it is released or
+// its hold is older than 900 s.
+TEST_F(HousekeepingTest, AJobWhoseSpoolDataIsHeldStaysUntilReleasedOrTheHoldIsTooOld) {
+  Watch("Gdi", PRN_GDI);
+  const DWORD dwNow = 2000000000;
+  const DWORD held = Job("Gdi", JOB_STATUS_COMPLETE);
+  const DWORD stale = Job("Gdi", JOB_STATUS_COMPLETE);
+  const DWORD future = Job("Gdi", JOB_STATUS_COMPLETE);
+  h.service->m_spoolHolds.Hold(held, dwNow - 900);
+  h.service->m_spoolHolds.Hold(stale, dwNow - 901);
+  h.service->m_spoolHolds.Hold(future, dwNow + 5);   // the clock was set back since
+  RunHousekeepingPass(*h.service, dwNow, nullptr);
+  EXPECT_EQ(Deleted(), (std::set<DWORD>{stale, future}));
+  h.service->m_spoolHolds.Release(held);
+  RunHousekeepingPass(*h.service, dwNow, nullptr);
+  EXPECT_EQ(Deleted(), (std::set<DWORD>{held, stale, future}));
+}
+
 TEST_F(HousekeepingTest, DeletePrintedOfZeroDeletesNoPrintedJobs) {
   Watch("Gdi", PRN_GDI);
   SetDeletePrinted("Gdi", 0);

@@ -5,12 +5,14 @@
 #include <cstring>
 #include <cwchar>
 
+#include "spool_files.h"
+
 // Sources named in the comments below:
 // [FindFirst], [FindNext], [FindClose], [PRINTER_NOTIFY_OPTIONS],
 // [PRINTER_NOTIFY_INFO], [PRINTER_NOTIFY_INFO_DATA], [SetJob], [GetJob],
 // [EnumJobs], [JOB_INFO_2], [PRINTER_INFO_2]: the Win32 print spooler
 // reference of those names. [Code Pages]: Win32, Internationalization, "Code
-// Pages". [RPC context handles]: Win32 RPC, "Maintaining State on the
+// Pages". [Spool files]: see spool_files.cpp. [RPC context handles]: Win32 RPC, "Maintaining State on the
 // Server Between Calls". [MS-RPRN x]: the Print System Remote Protocol,
 // section x.
 namespace sim {
@@ -280,6 +282,7 @@ class SpoolerCore::Guard {
 SpoolerCore::SpoolerCore(SpoolerPlace place) : m_place(std::move(place)), m_s(*m_place.state) {}
 
 SpoolerCore::~SpoolerCore() {
+  for (const auto& file : m_spoolFiles) CloseHandle(file.second);
   for (void* p : m_retired) HeapFree(GetProcessHeap(), 0, p);
 }
 
@@ -853,6 +856,11 @@ bool SpoolerCore::KeepPrintedJobs(const std::string& printer, bool keep) {
   return true;
 }
 
+void SpoolerCore::SetSpoolDirectory(const std::string& directory) {
+  Guard guard(*this);
+  CopyText(m_s.spoolDirectory, Wide(directory.c_str()));
+}
+
 DWORD SpoolerCore::AddJob(const std::string& printer, const JobFields& fields) {
   Guard guard(*this);
   int p = FindPrinter(printer.c_str());
@@ -868,6 +876,14 @@ DWORD SpoolerCore::AddJob(const std::string& printer, const JobFields& fields) {
     j.printer = p;
     j.priority = DEF_PRIORITY;
     StoreJob(j, fields);
+    if (m_s.spoolDirectory[0]) {
+      const DEVMODEW* devMode = fields.shadowDevMode ? &*fields.shadowDevMode
+                                : fields.devMode      ? &*fields.devMode
+                                                      : nullptr;
+      HANDLE spl = WriteJobFiles(m_s.spoolDirectory, j.id, j.status, j.priority, devMode,
+                                 fields.spoolData);
+      if (spl) m_spoolFiles[j.id] = spl;
+    }
     // A new job: every field is news.
     Changed(i, ~0u, PRINTER_CHANGE_ADD_JOB);
     return j.id;
@@ -896,6 +912,13 @@ bool SpoolerCore::RemoveJob(DWORD jobId) {
   if (!job) return false;
   job->queued = FALSE;
   job->status |= JOB_STATUS_DELETED;
+  // [Spool files]: the job's files go with it.
+  auto held = m_spoolFiles.find(jobId);
+  if (held != m_spoolFiles.end()) {
+    CloseHandle(held->second);
+    m_spoolFiles.erase(held);
+  }
+  if (m_s.spoolDirectory[0]) DeleteJobFiles(m_s.spoolDirectory, jobId);
   Changed(static_cast<int>(job - m_s.jobs), Bit(JOB_NOTIFY_FIELD_STATUS), PRINTER_CHANGE_DELETE_JOB);
   FreeGoneJobs();
   return true;

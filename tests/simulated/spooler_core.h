@@ -12,6 +12,7 @@
 
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +38,13 @@ struct JobFields {
   DWORD pagesPrinted = 0;
   std::optional<DEVMODEW> devMode = MakeDevMode(DMPAPER_A4, 1, DMCOLOR_MONOCHROME, DMDUP_SIMPLEX);
   std::optional<SYSTEMTIME> submitted = SYSTEMTIME{2024, 3, 5, 1, 10, 0, 0, 0};   // UTC
+  // What the driver wrote for the job. With a spool directory
+  // (SetSpoolDirectory), AddJob keeps the job there as its spool file,
+  // held open for writing while the job is queued, and its shadow file
+  // with shadowDevMode, or else the job's own device mode. Neither is part
+  // of the record that Job() gives and UpdateJob changes.
+  std::string spoolData;
+  std::optional<DEVMODEW> shadowDevMode;
 };
 
 // One SetJobA call as the spooler received it.
@@ -110,6 +118,10 @@ class SpoolerCore {
   bool RefuseNotifications(const std::string& printer, bool refuse);
   // The printer's "keep printed documents" (off by default).
   bool KeepPrintedJobs(const std::string& printer, bool keep);
+  // The directory where the spooler keeps the files of the jobs it queues
+  // from now on ("" for none, the default). A job's files go when it
+  // leaves the queue.
+  void SetSpoolDirectory(const std::string& directory);
   // Appends a job to the printer's queue; returns its id (spooler-wide,
   // increasing), or 0 when the printer is unknown or the spooler full.
   DWORD AddJob(const std::string& printer, const JobFields& fields = JobFields());
@@ -174,6 +186,8 @@ class SpoolerCore {
 
   SpoolerPlace m_place;
   spool::State& m_s;
+  // The spool files this process holds open, by job id.
+  std::map<DWORD, HANDLE> m_spoolFiles;
   // Freed blocks stay allocated, poisoned, for a while: a block used or freed
   // after its release is then seen rather than silently reused.
   std::deque<void*> m_retired;

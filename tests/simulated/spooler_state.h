@@ -111,6 +111,9 @@ struct FetchRecord {
 };
 
 struct State {
+  // Where the spooler keeps each queued job's spool and shadow files; empty:
+  // it keeps none.
+  WCHAR spoolDirectory[MAX_PATH];
   DWORD lastJobId;
   DWORD lastHandleSerial;
   DWORD lastNotificationSerial;
