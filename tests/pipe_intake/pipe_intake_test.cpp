@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <random>
@@ -38,13 +40,32 @@ bool NobodyIsAdministrator(HANDLE) { return false; }
 HANDLE NoThread(LPTHREAD_START_ROUTINE, LPVOID) { return nullptr; }
 
 // Open handles of this process, by asking for each handle value.
-int OpenHandles() {
-  int n = 0;
+std::vector<ULONG_PTR> OpenHandles() {
+  std::vector<ULONG_PTR> handles;
   DWORD flags = 0;
   for (ULONG_PTR v = 4; v < 4 * 4096; v += 4) {
-    if (GetHandleInformation(reinterpret_cast<HANDLE>(v), &flags)) ++n;
+    if (GetHandleInformation(reinterpret_cast<HANDLE>(v), &flags)) handles.push_back(v);
   }
-  return n;
+  return handles;
+}
+
+// What the handles in after but not in before are, as far as documented
+// calls can tell: a thread's id, else the file type.
+std::string NewHandles(const std::vector<ULONG_PTR>& before, const std::vector<ULONG_PTR>& after) {
+  std::string text;
+  for (ULONG_PTR v : after) {
+    if (std::find(before.begin(), before.end(), v) != before.end()) continue;
+    const HANDLE h = reinterpret_cast<HANDLE>(v);
+    char item[96];
+    if (const DWORD tid = GetThreadId(h)) {
+      std::snprintf(item, sizeof(item), " %#llx (thread %lu)", static_cast<unsigned long long>(v), tid);
+    } else {
+      std::snprintf(item, sizeof(item), " %#llx (file type %lu)", static_cast<unsigned long long>(v),
+                    GetFileType(h));
+    }
+    text += item;
+  }
+  return text;
 }
 
 void Put(WCHAR* field, size_t cch, const std::wstring& text) {
@@ -415,7 +436,7 @@ TEST_F(PipeIntakeTest, ABurstOfRandomMessagesLeavesNoHandleAndTheIntakeWorking) 
   const PERMISSION_ENTRY none = {-1, -1, 0};
   ASSERT_TRUE(SendAndWait(PIPE_PERMISSION, 12, Bytes(&none, 12)));
   ASSERT_EQ(StopListener(), 0u);
-  const int before = OpenHandles();
+  const std::vector<ULONG_PTR> before = OpenHandles();
   StartListener();
   std::mt19937 random(20261209);
   const uint32_t types[] = {PIPE_JOB, PIPE_PERMISSION, 0, 0xFFFFFFFF};
@@ -454,12 +475,12 @@ TEST_F(PipeIntakeTest, ABurstOfRandomMessagesLeavesNoHandleAndTheIntakeWorking) 
   // Threads that have given their ticket back still have to exit; nothing
   // signals when the system has released what they held, so look until a
   // deadline.
-  int after = OpenHandles();
-  for (int i = 0; i < 40 && after != before; ++i) {
+  std::vector<ULONG_PTR> after = OpenHandles();
+  for (int i = 0; i < 40 && after.size() != before.size(); ++i) {
     Sleep(50);
     after = OpenHandles();
   }
-  EXPECT_EQ(after, before) << "handles of the burst still open";
+  EXPECT_EQ(after.size(), before.size()) << "handles of the burst still open:" << NewHandles(before, after);
 }
 
 }  // namespace
