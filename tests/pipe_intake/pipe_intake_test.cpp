@@ -475,12 +475,20 @@ TEST_F(PipeIntakeTest, ABurstOfRandomMessagesLeavesNoHandleAndTheIntakeWorking) 
   // Threads that have given their ticket back still have to exit; nothing
   // signals when the system has released what they held, so look until a
   // deadline.
+  // The driver and the system open and close a handle or two of their own
+  // at times of their choosing (seen: one more, and one fewer, than before),
+  // so a slack of two is allowed: a handle left by a kind of message would
+  // be one per message of that kind, and each kind comes several times in
+  // the 60.
+  constexpr size_t kSlack = 2;
   std::vector<ULONG_PTR> after = OpenHandles();
-  for (int i = 0; i < 40 && after.size() != before.size(); ++i) {
+  for (int i = 0; i < 40 && after.size() > before.size() + kSlack; ++i) {
     Sleep(50);
     after = OpenHandles();
   }
-  EXPECT_EQ(after.size(), before.size()) << "handles of the burst still open:" << NewHandles(before, after);
+  EXPECT_LE(after.size(), before.size() + kSlack)
+      << "handles of the burst still open (" << before.size() << " before):"
+      << NewHandles(before, after);
 }
 
 }  // namespace
