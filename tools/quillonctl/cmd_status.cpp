@@ -116,16 +116,16 @@ void ShowPrinters(const std::string& dir, CToolStreams& io) {
 
 void ShowEvents(CToolStreams& io) {
   const EVENT_READING reading =
-      ReadServiceEvents(kServiceName, EVMSG_ERROR, EVMSG_JOB_PASSED_OVER, kEventsShown);
+      ReadServiceEvents(kServiceName, EVMSG_ERROR, EVMSG_PIPE_SERVED, kEventsShown);
   if (!reading.bReadable) {
     io.out << "Events:    " << reading.why << "\n";
     return;
   }
   if (reading.events.empty()) {
-    io.out << "Events:    none of 110 to 114\n";
+    io.out << "Events:    none of 110 to 118\n";
     return;
   }
-  io.out << "Events:    the latest of 110 to 114, newest first:\n";
+  io.out << "Events:    the latest of 110 to 118, newest first:\n";
   for (const SERVICE_EVENT& event : reading.events) {
     io.out << "  " << UtcTime(event.dwTime) << "  " << event.dwId << " ";
     for (const std::string& text : event.texts) io.out << " " << text;
@@ -170,7 +170,7 @@ void AddStatusCommand(CLI::App& app, CToolContext& ctx) {
   SetDetails(*status,
              "The service's state, its database (password hidden) and whether it answers, the\n"
              "jobs waiting in the journal, the printers watched and the latest events 110 to\n"
-             "114. Exit code 0 only when the service runs, the database answers and the\n"
+             "118. Exit code 0 only when the service runs, the database answers and the\n"
              "journal is empty; else 2 (not running), 6 (no answer) or 9 (jobs wait), the\n"
              "first that holds.");
   CLI::Option* dsn = status->add_option("--dsn", o->dsn,

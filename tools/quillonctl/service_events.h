@@ -1,5 +1,5 @@
-// The service's latest events about its database and journal (110 to 114)
-// from the Application event log.
+// The service's latest events about its database, journal, printers and
+// pipe (110 to 118) from the Application event log.
 #pragma once
 
 #include <windows.h>
@@ -9,7 +9,7 @@
 
 struct SERVICE_EVENT {
   DWORD dwTime;                      // seconds since 1970, when it was written
-  DWORD dwId;                        // 110 ... 114
+  DWORD dwId;                        // 110 ... 118
   std::vector<std::string> texts;    // its insertion strings (UTF-8)
 };
 
