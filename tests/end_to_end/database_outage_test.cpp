@@ -19,10 +19,8 @@
 #include <vector>
 
 #include "database/com_errors.h"
-#include "database/connection.h"
-#include "database/odbc_statement.h"
-#include "database/wide_text.h"
 #include "installed_service.h"
+#include "query_rows.h"
 #include "service_core/win_owners.h"
 #include "spool_fixture.h"
 #include "spooler_driver.h"
@@ -166,38 +164,17 @@ class DatabaseOutageTest : public ::testing::Test {
     ASSERT_NE(m_pid, 0u);
   }
 
-  void Exec(const std::string& sql) {
-    ConnectionPtr connection;
-    connection.CreateInstance();
-    connection->Open(m_cluster.dsn.c_str());
-    COdbcStatement stmt(connection->Handle());
-    stmt.ExecDirect(AnsiToWide(sql));
-    stmt.Free();
-    connection->Close();
-  }
+  void Exec(const std::string& sql) { ExecSql(m_cluster.dsn, sql); }
 
   // Every row of PRNDATA in the order of its ids, each as one text.
   std::vector<std::string> Rows() {
-    ConnectionPtr connection;
-    connection.CreateInstance();
-    connection->Open(m_cluster.dsn.c_str());
-    COdbcStatement stmt(connection->Handle());
-    stmt.ExecDirect(AnsiToWide(
+    return QueryFirstColumn(
+        m_cluster.dsn,
         "SELECT p.PrnName || '|' || u.UserName || '|' || c.CompName || '|' || d.DocName || '|' || "
         "d.Pages || '|' || d.JobSize || '|' || d.Submitted || '|' || d.PaperSize || '|' || "
         "d.PaperLength || '|' || d.PaperWidth || '|' || d.Color || '|' || d.Duplex FROM PRNDATA d "
         "JOIN PRINTERS p ON p.idPrinter = d.idPrinter JOIN USERS u ON u.idUser = d.idUser "
-        "JOIN COMPUTERS c ON c.idComp = d.idComp ORDER BY d.idPrnData"));
-    std::vector<std::string> rows;
-    while (stmt.Fetch()) {
-      char text[512] = {};
-      SQLLEN ind = 0;
-      SQLGetData(stmt.Handle(), 1, SQL_C_CHAR, text, sizeof(text), &ind);
-      rows.push_back(text);
-    }
-    stmt.Free();
-    connection->Close();
-    return rows;
+        "JOIN COMPUTERS c ON c.idComp = d.idComp ORDER BY d.idPrnData");
   }
 
   // Until PRNDATA holds `count` rows, looking again whenever the journal

@@ -19,8 +19,8 @@
 
 #include "database/connection.h"
 #include "database/odbc_statement.h"
-#include "database/wide_text.h"
 #include "installed_service.h"
+#include "query_rows.h"
 #include "service_core/win_owners.h"
 #include "spool_fixture.h"
 #include "spooler_driver.h"
@@ -89,37 +89,15 @@ class GdiDurabilityTest : public ::testing::Test {
     ASSERT_NE(m_pid, 0u);
   }
 
-  static void Exec(const std::string& sql) {
-    ConnectionPtr connection;
-    connection.CreateInstance();
-    connection->Open(Dsn().c_str());
-    COdbcStatement stmt(connection->Handle());
-    stmt.ExecDirect(AnsiToWide(sql));
-    stmt.Free();
-    connection->Close();
-  }
+  static void Exec(const std::string& sql) { ExecSql(Dsn(), sql); }
   // The rows of PRNDATA as "document|pages|bytes", in the order of their ids.
   static std::vector<std::string> Rows() {
-    return Texts(L"SELECT DocName || '|' || Pages || '|' || JobSize FROM PRNDATA "
-                 L"ORDER BY idPrnData");
+    return Texts("SELECT DocName || '|' || Pages || '|' || JobSize FROM PRNDATA "
+                 "ORDER BY idPrnData");
   }
   // The first column of what the query gives, as text.
-  static std::vector<std::string> Texts(const wchar_t* pwszQuery) {
-    ConnectionPtr connection;
-    connection.CreateInstance();
-    connection->Open(Dsn().c_str());
-    COdbcStatement stmt(connection->Handle());
-    stmt.ExecDirect(pwszQuery);
-    std::vector<std::string> rows;
-    while (stmt.Fetch()) {
-      char text[512] = {};
-      SQLLEN ind = 0;
-      SQLGetData(stmt.Handle(), 1, SQL_C_CHAR, text, sizeof(text), &ind);
-      rows.push_back(text);
-    }
-    stmt.Free();
-    connection->Close();
-    return rows;
+  static std::vector<std::string> Texts(const std::string& sql) {
+    return QueryFirstColumn(Dsn(), sql);
   }
 
   // Another program holds the database until Unlock.
@@ -239,7 +217,7 @@ TEST_F(GdiDurabilityTest, AJobTheSpoolerDidNotCountIsCountedFromItsSpoolFileWhic
 
   EXPECT_EQ(Rows(), std::vector<std::string>{"Brochure.pdf|8|" + std::to_string(data.size())})
       << "4 pages counted in the spool file, 2 copies from the shadow file";
-  EXPECT_EQ(Texts(L"SELECT PaperSize FROM PRNDATA"), std::vector<std::string>{"9"})
+  EXPECT_EQ(Texts("SELECT PaperSize FROM PRNDATA"), std::vector<std::string>{"9"})
       << "A4, as the spool file gives it";
   char szName[32];
   std::snprintf(szName, sizeof(szName), "\\%05u.SPL", static_cast<unsigned>(id));

@@ -11,9 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "database/connection.h"
-#include "database/odbc_statement.h"
-#include "database/wide_text.h"
 #include "access_list_reader.h"
 #include "installed_service.h"
 #include "pipe_client_support.h"
@@ -106,15 +103,7 @@ class PipeIntakeEndToEnd : public ::testing::Test {
     const char* db = getenv("QUILLON_PIPE_E2E_DB");
     return std::string("Driver=SQLite3;Database=") + (db ? db : "");
   }
-  static void Exec(const std::string& sql) {
-    ConnectionPtr connection;
-    connection.CreateInstance();
-    connection->Open(Dsn().c_str());
-    COdbcStatement stmt(connection->Handle());
-    stmt.ExecDirect(AnsiToWide(sql));
-    stmt.Free();
-    connection->Close();
-  }
+  static void Exec(const std::string& sql) { ExecSql(Dsn(), sql); }
   // The first column of the query's rows, as text.
   static std::vector<std::string> Query(const std::string& sql) {
     return QueryFirstColumn(Dsn(), sql);

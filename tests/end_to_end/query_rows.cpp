@@ -21,3 +21,13 @@ std::vector<std::string> QueryFirstColumn(const std::string& dsn, const std::str
   connection->Close();
   return rows;
 }
+
+void ExecSql(const std::string& dsn, const std::string& sql) {
+  ConnectionPtr connection;
+  connection.CreateInstance();
+  connection->Open(dsn.c_str());
+  COdbcStatement stmt(connection->Handle());
+  stmt.ExecDirect(AnsiToWide(sql));
+  stmt.Free();
+  connection->Close();
+}

@@ -22,30 +22,8 @@ std::string QuillonExe() { return FullPath(QUILLON_EXE); }
 // C runtime's CR LF line ends made LF again, and its exit code.
 std::string RunQuillon(const std::string& args, DWORD* exitCode = nullptr,
                        const std::string& exe = QuillonExe()) {
-  SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-  UniqueHandle hRead, hWrite;
-  if (!CreatePipe(hRead.put(), hWrite.put(), &sa, 0)) return "<no pipe>";
-  SetHandleInformation(hRead.get(), HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA si = {};
-  si.cb = sizeof(si);
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = hWrite.get();
-  si.hStdError = hWrite.get();
-  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  PROCESS_INFORMATION pi = {};
-  std::string cmd = "\"" + exe + "\" " + args;
-  if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-    return "<not started>";
-  }
-  UniqueHandle process(pi.hProcess), thread(pi.hThread);
-  hWrite.reset();   // the child holds the only write end now
   std::string out;
-  char buf[512];
-  DWORD n = 0;
-  while (ReadFile(hRead.get(), buf, sizeof(buf), &n, nullptr) && n) out.append(buf, n);
-  WaitForSingleObject(process.get(), 60000);
-  DWORD code = 0;
-  GetExitCodeProcess(process.get(), &code);
+  const DWORD code = RunProgramOutput(exe, args, &out);
   if (exitCode) *exitCode = code;
   std::string lf;
   for (size_t i = 0; i < out.size(); ++i) {
