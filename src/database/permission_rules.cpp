@@ -8,6 +8,7 @@
 #include "database/reference_caches.h"
 #include "database/reference_tables.h"
 #include "database/registration.h"
+#include "database/transaction.h"
 
 namespace {
 
@@ -87,8 +88,7 @@ int32_t ResolveUser(const ConnectionPtr& pConnection, const std::string& name, b
 size_t StoreRule(const ConnectionPtr& pConnection, const PERMISSION_ENTRY& rule) {
   CConnection* pConn = pConnection.operator->();
   std::lock_guard<std::recursive_mutex> lock(pConn->Mutex());
-  pConn->BeginTransaction();
-  try {
+  return InTransaction(pConn, [&] {
     const size_t nReplaced = RemoveRulesOfPair(pConn, rule.idPrinter, rule.idUser);
     CPermissionRecord record;
     record.lIdPrinter = rule.idPrinter;
@@ -99,16 +99,8 @@ size_t StoreRule(const ConnectionPtr& pConnection, const PERMISSION_ENTRY& rule)
     recordset.Open("PRNPERMISSIONS", pConnection);
     recordset.AddNew(&record);
     recordset.Close();
-    pConn->EndTransaction(true);
     return nReplaced;
-  } catch (...) {
-    try {
-      pConn->EndTransaction(false);
-    } catch (const _com_error&) {
-      // The first failure is the one to report.
-    }
-    throw;
-  }
+  });
 }
 
 size_t DeleteRules(const ConnectionPtr& pConnection, int32_t idPrinter, int32_t idUser) {

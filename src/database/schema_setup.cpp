@@ -8,6 +8,7 @@
 #include "database/record_classes.h"
 #include "database/session_cache.h"
 #include "database/schema_text.h"
+#include "database/transaction.h"
 #include "database/wide_text.h"
 
 namespace {
@@ -150,19 +151,10 @@ void CreateSchemaObjects(const ConnectionPtr& pConnection,
                          const std::vector<SCHEMA_OBJECT>& objects) {
   CConnection* pConn = pConnection.operator->();
   std::lock_guard<std::recursive_mutex> lock(pConn->Mutex());
-  pConn->BeginTransaction();
-  try {
+  InTransaction(pConn, [&] {
     for (const SCHEMA_OBJECT& object : objects) {
       COdbcStatement stmt(pConn->Handle());
       stmt.ExecDirect(AnsiToWide(object.statement));
     }
-    pConn->EndTransaction(true);
-  } catch (...) {
-    try {
-      pConn->EndTransaction(false);
-    } catch (const _com_error&) {
-      // The first failure is the one to report.
-    }
-    throw;
-  }
+  });
 }

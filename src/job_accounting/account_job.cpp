@@ -11,10 +11,12 @@
 #include "database/com_errors.h"
 #include "database/field_text.h"
 #include "database/journal_keys.h"
+#include "database/odbc_statement.h"
 #include "database/printer_links.h"
 #include "database/record_classes.h"
 #include "database/recordset.h"
 #include "database/registration.h"
+#include "database/transaction.h"
 #include "database/wide_text.h"
 #include "job_accounting/client_computer.h"
 #include "job_accounting/counted_file.h"
@@ -24,7 +26,6 @@
 #include "job_accounting/job_thread.h"
 #include "job_accounting/spool_file.h"
 #include "page_quota/quota_decision.h"
-#include "database/odbc_statement.h"
 #include "service_core/exc.h"
 #include "service_core/lock.h"
 #include "service_core/quillon_service.h"
@@ -247,8 +248,7 @@ HRESULT CQuillonService::WriteJob(const JOURNALED_JOB& job, bool bKeyed, bool bL
     // table says that the row is there.
     CConnection* pConn = pConnection.operator->();
     std::lock_guard<std::recursive_mutex> lock(pConn->Mutex());
-    pConn->BeginTransaction();
-    try {
+    InTransaction(pConn, [&] {
       // A job settled at once has a key nobody else has seen.
       bSkipped = bLookUp && JournalKeyExists(pConnection, job.key);
       if (!bSkipped) {
@@ -258,14 +258,7 @@ HRESULT CQuillonService::WriteJob(const JOURNALED_JOB& job, bool bKeyed, bool bL
         recordset.Close();
         InsertJournalKey(pConnection, job.key);
       }
-      pConn->EndTransaction(true);
-    } catch (...) {
-      try {
-        pConn->EndTransaction(false);
-      } catch (const _com_error&) {
-      }
-      throw;
-    }
+    });
   }
   if (!bSkipped) CountRecordedRow(*this, row);
   // The links are looked up before they are added: doing them again is

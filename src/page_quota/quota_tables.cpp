@@ -10,6 +10,7 @@
 #include "database/com_errors.h"
 #include "database/odbc_statement.h"
 #include "database/record_transfer.h"
+#include "database/transaction.h"
 #include "database/wide_text.h"
 
 namespace page_quota {
@@ -207,8 +208,7 @@ bool StoreQuota(const ConnectionPtr& connection, const QUOTA& quota) {
   if (quota.pages < 0 || quota.pages > INT32_MAX) {
     RaiseComError(E_INVALIDARG, L"A quota's pages must lie between 0 and 2147483647.");
   }
-  pConn->BeginTransaction();
-  try {
+  return InTransaction(pConn, [&] {
     const bool bColour = quota.bColourOnly;
     const size_t nReplaced = Delete(pConn, quota.idUser, quota.idPrinter, &bColour, &quota.period);
     COdbcStatement stmt(pConn->Handle());
@@ -222,15 +222,8 @@ bool StoreQuota(const ConnectionPtr& connection, const QUOTA& quota) {
                                            quota.action};
     BindParameters(stmt, values);
     stmt.Execute();
-    pConn->EndTransaction(true);
     return nReplaced > 0;
-  } catch (...) {
-    try {
-      pConn->EndTransaction(false);
-    } catch (const _com_error&) {
-    }
-    throw;
-  }
+  });
 }
 
 size_t RemoveQuotas(const ConnectionPtr& connection, int32_t idUser, int32_t idPrinter,
