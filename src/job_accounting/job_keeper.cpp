@@ -7,16 +7,7 @@
 #include <utility>
 
 #include "messages.h"
-
-namespace {
-
-std::string OneLine(std::string text) {
-  std::replace(text.begin(), text.end(), '\n', ';');
-  std::replace(text.begin(), text.end(), '\r', ' ');
-  return text;
-}
-
-}  // namespace
+#include "service_core/text_utils.h"
 
 CJobKeeper::CTicket::CTicket(CTicket&& other) noexcept
     : m_pKeeper(other.m_pKeeper), m_taken(std::move(other.m_taken)), m_bDurable(other.m_bDurable) {

@@ -7,6 +7,7 @@
 #include "database/journal_keys.h"
 #include "job_accounting/job_keeper.h"
 #include "messages.h"
+#include "service_core/text_utils.h"
 
 namespace {
 
@@ -19,12 +20,6 @@ DWORD ReplayDelay(unsigned nFailures) {
 }
 
 bool IsSet(HANDLE hEvent) { return hEvent && WaitForSingleObject(hEvent, 0) == WAIT_OBJECT_0; }
-
-std::string OneLine(std::string text) {
-  std::replace(text.begin(), text.end(), '\n', ';');
-  std::replace(text.begin(), text.end(), '\r', ' ');
-  return text;
-}
 
 }  // namespace
 

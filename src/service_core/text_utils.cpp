@@ -1,5 +1,6 @@
 #include "service_core/text_utils.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -49,4 +50,10 @@ BOOL FixOemText(char* pszText) {
     if (c == 0) break;
   }
   return TRUE;
+}
+
+std::string OneLine(std::string text) {
+  std::replace(text.begin(), text.end(), '\n', ';');
+  std::replace(text.begin(), text.end(), '\r', ' ');
+  return text;
 }
