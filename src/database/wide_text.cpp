@@ -30,6 +30,24 @@ std::string WideToAnsi(const std::wstring& text) {
   return WideToAnsi(text.data(), text.size());
 }
 
+bool WideToAnsiExact(const std::wstring& text, std::string* pAnsi) {
+  pAnsi->clear();
+  if (text.empty()) return true;
+  // For UTF-8 the conversion takes neither WC_NO_BEST_FIT_CHARS nor a
+  // default-character flag (it fails with ERROR_INVALID_PARAMETER).
+  const bool bUtf8 = GetACP() == CP_UTF8;
+  const DWORD dwFlags = bUtf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  BOOL bDefaulted = FALSE;
+  BOOL* pbDefaulted = bUtf8 ? nullptr : &bDefaulted;
+  const int cch = static_cast<int>(text.size());
+  const int cb = WideCharToMultiByte(CP_ACP, dwFlags, text.data(), cch, nullptr, 0, nullptr,
+                                     pbDefaulted);
+  if (cb <= 0 || bDefaulted) return false;
+  pAnsi->assign(static_cast<size_t>(cb), '\0');
+  WideCharToMultiByte(CP_ACP, dwFlags, text.data(), cch, &(*pAnsi)[0], cb, nullptr, nullptr);
+  return true;
+}
+
 std::string WideToUtf8(const std::wstring& text) {
   if (text.empty()) return std::string();
   const int cch = static_cast<int>(text.size());

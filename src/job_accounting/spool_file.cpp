@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "database/wide_text.h"
 #include "job_accounting/shadow_file.h"
 
 std::string SpoolFilePath(DWORD dwJobId) {
@@ -13,15 +14,9 @@ std::string SpoolFilePath(DWORD dwJobId) {
   const int cch = std::swprintf(wszPath, MAX_PATH, L"%ls\\%05lu.SPL", wszDirectory,
                                 static_cast<unsigned long>(dwJobId));
   if (cch <= 0) return std::string();
-  // Exactly, or not at all: no best-fit mapping, no default character.
-  // (A system whose ANSI code page is UTF-8 spells every path; there the
-  // conversion takes no default-character flag.)
-  const bool bUtf8 = GetACP() == CP_UTF8;
-  BOOL bLossy = FALSE;
-  char szPath[MAX_PATH * 3];
-  const int cb = WideCharToMultiByte(CP_ACP, bUtf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS,
-                                     wszPath, cch, szPath, sizeof(szPath), nullptr,
-                                     bUtf8 ? nullptr : &bLossy);
-  if (cb <= 0 || bLossy) return std::string();
-  return std::string(szPath, static_cast<size_t>(cb));
+  // Exactly, or not at all: a best-fit look-alike could name another
+  // directory.
+  std::string path;
+  return WideToAnsiExact(std::wstring(wszPath, static_cast<size_t>(cch)), &path) ? path
+                                                                                : std::string();
 }
