@@ -176,23 +176,21 @@ TEST(NotifyReaderTest, DeviceModeIsADevModeWReadWithinItsSizeAndFlags) {
   }
 }
 
-TEST(NotifyReaderTest, SubmissionTimeInSecondsSince1970) {
+// Seconds since 1970; a time before it, or none, is the current time.
+TEST(NotifyReaderTest, SubmissionIsInSecondsSince1970ElseTheCurrentTime) {
   SYSTEMTIME utc = {};
   utc.wYear = 2024;
   utc.wMonth = 3;
   utc.wDay = 1;
   utc.wHour = 12;
-  CNotifyBlock block;
-  block.Submitted(kJob, &utc);
-  EXPECT_EQ(Only(block).job.tSubmitted, 1709294400);
-}
+  CNotifyBlock given;
+  given.Submitted(kJob, &utc);
+  EXPECT_EQ(Only(given).job.tSubmitted, 1709294400);
 
-TEST(NotifyReaderTest, SubmissionBefore1970OrWithoutDataIsTheCurrentTime) {
-  SYSTEMTIME old = {};
+  SYSTEMTIME old = utc;
   old.wYear = 1969;
   old.wMonth = 12;
   old.wDay = 31;
-  old.wHour = 10;
   for (const SYSTEMTIME* pUtc : {static_cast<const SYSTEMTIME*>(&old),
                                  static_cast<const SYSTEMTIME*>(nullptr)}) {
     SCOPED_TRACE(pUtc ? "1969" : "no data");
